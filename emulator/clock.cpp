@@ -1,0 +1,241 @@
+// Real or virtual time for the emulated goggles.
+//
+// Virtual time is a lockstep scheduler, not a counter: every game thread
+// that sleeps registers its wake time and blocks; when every game thread is
+// asleep (or the main thread waits in a join), the clock jumps to the
+// earliest wake time and wakes that thread. So the main loop's passes and the
+// sound thread's tones interleave exactly as they would in real time, and a
+// whole run takes only the machine's time.
+#include "emulator/clock.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+#include "emulator/emulator.h"
+
+namespace {
+
+constexpr int kMaxSleepers = 16;
+constexpr int kMaxTimed = 256;
+constexpr int kMaxSleepHooks = 8;
+constexpr std::int64_t kNsPerMs = 1000000;
+
+struct Timed {
+    std::int64_t at_ns;
+    emu::TimedAction action;
+    void* context;
+    int signal_number;  // nonzero: raise this signal instead of calling action
+};
+
+struct Scheduler {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool virtual_time = false;
+    std::int64_t now_ns = emu::kVirtualStartMs * kNsPerMs;
+    int game_threads = 1;  // threads taking part: the main thread and those it started
+    int waiting = 0;       // of those, asleep or joining
+    std::int64_t sleepers[kMaxSleepers] = {};
+    int sleeper_count = 0;
+    Timed timed[kMaxTimed] = {};
+    int timed_count = 0;
+    void (*sleep_hooks[kMaxSleepHooks])(std::int64_t) = {};
+    int sleep_hook_count = 0;
+};
+
+Scheduler& scheduler() {
+    static Scheduler instance;
+    return instance;
+}
+
+std::int64_t real_now_ns() {
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Runs the timed actions that are due at or before the given time, in order.
+// Called with the lock held; every game thread is blocked meanwhile.
+// The lock is let go while an action runs, so that it may use the control
+// panel (schedule more, press a button) freely.
+void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t until_ns) {
+    while (s.timed_count > 0) {
+        int first = 0;
+        for (int i = 1; i < s.timed_count; ++i) {
+            if (s.timed[i].at_ns < s.timed[first].at_ns) first = i;
+        }
+        if (s.timed[first].at_ns > until_ns) return;
+        Timed due = s.timed[first];
+        s.timed[first] = s.timed[--s.timed_count];
+        if (s.virtual_time && due.at_ns > s.now_ns) s.now_ns = due.at_ns;
+        hold.unlock();
+        if (due.signal_number != 0) {
+            kill(getpid(), due.signal_number);
+        } else {
+            due.action(due.context);
+        }
+        hold.lock();
+    }
+}
+
+// When every game thread waits, moves the clock to the earliest wake time.
+void advance_if_idle(Scheduler& s, std::unique_lock<std::mutex>& hold) {
+    if (!s.virtual_time || s.waiting < s.game_threads || s.sleeper_count == 0) return;
+    std::int64_t earliest = *std::min_element(s.sleepers, s.sleepers + s.sleeper_count);
+    if (earliest > s.now_ns) {
+        run_due(s, hold, earliest);
+        if (earliest > s.now_ns) s.now_ns = earliest;
+    }
+    s.wake.notify_all();
+}
+
+void remove_sleeper(Scheduler& s, std::int64_t wake_ns) {
+    for (int i = 0; i < s.sleeper_count; ++i) {
+        if (s.sleepers[i] == wake_ns) {
+            s.sleepers[i] = s.sleepers[--s.sleeper_count];
+            return;
+        }
+    }
+}
+
+struct ThreadStart {
+    os::ThreadEntry entry;
+};
+ThreadStart thread_starts[8];
+int thread_start_count = 0;
+
+void* run_game_thread(void* start) {
+    static_cast<ThreadStart*>(start)->entry();
+    Scheduler& s = scheduler();
+    std::unique_lock<std::mutex> hold(s.lock);
+    s.game_threads -= 1;
+    advance_if_idle(s, hold);
+    return nullptr;
+}
+
+}  // namespace
+
+namespace emu {
+
+void use_virtual_time(bool on) {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.virtual_time = on;
+}
+
+bool virtual_time() { return scheduler().virtual_time; }
+
+std::int64_t clock_ns() {
+    Scheduler& s = scheduler();
+    if (!s.virtual_time) {
+        std::unique_lock<std::mutex> hold(s.lock);
+        run_due(s, hold, real_now_ns());
+        return real_now_ns();
+    }
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.now_ns;
+}
+
+void at_time(std::int64_t at_ms, TimedAction action, void* context) {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    if (s.timed_count < kMaxTimed) s.timed[s.timed_count++] = {at_ms * kNsPerMs, action, context, 0};
+}
+
+void raise_signal_at(std::int64_t at_ms, int signal_number) {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    if (s.timed_count < kMaxTimed) {
+        s.timed[s.timed_count++] = {at_ms * kNsPerMs, nullptr, nullptr, signal_number};
+    }
+}
+
+void add_sleep_hook(void (*hook)(std::int64_t wake_ns)) {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    if (s.sleep_hook_count < kMaxSleepHooks) s.sleep_hooks[s.sleep_hook_count++] = hook;
+}
+
+namespace clock {
+
+void reset() {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.virtual_time = false;
+    s.now_ns = kVirtualStartMs * kNsPerMs;
+    s.game_threads = 1;
+    s.waiting = 0;
+    s.sleeper_count = 0;
+    s.timed_count = 0;
+    s.sleep_hook_count = 0;
+    thread_start_count = 0;
+}
+
+int sleep_us(unsigned microseconds) {
+    Scheduler& s = scheduler();
+    std::unique_lock<std::mutex> hold(s.lock);
+    std::int64_t wake_ns =
+        (s.virtual_time ? s.now_ns : real_now_ns()) + static_cast<std::int64_t>(microseconds) * 1000;
+    for (int i = 0; i < s.sleep_hook_count; ++i) s.sleep_hooks[i](wake_ns);
+    if (!s.virtual_time) {
+        hold.unlock();
+        struct timespec want = {static_cast<time_t>(microseconds / 1000000),
+                                static_cast<long>(microseconds % 1000000) * 1000};
+        int result = nanosleep(&want, nullptr);
+        hold.lock();
+        run_due(s, hold, real_now_ns());
+        return result;
+    }
+    if (s.sleeper_count >= kMaxSleepers) return 0;
+    s.sleepers[s.sleeper_count++] = wake_ns;
+    s.waiting += 1;
+    advance_if_idle(s, hold);
+    s.wake.wait(hold, [&] { return s.now_ns >= wake_ns; });
+    remove_sleeper(s, wake_ns);
+    s.waiting -= 1;
+    return 0;
+}
+
+int thread_start(os::Thread* thread, os::ThreadEntry entry) {
+    Scheduler& s = scheduler();
+    ThreadStart* start;
+    {
+        std::lock_guard<std::mutex> hold(s.lock);
+        if (thread_start_count >= 8) return EAGAIN;
+        start = &thread_starts[thread_start_count++];
+        start->entry = entry;
+        s.game_threads += 1;
+    }
+    pthread_t id;
+    int err = pthread_create(&id, nullptr, run_game_thread, start);
+    if (err != 0) {
+        std::lock_guard<std::mutex> hold(s.lock);
+        s.game_threads -= 1;
+        return err;
+    }
+    thread->handle = static_cast<std::uintptr_t>(id);
+    return 0;
+}
+
+int thread_join(os::Thread thread) {
+    Scheduler& s = scheduler();
+    {
+        // The joining thread counts as waiting, so the clock runs on and the
+        // thread being joined can finish its sleeps.
+        std::unique_lock<std::mutex> hold(s.lock);
+        s.waiting += 1;
+        advance_if_idle(s, hold);
+    }
+    int err = pthread_join(static_cast<pthread_t>(thread.handle), nullptr);
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.waiting -= 1;
+    return err;
+}
+
+}  // namespace clock
+}  // namespace emu

@@ -1,0 +1,10 @@
+#pragma once
+#include "shell/button_code.h"
+
+// Maps the converter's register page once; 0 on success, -1 on failure
+// (the game then runs with no buttons).
+int keys_open();
+
+// One raw reading of the button ladder: a ButtonCode 0..8, or -1 when the
+// converter was disturbed during the sample. May sleep 9 ms.
+int keys_read();

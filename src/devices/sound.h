@@ -1,0 +1,29 @@
+#pragma once
+#include <cstdint>
+
+// One sound request: a square wave at freq_hz for duration_ms.
+struct Tone {
+    std::uint32_t freq_hz = 0;
+    std::uint32_t duration_ms = 0;
+};
+
+// Queues one tone for the sound thread; never blocks, drops it when full.
+// Main thread only.
+void sfx_play(std::uint32_t freq_hz, std::uint32_t duration_ms);
+
+// The sound thread's entry: plays queued tones until the stop request.
+int sound_thread();
+
+// Writes text to one attribute file of the buzzer's PWM channel; failures
+// are ignored.
+void pwm_write(const char* attribute, const char* text);
+
+// Duty cycle 0, then disabled.
+void pwm_silence();
+
+// The exit-hold tone, driven by the main thread while PLAY is held.
+int hold_tone_init();
+void hold_tone_begin();
+void hold_tone_update(int held_ms);
+void hold_tone_confirm();
+void hold_tone_stop();

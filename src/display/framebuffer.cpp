@@ -1,0 +1,118 @@
+#include "display/framebuffer.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+
+#include <cerrno>
+
+#include "platform/diag.h"
+#include "platform/os.h"
+
+PageInfo page_info;
+std::uint32_t* back_page = nullptr;
+
+namespace {
+// Room for three pages of 1080 lines at the expected stride.
+constexpr std::uint32_t kMinMemory = kFbStride * kFbVirtualHeight;
+// The page at line 2160 needs at least this virtual height to be shown.
+constexpr std::uint32_t kMinVirtualHeight = 2160;
+
+int back_index() { return page_info.single_buffer ? 0 : page_info.shown_page ^ 1; }
+}  // namespace
+
+FbOpen open_framebuffer(bool probe_only) {
+    int fd = os::open("/dev/fb0", O_RDWR);
+    if (fd < 0) {
+        diag_error("fb0");
+        return FbOpen::Failed;
+    }
+
+    fb_var_screeninfo var = {};
+    fb_fix_screeninfo fix = {};
+    if (os::ioctl(fd, FBIOGET_VSCREENINFO, &var) < 0 ||
+        os::ioctl(fd, FBIOGET_FSCREENINFO, &fix) < 0) {
+        diag_error("ioctl");
+        os::close(fd);
+        return FbOpen::Failed;
+    }
+
+    diag("fb0: stride=%u smem=%u yres=%u yvirt=%u yoff=%u\n", fix.line_length, fix.smem_len,
+         var.yres, var.yres_virtual, var.yoffset);
+
+    // Only the stride, the virtual height and the memory size matter: the
+    // pages are addressed by line, and the width and depth are the panel's.
+    if (fix.line_length != kFbStride || var.yres_virtual < kMinVirtualHeight ||
+        fix.smem_len < kMinMemory) {
+        diag("unexpected fb layout\n");
+        os::close(fd);
+        return FbOpen::Failed;
+    }
+
+    if (probe_only) {
+        os::close(fd);
+        return FbOpen::ProbeDone;
+    }
+
+    // Recorded before anything can move the display, so that shutdown can
+    // always find its way back.
+    page_info.descriptor = fd;
+    page_info.stride = fix.line_length;
+
+    void* base = os::mmap(fix.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (base == MAP_FAILED) {
+        diag_error("mmap");
+        close_framebuffer();
+        return FbOpen::Failed;
+    }
+    page_info.base = static_cast<std::uint8_t*>(base);
+
+    fb_var_screeninfo request = var;
+    request.yres_virtual = kFbVirtualHeight;
+    if (os::ioctl(fd, FBIOPUT_VSCREENINFO, &request) != 0) {
+        diag("FBIOPUT yvirt=3240 failed errno=%d (single-buffer fallback)\n", errno);
+        // Without three pages the pan to line 2160 can never succeed; flipping
+        // to it would freeze the display on the first frame. Draw into the one
+        // page that can be shown instead.
+        page_info.single_buffer = var.yres_virtual < kFbVirtualHeight;
+    }
+
+    page_info.saved_screen_info = var;
+    if (var.yoffset != 0) {
+        diag("WARNING: yoffset=%u at start (another overlay running?)\n", var.yoffset);
+    }
+    page_info.shown_page = 1;
+    page_info.pan_done = false;
+    return FbOpen::Ready;
+}
+
+int select_back_page() {
+    int y = kPageYOffsets[back_index()];
+    back_page = reinterpret_cast<std::uint32_t*>(page_info.base +
+                                                 static_cast<std::size_t>(page_info.stride) * y);
+    return y;
+}
+
+void present_page(int y) {
+    fb_var_screeninfo request = page_info.saved_screen_info;
+    request.yres_virtual = kFbVirtualHeight;
+    request.xoffset = 0;
+    request.yoffset = static_cast<std::uint32_t>(y);
+    if (os::ioctl(page_info.descriptor, FBIOPAN_DISPLAY, &request) == 0) {
+        page_info.pan_done = true;
+        page_info.shown_page = back_index();
+    }
+    // A refused pan leaves the page unshown; the next frame redraws it.
+}
+
+void restore_display() {
+    if (page_info.descriptor < 0 || !page_info.pan_done) return;
+    fb_var_screeninfo request = page_info.saved_screen_info;
+    request.yoffset = 0;
+    os::ioctl(page_info.descriptor, FBIOPAN_DISPLAY, &request);
+}
+
+void close_framebuffer() {
+    if (page_info.descriptor >= 0) os::close(page_info.descriptor);
+    page_info.descriptor = -1;
+}

@@ -1,0 +1,6 @@
+#pragma once
+#include "game/world.h"
+
+// Fires a pair of shots from the paddle's ends, if the laser is charged,
+// at most two shots are in flight and the last volley is old enough.
+void fire_lasers(World& world);

@@ -1,0 +1,9 @@
+#pragma once
+#include "game/world.h"
+
+// Sets up the brick grid and the moving parts for a level (1 and up) and
+// enters Serve. Draws from the game's random sequence.
+void load_level(World& world, int level);
+
+// Applies one hit to the brick in a cell whose kind is nonzero.
+void hit_brick(World& world, int column, int row);

@@ -1,0 +1,10 @@
+#pragma once
+#include "game/world.h"
+#include "shell/button_code.h"
+
+// Sends every stuck ball off the paddle and enters Play.
+void launch_balls(World& world);
+
+// Advances the whole simulation by one frame of dt seconds (at most 0.1)
+// with the button currently held.
+void step_world(World& world, ButtonCode button, float dt);

@@ -1,0 +1,64 @@
+#pragma once
+// The whole game state in one record. The shell owns the one World of the
+// process; the game operations change it, the screens only read it.
+#include <cstdint>
+
+enum class Phase : int {
+    Title = 0,       // title screen, waiting for a game to start
+    Serve = 1,       // the ball rests on the paddle, waiting for launch
+    Play = 2,        // ball in play
+    LevelClear = 3,  // the last brick is gone; a pause before the next level
+    GameOver = 4,    // no lives left
+};
+
+struct Ball {
+    float x = 0, y = 0;    // centre
+    float vx = 0, vy = 0;  // px/s
+    int stuck = 0;         // nonzero: rides on the paddle
+};
+
+struct Brick {
+    char kind = 0;           // 0: empty cell; otherwise the layout letter
+    std::uint8_t hits = 0;   // hits still needed to destroy it
+    char capsule = 0;        // 0, or 'E', 'S', 'D', 'P' released on destruction
+};
+
+struct Capsule {
+    float x = 0, y = 0;  // centre
+    char kind = 0;       // 'E', 'S', 'D' or 'P'
+};
+
+struct Shot {
+    float x = 0, y = 0;  // y is the top end
+};
+
+constexpr int kMaxBalls = 6;
+constexpr int kMaxCapsules = 8;
+constexpr int kMaxShots = 4;
+constexpr int kGridColumns = 10;
+constexpr int kGridRows = 8;
+
+struct World {
+    Phase phase = Phase::Title;
+    std::int64_t phase_start_ms = 0;  // now_ms at the last phase change of the simulation
+    float paddle_x = 640.0f;          // centre; kept across levels and games
+    int paddle_width = 110;
+    Ball balls[kMaxBalls] = {};
+    int ball_count = 0;
+    Brick bricks[kGridRows][kGridColumns] = {};  // [row][column], row 0 on top
+    int bricks_left = 0;                         // breakable bricks still standing
+    Capsule capsules[kMaxCapsules] = {};
+    int capsule_count = 0;
+    Shot shots[kMaxShots] = {};
+    int shot_count = 0;
+    std::int64_t last_shot_ms = 0;
+    std::uint8_t expanded = 0;
+    float expand_time = 0;  // seconds of paddle expansion left
+    float slow_time = 0;    // seconds of slow ball left
+    float laser_time = 0;   // seconds of laser left
+    int score = 0;
+    int best = 0;
+    int lives = 0;
+    int level = 0;
+    int levels_cleared = 0;
+};

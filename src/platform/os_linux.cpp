@@ -1,0 +1,74 @@
+// The real operating system behind os.h: each function is the Linux call.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/os.h"
+
+namespace os {
+
+int open(const char* path, int flags, unsigned mode) { return ::open(path, flags, mode); }
+int close(int fd) { return ::close(fd); }
+long write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
+int ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+
+void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
+    return ::mmap(nullptr, length, prot, flags, fd, static_cast<off_t>(offset));
+}
+
+int fsync(int fd) { return ::fsync(fd); }
+int rename(const char* from, const char* to) { return std::rename(from, to); }
+std::FILE* fopen(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+int clock_monotonic(struct timespec* now) { return ::clock_gettime(CLOCK_MONOTONIC, now); }
+
+int sleep_us(unsigned microseconds) {
+    struct timespec want = {static_cast<time_t>(microseconds / 1000000),
+                            static_cast<long>(microseconds % 1000000) * 1000};
+    // A signal (the stop request) may cut a sleep short; the game re-checks its
+    // clock every pass, so a short sleep is harmless and no retry is needed.
+    return ::nanosleep(&want, nullptr);
+}
+
+namespace {
+void* run_entry(void* entry) {
+    reinterpret_cast<ThreadEntry>(entry)();
+    return nullptr;
+}
+}  // namespace
+
+int thread_start(Thread* thread, ThreadEntry entry) {
+    pthread_t id;
+    int err = ::pthread_create(&id, nullptr, run_entry, reinterpret_cast<void*>(entry));
+    if (err == 0) thread->handle = static_cast<std::uintptr_t>(id);
+    return err;
+}
+
+int thread_join(Thread thread) {
+    return ::pthread_join(static_cast<pthread_t>(thread.handle), nullptr);
+}
+
+int install_signal(int signal_number, void (*handler)(int)) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(signal_number, &action, nullptr);
+}
+
+void write_stderr(const char* text, std::size_t size) {
+    while (size > 0) {
+        ssize_t done = ::write(2, text, size);
+        if (done <= 0) return;
+        text += done;
+        size -= static_cast<std::size_t>(done);
+    }
+}
+
+}  // namespace os

@@ -1,0 +1,11 @@
+#include "shell/clock.h"
+
+#include <ctime>
+
+#include "platform/os.h"
+
+std::int64_t now_ms() {
+    struct timespec now = {};
+    os::clock_monotonic(&now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}

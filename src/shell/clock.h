@@ -1,0 +1,6 @@
+#pragma once
+#include <cstdint>
+
+// The game's only clock: CLOCK_MONOTONIC in whole milliseconds. Never
+// negative and never wraps during a run; -1 marks an unset time.
+std::int64_t now_ms();

@@ -1,0 +1,39 @@
+#pragma once
+// The main loop: one pass about every 2 ms, buttons polled every 40 ms,
+// a frame every 33 ms, until the stop request or the run-time limit.
+#include <cstdint>
+
+#include "game/world.h"
+#include "shell/button_code.h"
+
+// The button state the loop keeps between polls.
+struct ButtonState {
+    ButtonCode held_code = kButtonNone;     // latest raw reading, handed to the simulation
+    ButtonCode pressed_code = kButtonNone;  // one-shot press, consumed by the next frame
+    ButtonCode last_raw_code = kButtonNone;
+    int same_count = 0;  // equal readings in a row, up to 2
+    ButtonCode stable_code = kButtonNone;  // the debounced state
+    std::int64_t play_down_ms = -1;        // start of the current PLAY hold
+    std::int64_t play_seen_ms = -1;        // last PLAY reading of the hold
+    std::int64_t last_poll_ms = 0;
+    std::int64_t last_frame_ms = 0;
+};
+
+// The one World of the process, and the loop's own state.
+extern World world;
+extern ButtonState buttons;
+extern bool paused;
+extern int run_seconds;
+extern std::int64_t start_ms;
+
+void main_loop();
+
+// One button poll at the pass's time now: keys_read, then handle_reading.
+void poll_buttons(std::int64_t now);
+
+// Takes one reading (a ButtonCode, or -1 for a disturbed sample) into the
+// exit hold, the held code and the debounce.
+void handle_reading(int reading, std::int64_t now);
+
+// One frame at the pass's time now (exposed for tests).
+void run_frame(std::int64_t now);

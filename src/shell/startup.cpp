@@ -1,0 +1,78 @@
+#include "shell/startup.h"
+
+#include <csignal>
+
+#include "devices/keys.h"
+#include "devices/mode_gate.h"
+#include "devices/sound.h"
+#include "display/framebuffer.h"
+#include "display/screens.h"
+#include "game/high_score.h"
+#include "platform/diag.h"
+#include "platform/os.h"
+#include "shell/cli.h"
+#include "shell/clock.h"
+#include "shell/main_loop.h"
+#include "shell/rng.h"
+#include "shell/stop.h"
+
+std::atomic<int> stop_flag{0};
+
+namespace {
+constexpr std::uint32_t kRandomSeed = 1337;
+constexpr float kPaddleStartX = 640.0f;
+
+void request_stop(int /*signal_number*/) { stop_flag.store(1); }
+}  // namespace
+
+int vmx_main(int argc, const char* const* argv) {
+    Options options;
+    if (parse_command_line(argc, argv, &options) != 0) {
+        diag("%s", kUsageLine);
+        return 2;
+    }
+    run_seconds = options.run_seconds;
+
+    // The game suits only the goggles' normal video mode; nothing may touch
+    // the display before the gate has agreed.
+    if (mode_gate(kGoggleModeNormal) == 0) return 2;
+
+    hold_tone_init();
+
+    switch (open_framebuffer(options.probe_only)) {
+        case FbOpen::Failed:
+            return 1;
+        case FbOpen::ProbeDone:
+            return 0;
+        case FbOpen::Ready:
+            break;
+    }
+
+    os::install_signal(SIGTERM, request_stop);
+    os::install_signal(SIGINT, request_stop);
+
+    random_seed(kRandomSeed);
+    init_starfield();
+
+    if (keys_open() != 0) diag("keys: ADC open fail (exit gesture dead)\n");
+
+    world.best = load_high_score();
+    world.paddle_x = kPaddleStartX;
+
+    os::Thread sound;
+    if (os::thread_start(&sound, sound_thread) != 0) {
+        diag("pthread_create failed\n");
+        close_framebuffer();
+        return 1;
+    }
+
+    start_ms = now_ms();
+    if (stop_flag.load() == 0) main_loop();
+
+    stop_flag.store(1);
+    os::thread_join(sound);
+    pwm_silence();
+    restore_display();
+    diag("vmxbrikon: exit after %ld ms\n", static_cast<long>(now_ms() - start_ms));
+    return 0;
+}

@@ -1,0 +1,106 @@
+#include "run_game.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "emulator/emulator.h"
+#include "shell/startup.h"
+
+namespace {
+
+// Waits for the child, killing it after the timeout. Returns the wait status.
+bool wait_child(pid_t child, int timeout_seconds, int* status) {
+    for (int waited_ms = 0; waited_ms < timeout_seconds * 1000; waited_ms += 5) {
+        pid_t done = waitpid(child, status, WNOHANG);
+        if (done == child) return true;
+        usleep(5000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, status, 0);
+    return false;
+}
+
+}  // namespace
+
+std::string make_temp_dir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vmxbrikon-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    if (mkdtemp(buffer.data()) == nullptr) std::abort();
+    return buffer.data();
+}
+
+void make_dirs(const std::string& path) {
+    for (std::size_t slash = 1; slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+    mkdir(path.c_str(), 0755);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string GameResult::trace(const char* name) const { return read_file(dir + "/trace/" + name); }
+
+std::string GameResult::sandbox_file(const char* game_path) const {
+    return read_file(dir + "/sandbox" + game_path);
+}
+
+bool GameResult::sandbox_file_exists(const char* game_path) const {
+    struct stat info;
+    return stat((dir + "/sandbox" + game_path).c_str(), &info) == 0;
+}
+
+std::vector<PanLine> GameResult::pans() const {
+    std::vector<PanLine> lines;
+    std::istringstream in(trace("pans.txt"));
+    PanLine line;
+    while (in >> line.time_ms >> line.yoffset >> line.result) lines.push_back(line);
+    return lines;
+}
+
+GameResult run_game(const GameRun& run) {
+    GameResult result;
+    result.dir = make_temp_dir();
+    make_dirs(result.dir + "/sandbox");
+    make_dirs(result.dir + "/trace");
+
+    pid_t child = fork();
+    if (child == 0) {
+        emu::reset();
+        emu::set_sandbox((result.dir + "/sandbox").c_str());
+        emu::log_calls(run.log_calls);
+        emu::set_trace_dir((result.dir + "/trace").c_str());
+        emu::use_virtual_time(run.virtual_time);
+        if (run.setup) run.setup();
+        std::vector<const char*> argv = {"vmxbrikon"};
+        for (const std::string& arg : run.args) argv.push_back(arg.c_str());
+        argv.push_back(nullptr);
+        _exit(vmx_main(static_cast<int>(argv.size()) - 1, argv.data()));
+    }
+    int status = 0;
+    result.timed_out = !wait_child(child, run.timeout_seconds, &status);
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    result.stderr_text = result.trace("stderr.txt");
+    return result;
+}
+
+int run_in_child(const std::function<int()>& body, int timeout_seconds) {
+    pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    if (!wait_child(child, timeout_seconds, &status)) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
