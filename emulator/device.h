@@ -36,6 +36,7 @@ public:
 
 // The devices of the goggles, each defined in its own file.
 Device& framebuffer_device();
+Device& adc_device();
 
 // Internal: the trace folder's descriptor for pans etc.; see emulator.h.
 void trace_write(int fd, const char* text, std::size_t size);
