@@ -77,8 +77,10 @@ void copy_text(char* out, std::size_t capacity, const char* text) {
     std::snprintf(out, capacity, "%s", text ? text : "");
 }
 
-const char* describe_fd(State& s, int fd) {
-    if (fd >= 0 && fd < kMaxFds && s.files[fd].in_use) return s.files[fd].path;
+// Names a descriptor by the path it was opened with (from a copy of its
+// entry, which stays valid after the close has cleared the table).
+const char* describe(const OpenFile& file, int fd) {
+    if (file.in_use) return file.path;
     return fd == 2 ? "stderr" : "?";
 }
 
@@ -301,7 +303,7 @@ int open(const char* path, int flags, unsigned mode) {
 
 int close(int fd) {
     OpenFile file = lookup(fd);
-    return seam(Call::Close, describe_fd(state(), fd), -1, [&] {
+    return seam(Call::Close, describe(file, fd), -1, [&] {
         if (file.in_use && file.device >= 0) device_at(file.device).close(file.handle);
         forget(fd);
         return ::close(fd);
@@ -310,7 +312,7 @@ int close(int fd) {
 
 long write(int fd, const void* data, std::size_t size) {
     OpenFile file = lookup(fd);
-    return seam(Call::Write, describe_fd(state(), fd), -1L, [&]() -> long {
+    return seam(Call::Write, describe(file, fd), -1L, [&]() -> long {
         if (file.in_use && file.device >= 0) return device_at(file.device).write(file.handle, data, size);
         return ::write(fd, data, size);
     });
@@ -319,7 +321,7 @@ long write(int fd, const void* data, std::size_t size) {
 int ioctl(int fd, unsigned long request, void* arg) {
     OpenFile file = lookup(fd);
     char target[128];
-    std::snprintf(target, sizeof target, "%s#0x%lx", describe_fd(state(), fd), request);
+    std::snprintf(target, sizeof target, "%s#0x%lx", describe(file, fd), request);
     return seam(Call::Ioctl, target, -1, [&] {
         if (file.in_use && file.device >= 0) return device_at(file.device).ioctl(file.handle, request, arg);
         errno = file.in_use ? ENOTTY : EBADF;
@@ -329,7 +331,7 @@ int ioctl(int fd, unsigned long request, void* arg) {
 
 void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
     OpenFile file = lookup(fd);
-    return seam(Call::Mmap, describe_fd(state(), fd), MAP_FAILED, [&]() -> void* {
+    return seam(Call::Mmap, describe(file, fd), MAP_FAILED, [&]() -> void* {
         if (file.in_use && file.device >= 0) {
             return device_at(file.device).mmap(file.handle, length, prot, flags, offset);
         }
@@ -340,7 +342,7 @@ void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
 
 int fsync(int fd) {
     OpenFile file = lookup(fd);
-    return seam(Call::Fsync, describe_fd(state(), fd), -1, [&] {
+    return seam(Call::Fsync, describe(file, fd), -1, [&] {
         if (file.in_use && file.device >= 0) return 0;
         return ::fsync(fd);
     });

@@ -1,0 +1,187 @@
+#include "display/framebuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "emulator/emulator.h"
+#include "emulator/framebuffer_device.h"
+
+namespace {
+
+class Framebuffer : public testing::Test {
+protected:
+    void SetUp() override {
+        emu::reset();
+        page_info = PageInfo{};
+        back_page = nullptr;
+    }
+    void TearDown() override {
+        close_framebuffer();
+        page_info = PageInfo{};
+    }
+    static std::string errors() { return emu::stderr_text(); }
+};
+
+struct LayoutCase {
+    const char* what;
+    std::uint32_t stride;
+    std::uint32_t yres_virtual;
+    std::uint32_t smem;
+    FbOpen result;
+};
+
+TEST_F(Framebuffer, LayoutIsCheckedAtItsBoundaries) {
+    const LayoutCase cases[] = {
+        {"exactly three pages", 7680, 2160, 7680 * 3240, FbOpen::Ready},
+        {"one byte short", 7680, 2160, 24883199, FbOpen::Failed},
+        {"virtual height 2159", 7680, 2159, 7680 * 3240, FbOpen::Failed},
+        {"wider stride", 7684, 2160, 7680 * 3240, FbOpen::Failed},
+        {"narrower stride", 5120, 2160, 7680 * 3240, FbOpen::Failed},
+        {"plenty of everything", 7680, 3240, 7680 * 4000, FbOpen::Ready},
+    };
+    for (const LayoutCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        emu::fb::Settings settings;
+        settings.line_length = c.stride;
+        settings.yres_virtual = c.yres_virtual;
+        settings.smem_len = c.smem;
+        emu::fb::configure(settings);
+        EXPECT_EQ(open_framebuffer(false), c.result);
+        char info[128];
+        std::snprintf(info, sizeof info, "fb0: stride=%u smem=%u yres=1080 yvirt=%u yoff=0\n",
+                      c.stride, c.smem, c.yres_virtual);
+        std::string expected = info;
+        if (c.result == FbOpen::Failed) {
+            expected += "unexpected fb layout\n";
+            EXPECT_EQ(page_info.descriptor, -1);
+            EXPECT_FALSE(emu::fb::mapped());
+        }
+        EXPECT_EQ(errors(), expected);
+        TearDown();
+    }
+}
+
+TEST_F(Framebuffer, ProbeReportsAndTestsButTouchesNothing) {
+    EXPECT_EQ(open_framebuffer(true), FbOpen::ProbeDone);
+    EXPECT_EQ(errors(), "fb0: stride=7680 smem=24883200 yres=1080 yvirt=2160 yoff=0\n");
+    EXPECT_FALSE(emu::fb::mapped());
+    EXPECT_EQ(emu::fb::pan_count(), 0);
+    EXPECT_EQ(emu::fb::yres_virtual(), 2160u);
+    EXPECT_EQ(page_info.descriptor, -1);
+}
+
+struct SystemErrorCase {
+    emu::Call call;
+    const char* target;
+    int err;
+    const char* message;
+};
+
+TEST_F(Framebuffer, SystemErrorsAreReportedInTheirExactForm) {
+    const SystemErrorCase cases[] = {
+        {emu::Call::Open, "/dev/fb0", ENOENT, "fb0: No such file or directory\n"},
+        {emu::Call::Open, "/dev/fb0", EACCES, "fb0: Permission denied\n"},
+        {emu::Call::Ioctl, "#0x4600", EINVAL, "ioctl: Invalid argument\n"},
+        {emu::Call::Ioctl, "#0x4602", ENODEV, "ioctl: No such device\n"},
+        {emu::Call::Mmap, "/dev/fb0", ENOMEM, "mmap: Cannot allocate memory\n"},
+    };
+    for (const SystemErrorCase& c : cases) {
+        SCOPED_TRACE(c.message);
+        SetUp();
+        emu::add_fault({c.call, c.target, 1, emu::Action::Fail, c.err});
+        EXPECT_EQ(open_framebuffer(false), FbOpen::Failed);
+        std::string text = errors();
+        EXPECT_EQ(text.substr(text.size() - std::strlen(c.message)), c.message);
+        EXPECT_EQ(page_info.descriptor, -1) << "nothing is left open";
+        restore_display();
+        EXPECT_EQ(emu::fb::pan_count(), 0);
+        TearDown();
+    }
+}
+
+TEST_F(Framebuffer, PagesAlternateAndRestoreReturnsToLineZero) {
+    ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+    EXPECT_EQ(emu::fb::yres_virtual(), 3240u);
+    const int expected[] = {1080, 2160, 1080, 2160};
+    for (int frame = 0; frame < 4; ++frame) {
+        int y = select_back_page();
+        EXPECT_EQ(y, expected[frame]);
+        EXPECT_EQ(reinterpret_cast<std::uint8_t*>(back_page),
+                  emu::fb::memory() + static_cast<std::size_t>(y) * 7680);
+        present_page(y);
+        EXPECT_EQ(emu::fb::yoffset(), static_cast<std::uint32_t>(y));
+    }
+    restore_display();
+    ASSERT_EQ(emu::fb::pan_count(), 5);
+    const emu::fb::Pan& last = emu::fb::pan(4);
+    EXPECT_EQ(last.yoffset, 0u);
+    EXPECT_EQ(last.yres_virtual, 2160u) << "the restore sends the start-up virtual height";
+    EXPECT_EQ(emu::fb::yoffset(), 0u);
+}
+
+TEST_F(Framebuffer, RefusedPansKeepDrawingIntoTheSamePageAndRestoreSendsNothing) {
+    emu::fb::Settings settings;
+    settings.refuse_pans = true;
+    emu::fb::configure(settings);
+    ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+    for (int frame = 0; frame < 3; ++frame) {
+        int y = select_back_page();
+        EXPECT_EQ(y, 1080);
+        present_page(y);
+    }
+    EXPECT_FALSE(page_info.pan_done);
+    int pans = emu::fb::pan_count();
+    restore_display();
+    EXPECT_EQ(emu::fb::pan_count(), pans);
+}
+
+TEST_F(Framebuffer, DisplayMovedByAnotherProgramIsWarnedAboutAndStillRestoredToZero) {
+    emu::fb::Settings settings;
+    settings.yres_virtual = 3240;
+    settings.yoffset = 1080;
+    emu::fb::configure(settings);
+    ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+    EXPECT_NE(errors().find("WARNING: yoffset=1080 at start (another overlay running?)\n"),
+              std::string::npos);
+    present_page(select_back_page());
+    restore_display();
+    EXPECT_EQ(emu::fb::yoffset(), 0u);
+    EXPECT_EQ(emu::fb::pan(emu::fb::pan_count() - 1).yres_virtual, 3240u);
+}
+
+TEST_F(Framebuffer, RefusedEnlargementFallsBackToOneLivePage) {
+    emu::fb::Settings settings;
+    settings.refuse_resize = true;  // the virtual screen stays two pages tall
+    emu::fb::configure(settings);
+    ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+    EXPECT_NE(errors().find("FBIOPUT yvirt=3240 failed errno=22 (single-buffer fallback)\n"),
+              std::string::npos);
+    // The page at line 2160 cannot be shown with 2160 virtual lines, so every
+    // frame goes to the one page that can, and every pan succeeds.
+    for (int frame = 0; frame < 4; ++frame) {
+        int y = select_back_page();
+        EXPECT_EQ(y, 1080);
+        present_page(y);
+        EXPECT_EQ(emu::fb::pan(emu::fb::pan_count() - 1).result, 0);
+    }
+}
+
+TEST_F(Framebuffer, RefusedEnlargementWithRoomForThreePagesKeepsFlipping) {
+    emu::fb::Settings settings;
+    settings.refuse_resize = true;
+    settings.yres_virtual = 3240;
+    emu::fb::configure(settings);
+    ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+    int first = select_back_page();
+    present_page(first);
+    int second = select_back_page();
+    present_page(second);
+    EXPECT_EQ(first, 1080);
+    EXPECT_EQ(second, 2160);
+    EXPECT_EQ(emu::fb::yoffset(), 2160u);
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+#include "shell/main_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "emulator/emulator.h"
+#include "platform/os.h"
+#include "shell/clock.h"
+#include "shell/stop.h"
+
+namespace {
+
+constexpr int kPollMs = 40;
+
+class ButtonPolls : public testing::Test {
+protected:
+    void SetUp() override {
+        emu::reset();
+        emu::use_virtual_time(true);
+        buttons = ButtonState{};
+        stop_flag.store(0);
+    }
+    void TearDown() override { stop_flag.store(0); }
+
+    // Feeds readings one poll apart; returns the press events they made.
+    std::vector<int> feed(const std::vector<int>& readings) {
+        std::vector<int> presses;
+        for (int reading : readings) {
+            handle_reading(reading, now_ms());
+            if (buttons.pressed_code != kButtonNone) presses.push_back(buttons.pressed_code);
+            buttons.pressed_code = kButtonNone;
+            os::sleep_us(kPollMs * 1000);
+        }
+        return presses;
+    }
+};
+
+struct DebounceCase {
+    const char* what;
+    std::vector<int> readings;
+    std::vector<int> presses;
+    int held_after;
+};
+
+TEST_F(ButtonPolls, DebounceMakesOnePressPerAcceptedButtonAfterNone) {
+    const DebounceCase cases[] = {
+        {"a single reading is no press", {8, 0}, {}, 0},
+        {"two equal readings press", {0, 0}, {0}, 0},
+        {"holding on presses once", {0, 0, 0, 0, 0}, {0}, 0},
+        {"LEFT then straight to MIDDLE presses only LEFT", {2, 2, 0, 0, 0}, {2}, 0},
+        {"flicker is never accepted", {0, 8, 0, 8, 0}, {}, 0},
+        {"release and press again", {0, 0, 8, 8, 0, 0}, {0, 0}, 0},
+        {"one blank reading does not release", {0, 0, 8, 0, 0}, {0}, 0},
+        {"BACK", {7, 7, 8}, {7}, 8},
+        {"a disturbed sample counts as no button", {0, 0, -1, -1, 0, 0}, {0, 0}, 0},
+    };
+    for (const DebounceCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        buttons = ButtonState{};
+        EXPECT_EQ(feed(c.readings), c.presses);
+        EXPECT_EQ(buttons.held_code, c.held_after);
+    }
+}
+
+struct HoldCase {
+    const char* what;
+    std::vector<int> readings;  // one per poll, 40 ms apart
+    bool stops;
+};
+
+std::vector<int> repeat(int reading, int polls) { return std::vector<int>(polls, reading); }
+
+std::vector<int> join(std::initializer_list<std::vector<int>> parts) {
+    std::vector<int> all;
+    for (const std::vector<int>& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST_F(ButtonPolls, PlayHeldForThreeSecondsStops) {
+    // 3000 ms is reached at the 76th reading (75 intervals of 40 ms).
+    const HoldCase cases[] = {
+        {"held throughout", repeat(6, 76), true},
+        {"one poll short", repeat(6, 75), false},
+        {"a 240 ms gap keeps the count", join({repeat(6, 10), repeat(8, 6), repeat(6, 60)}), true},
+        {"a 280 ms gap restarts it", join({repeat(6, 10), repeat(8, 7), repeat(6, 60)}), false},
+        {"failed readings do not end the hold", join({repeat(6, 10), repeat(-1, 20), repeat(6, 46)}),
+         true},
+    };
+    for (const HoldCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        buttons = ButtonState{};
+        stop_flag.store(0);
+        feed(c.readings);
+        EXPECT_EQ(stop_flag.load() == 1, c.stops);
+    }
+}
+
+TEST_F(ButtonPolls, AbandonedHoldForgetsWhenItBegan) {
+    feed(join({repeat(6, 5), repeat(8, 8)}));
+    EXPECT_EQ(buttons.play_down_ms, -1);
+    EXPECT_EQ(buttons.play_seen_ms, -1);
+    std::int64_t before = now_ms();
+    feed({6});
+    EXPECT_EQ(buttons.play_down_ms, before);
+}
+
+}  // namespace
