@@ -1,9 +1,22 @@
 #pragma once
+// Composition of every frame: the starfield behind everything, then the
+// title screen or the play screen with its status line and overlays.
 #include "game/world.h"
 
-// Places the 70 stars with the random sequence's first 210 draws.
+struct Star {
+    float x = 0;  // direction, -1 <= x < 1
+    float y = 0;  // direction, -1 <= y < 1
+    float z = 0;  // depth: 1.0 farthest; retired at 0.05
+};
+
+constexpr int kStarCount = 70;
+extern Star starfield[kStarCount];
+
+// Places the stars with the random sequence's first 210 draws; start-up
+// does it right after seeding.
 void init_starfield();
 
 // Draws the whole frame for the world into back_page. elapsed_ms counts from
-// the start of the main loop and drives the blinking texts.
+// the start of the main loop and drives the blinking texts, so their rhythm
+// follows the program's start, not the moment a text appears.
 void compose_frame(const World& world, bool paused, int elapsed_ms);
