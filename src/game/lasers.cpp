@@ -1,4 +1,54 @@
-// STAND-IN until the game simulation lands.
 #include "game/lasers.h"
 
-void fire_lasers(World& /*world*/) {}
+#include "devices/sound.h"
+#include "game/level.h"
+#include "game/playfield.h"
+#include "shell/clock.h"
+
+namespace {
+
+constexpr float kShotSpeed = 950.0f;  // px/s, upward
+constexpr float kShotStartY = 632.0f;
+constexpr int kShotInset = 6;  // from each end of the paddle
+constexpr std::int64_t kVolleyIntervalMs = 280;
+// A volley needs room for its two shots.
+constexpr int kMaxShotsBeforeVolley = kMaxShots - 2;
+
+constexpr Tone kLaserTone = {980, 28};
+
+}  // namespace
+
+void fire_lasers(World& world) {
+    if (world.laser_time <= 0)
+        return;
+    if (world.shot_count > kMaxShotsBeforeVolley)
+        return;
+    std::int64_t now = now_ms();
+    if (now - world.last_shot_ms < kVolleyIntervalMs)
+        return;
+    world.last_shot_ms = now;
+
+    int hw = world.paddle_width / 2;
+    world.shots[world.shot_count++] = Shot{world.paddle_x - hw + kShotInset, kShotStartY};
+    world.shots[world.shot_count++] = Shot{world.paddle_x + hw - kShotInset, kShotStartY};
+    sfx_play(kLaserTone.freq_hz, kLaserTone.duration_ms);
+}
+
+void step_shots(World& world, float dt) {
+    int kept = 0;
+    for (int i = 0; i < world.shot_count; ++i) {
+        Shot shot = world.shots[i];
+        shot.y -= kShotSpeed * dt;
+        if (shot.y <= kCeiling)
+            continue;
+        // Only the top end is tested, once per step after moving; a gold
+        // brick uses the shot up too.
+        Cell cell;
+        if (find_cell(shot.x, shot.y, &cell) && world.bricks[cell.row][cell.column].kind != 0) {
+            hit_brick(world, cell.column, cell.row);
+            continue;
+        }
+        world.shots[kept++] = shot;
+    }
+    world.shot_count = kept;
+}

@@ -4,3 +4,7 @@
 // Fires a pair of shots from the paddle's ends, if the laser is charged,
 // at most two shots are in flight and the last volley is old enough.
 void fire_lasers(World& world);
+
+// Moves the shots up by dt seconds; a shot that reaches the ceiling is
+// gone, one that meets a brick hits it and is used up.
+void step_shots(World& world, float dt);

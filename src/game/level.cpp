@@ -1,11 +1,132 @@
-// STAND-IN until the game simulation lands: a level is only a phase change.
 #include "game/level.h"
 
+#include "devices/sound.h"
+#include "game/layouts.h"
+#include "game/playfield.h"
+#include "game/score.h"
 #include "shell/clock.h"
+#include "shell/rng.h"
 
-void load_level(World& world, int /*level*/) {
+namespace {
+
+struct BrickKind {
+    char letter;
+    std::uint8_t hits;  // hits to break it
+    int points;         // scored when it is destroyed
+};
+
+constexpr char kGold = 'G';
+constexpr char kEmpty = '.';
+
+// Gold is not listed: it never breaks, scores nothing and carries nothing
+// (it is loaded with one hit that is never taken).
+constexpr BrickKind kBrickKinds[] = {
+    {'r', 1, 55}, {'o', 1, 65},  {'y', 1, 75},  {'g', 1, 85},
+    {'b', 1, 95}, {'v', 1, 105}, {'S', 2, 120},
+};
+// A letter the layouts never use still makes a sound one-hit brick.
+constexpr BrickKind kOtherKind = {0, 1, 120};
+
+constexpr BrickKind kind_of(char letter) {
+    for (const BrickKind& kind : kBrickKinds) {
+        if (kind.letter == letter)
+            return kind;
+    }
+    return kOtherKind;
+}
+
+// Each breakable brick carries a capsule with 36 chances in 100, the four
+// kinds equally likely.
+constexpr int kCapsuleChanceBelow = 36;
+constexpr char kCapsuleKinds[] = "ESDP";
+
+// A released capsule starts at the brick's centre x, 3 px above its centre.
+constexpr float capsule_start_x(int column) {
+    return static_cast<float>(100 * column + 190);
+}
+constexpr float capsule_start_y(int row) {
+    return static_cast<float>(36 * row + 125);
+}
+
+constexpr Tone kGoldTone = {240, 16};
+constexpr Tone kCrackTone = {440, 18};
+constexpr Tone kBreakTone = {620, 20};
+
+void play(const Tone& tone) {
+    sfx_play(tone.freq_hz, tone.duration_ms);
+}
+
+}  // namespace
+
+void load_level(World& world, int level) {
+    for (auto& row : world.bricks) {
+        for (Brick& brick : row)
+            brick = Brick{};
+    }
+    world.bricks_left = 0;
+
+    // Layouts repeat: level 5 is the first one again.
+    int index = (level - 1) % kLayoutCount;
+    if (index < 0)
+        index += kLayoutCount;
+    const char* layout = level_layouts[index];
+
+    for (int row = 0; row < kGridRows; ++row) {
+        for (int column = 0; column < kGridColumns; ++column) {
+            char letter = layout[row * kGridColumns + column];
+            if (letter == kEmpty)
+                continue;
+            Brick& brick = world.bricks[row][column];
+            brick.kind = letter;
+            brick.hits = kind_of(letter).hits;
+            if (letter == kGold)
+                continue;
+            world.bricks_left += 1;
+            // The draws are made in this order for every breakable brick, so
+            // the same frame count always gives the same capsules.
+            if (random_draw() % 100 < kCapsuleChanceBelow) {
+                brick.capsule = kCapsuleKinds[random_draw() % 4];
+            }
+        }
+    }
+
+    world.ball_count = 1;
+    for (Ball& ball : world.balls)
+        ball = Ball{};
+    world.balls[0].stuck = 1;
+
+    world.shot_count = 0;
+    world.capsule_count = 0;
+    world.slow_time = 0;
+    world.expand_time = 0;
+    world.expanded = 0;
+
     world.phase = Phase::Serve;
     world.phase_start_ms = now_ms();
 }
 
-void hit_brick(World& /*world*/, int /*column*/, int /*row*/) {}
+void hit_brick(World& world, int column, int row) {
+    Brick& brick = world.bricks[row][column];
+    if (brick.kind == kGold) {
+        play(kGoldTone);
+        return;
+    }
+    brick.hits -= 1;
+    if (brick.hits != 0) {
+        play(kCrackTone);
+        return;
+    }
+
+    add_points(world, kind_of(brick.kind).points);
+    if (brick.capsule != 0 && world.capsule_count < kMaxCapsules) {
+        Capsule& capsule = world.capsules[world.capsule_count++];
+        capsule.x = capsule_start_x(column);
+        capsule.y = capsule_start_y(row);
+        capsule.kind = brick.capsule;
+    }
+    // With eight capsules already falling this one is lost, but the brick
+    // still breaks and scores.
+    brick.kind = 0;
+    world.bricks_left -= 1;
+    play(kBreakTone);
+}

@@ -8,3 +8,7 @@ void launch_balls(World& world);
 // Advances the whole simulation by one frame of dt seconds (at most 0.1)
 // with the button currently held.
 void step_world(World& world, ButtonCode button, float dt);
+
+// The speed every moving ball is brought to, in px/s: faster with each
+// cleared level up to a cap, and slower while the slow capsule runs.
+float ball_speed(const World& world);

@@ -18,9 +18,9 @@ struct Ball {
 };
 
 struct Brick {
-    char kind = 0;           // 0: empty cell; otherwise the layout letter
-    std::uint8_t hits = 0;   // hits still needed to destroy it
-    char capsule = 0;        // 0, or 'E', 'S', 'D', 'P' released on destruction
+    char kind = 0;          // 0: empty cell; otherwise the layout letter
+    std::uint8_t hits = 0;  // hits still needed to destroy it
+    char capsule = 0;       // 0, or 'E', 'S', 'D', 'P' released on destruction
 };
 
 struct Capsule {
