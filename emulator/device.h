@@ -37,6 +37,8 @@ public:
 // The devices of the goggles, each defined in its own file.
 Device& framebuffer_device();
 Device& adc_device();
+Device& pwm_device();
+Device& i2c_device();
 
 // Internal: the trace folder's descriptor for pans etc.; see emulator.h.
 void trace_write(int fd, const char* text, std::size_t size);

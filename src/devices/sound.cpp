@@ -1,21 +1,182 @@
-// STAND-IN until the buzzer lands: silence, and a sound thread that only
-// waits for the stop request.
+// The buzzer: PWM channel 7 of the first controller, driven through sysfs.
+// Sound effects go through the tone queue to the sound thread; the exit-hold
+// tone is driven by the main thread directly.
 #include "devices/sound.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "devices/sound_queue.h"
+#include "platform/diag.h"
 #include "platform/os.h"
 #include "shell/stop.h"
 
-void sfx_play(std::uint32_t /*freq_hz*/, std::uint32_t /*duration_ms*/) {}
+SoundQueue sound_queue;
+
+namespace {
+
+constexpr char kExportPath[] = "/sys/class/pwm/pwmchip0/export";
+constexpr char kAttributePathFormat[] = "/sys/class/pwm/pwmchip0/pwm%d/%s";
+constexpr int kBuzzerChannel = 7;
+constexpr char kBuzzerChannelText[] = "7";
+
+constexpr std::uint32_t kNsPerSecond = 1000000000;
+constexpr unsigned kIdleSleepUs = 8000;
+constexpr unsigned kGapAfterToneUs = 12000;
+
+// The exit-hold tone rises from 400 Hz to 1500 Hz over the three seconds
+// of the hold; the confirmation is a short 1700 Hz beep.
+constexpr std::uint32_t kHoldStartHz = 400;
+constexpr std::uint32_t kHoldRiseHz = 1100;
+constexpr std::uint32_t kHoldRiseMs = 3000;
+constexpr std::uint32_t kConfirmHz = 1700;
+constexpr unsigned kConfirmUs = 100000;
+
+// Main thread only.
+bool hold_tone_ready = false;
+std::uint32_t hold_tone_freq = 0;
+
+void pwm_write_number(const char* attribute, std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", value);
+    pwm_write(attribute, text);
+}
+
+// Sets the square wave's period and 50 % duty cycle for freq_hz.
+void write_pitch(std::uint32_t freq_hz) {
+    std::uint32_t period = kNsPerSecond / freq_hz;
+    pwm_write_number("period", period);
+    pwm_write_number("duty_cycle", period / 2);
+}
+
+void set_hold_pitch(std::uint32_t freq_hz) {
+    if (freq_hz == 0 || !hold_tone_ready)
+        return;
+    write_pitch(freq_hz);
+    if (hold_tone_freq == 0)
+        pwm_write("enable", "1");
+    hold_tone_freq = freq_hz;
+}
+
+void silence_hold_tone() {
+    pwm_write("duty_cycle", "0");
+    pwm_write("enable", "0");
+    hold_tone_freq = 0;
+}
+
+// Writes the channel number to the export file. Returns 0, or the errno of
+// the failed open or write (EIO for a write that wrote nothing).
+int export_channel_for_sound_thread() {
+    int fd = os::open(kExportPath, O_WRONLY);
+    if (fd < 0)
+        return errno;
+    errno = 0;
+    long written = os::write(fd, kBuzzerChannelText, sizeof kBuzzerChannelText - 1);
+    int err = written > 0 ? 0 : (errno != 0 ? errno : EIO);
+    os::close(fd);
+    return err;
+}
+
+}  // namespace
+
+void sfx_play(std::uint32_t freq_hz, std::uint32_t duration_ms) {
+    // A pitch of 0 has no period; the sound thread would divide by it.
+    if (freq_hz == 0)
+        return;
+    sound_queue_push(sound_queue, Tone{freq_hz, duration_ms});
+}
+
+void pwm_write(const char* attribute, const char* text) {
+    char path[64];
+    std::snprintf(path, sizeof path, kAttributePathFormat, kBuzzerChannel, attribute);
+    int fd = os::open(path, O_WRONLY);
+    if (fd < 0)
+        return;
+    os::write(fd, text, std::strlen(text));
+    os::close(fd);
+}
+
+void pwm_silence() {
+    pwm_write("duty_cycle", "0");
+    pwm_write("enable", "0");
+}
 
 int sound_thread() {
-    while (stop_flag.load() == 0) os::sleep_us(8000);
+    // Normally the exit-hold set-up has exported the channel already, and
+    // the export answers EBUSY.
+    int err = export_channel_for_sound_thread();
+    if (err != 0 && err != EBUSY)
+        diag("sfx: pwm export failed (%s)\n", std::strerror(err));
+    pwm_write("enable", "0");
+    pwm_write("duty_cycle", "0");
+
+    for (;;) {
+        if (stop_flag.load() != 0) {
+            pwm_silence();
+            return 0;
+        }
+        Tone tone;
+        if (!sound_queue_front(sound_queue, &tone)) {
+            os::sleep_us(kIdleSleepUs);
+            continue;
+        }
+        pwm_write("enable", "0");
+        pwm_write("duty_cycle", "0");
+        write_pitch(tone.freq_hz);
+        pwm_write("enable", "1");
+        os::sleep_us(tone.duration_ms * 1000);
+        pwm_silence();
+        sound_queue_pop(sound_queue);
+        os::sleep_us(kGapAfterToneUs);
+    }
+}
+
+int hold_tone_init() {
+    int fd = os::open(kExportPath, O_WRONLY);
+    if (fd < 0 && errno != EBUSY)
+        return -1;
+    if (fd >= 0) {
+        long written = os::write(fd, kBuzzerChannelText, sizeof kBuzzerChannelText - 1);
+        if (written < 0 && errno != EBUSY) {
+            os::close(fd);
+            return -1;
+        }
+        os::close(fd);
+    }
+    pwm_write("enable", "0");
+    pwm_write("duty_cycle", "0");
+    hold_tone_ready = true;
     return 0;
 }
 
-void pwm_write(const char* /*attribute*/, const char* /*text*/) {}
-void pwm_silence() {}
-int hold_tone_init() { return -1; }
-void hold_tone_begin() {}
-void hold_tone_update(int /*held_ms*/) {}
-void hold_tone_confirm() {}
-void hold_tone_stop() {}
+void hold_tone_begin() {
+    set_hold_pitch(kHoldStartHz);
+}
+
+void hold_tone_update(int held_ms) {
+    if (!hold_tone_ready)
+        return;
+    // A negative hold reads as a huge one, so it gives the top pitch.
+    std::uint32_t t = static_cast<std::uint32_t>(held_ms);
+    if (t > kHoldRiseMs)
+        t = kHoldRiseMs;
+    set_hold_pitch(kHoldStartHz + t * kHoldRiseHz / kHoldRiseMs);
+}
+
+void hold_tone_confirm() {
+    if (hold_tone_freq != 0)
+        silence_hold_tone();
+    if (!hold_tone_ready)
+        return;
+    set_hold_pitch(kConfirmHz);
+    os::sleep_us(kConfirmUs);
+    silence_hold_tone();
+}
+
+void hold_tone_stop() {
+    if (hold_tone_freq != 0)
+        silence_hold_tone();
+}
