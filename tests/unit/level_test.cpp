@@ -10,6 +10,7 @@
 #include "shell/clock.h"
 #include "shell/rng.h"
 #include "support/game_world.h"
+#include "support/tones.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ class Level : public testing::Test {
         emu::reset();
         emu::use_virtual_time(true);
         random_seed(1337);
+        take_tones();
     }
 };
 
@@ -158,13 +160,16 @@ struct HitCase {
     int points;
     char kind_after;  // 0 when destroyed
     int bricks_left_change;
+    const char* tone;
 };
 
 TEST_F(Level, HitBrickByKind) {
     const HitCase cases[] = {
-        {'r', 1, 55, 0, -1}, {'o', 1, 65, 0, -1},  {'y', 1, 75, 0, -1}, {'g', 1, 85, 0, -1},
-        {'b', 1, 95, 0, -1}, {'v', 1, 105, 0, -1}, {'S', 2, 0, 'S', 0}, {'S', 1, 120, 0, -1},
-        {'G', 1, 0, 'G', 0}, {'x', 1, 120, 0, -1},
+        {'r', 1, 55, 0, -1, "620/20"}, {'o', 1, 65, 0, -1, "620/20"},
+        {'y', 1, 75, 0, -1, "620/20"}, {'g', 1, 85, 0, -1, "620/20"},
+        {'b', 1, 95, 0, -1, "620/20"}, {'v', 1, 105, 0, -1, "620/20"},
+        {'S', 2, 0, 'S', 0, "440/18"}, {'S', 1, 120, 0, -1, "620/20"},
+        {'G', 1, 0, 'G', 0, "240/16"}, {'x', 1, 120, 0, -1, "620/20"},
     };
     for (const HitCase& c : cases) {
         SCOPED_TRACE(c.kind);
@@ -178,6 +183,7 @@ TEST_F(Level, HitBrickByKind) {
         EXPECT_EQ(world.best, 1000 + c.points) << "best follows the score at once";
         EXPECT_EQ(world.bricks[3][4].kind, c.kind_after);
         EXPECT_EQ(world.bricks_left, 5 + c.bricks_left_change);
+        EXPECT_EQ(take_tones(), c.tone);
         if (c.kind_after != 0) {
             EXPECT_EQ(world.bricks[3][4].hits, 1) << "silver cracks, gold never changes";
         }
