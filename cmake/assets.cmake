@@ -11,3 +11,19 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/assets/levels.txt ${CMAKE_SOURCE_DIR}/cmake/embed_levels.cmake
   COMMENT "Embedding the level layouts")
 list(APPEND VMX_ASSET_SOURCES ${VMX_GENERATED}/level_layouts.cpp)
+
+# The font atlas and the logo mask: raw bytes committed next to the images
+# that show them (assets/font/size*.png, assets/logo/logo.png). A unit test
+# checks that the two forms agree.
+function(vmx_embed_bytes input name size header output)
+  add_custom_command(
+    OUTPUT ${VMX_GENERATED}/${output}
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/${input}
+            -DOUTPUT=${VMX_GENERATED}/${output} -DHEADER=${header} -DNAME=${name} -DSIZE=${size}
+            -P ${CMAKE_SOURCE_DIR}/cmake/embed_bytes.cmake
+    DEPENDS ${CMAKE_SOURCE_DIR}/${input} ${CMAKE_SOURCE_DIR}/cmake/embed_bytes.cmake
+    COMMENT "Embedding ${input}")
+  set(VMX_ASSET_SOURCES ${VMX_ASSET_SOURCES} ${VMX_GENERATED}/${output} PARENT_SCOPE)
+endfunction()
+vmx_embed_bytes(assets/font/atlas.bin FontAtlas 414960 display/font.h font_atlas.cpp)
+vmx_embed_bytes(assets/logo/logo.bin LogoMask 41200 display/logo.h logo_mask.cpp)
