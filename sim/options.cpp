@@ -1,0 +1,134 @@
+#include "sim/options.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// Eleven and a half days: far beyond any run, and safe from overflow when
+// added to the clock.
+constexpr std::int64_t kMaxMs = 1000000000;
+
+struct ModeName {
+    const char* name;
+    GoggleMode mode;
+};
+constexpr ModeName kModeNames[] = {
+    {"normal", GoggleMode::Normal},
+    {"hdmi", GoggleMode::Hdmi},
+    {"av", GoggleMode::Av},
+    {"none", GoggleMode::None},
+};
+
+bool parse_ms(const char* begin, const char* end, std::int64_t* out) {
+    if (begin == end)
+        return false;
+    std::int64_t value = 0;
+    for (const char* p = begin; p != end; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + (*p - '0');
+        if (value > kMaxMs)
+            return false;
+    }
+    *out = value;
+    return true;
+}
+
+}  // namespace
+
+const char kSimUsage[] =
+    "Usage: vmxbrikon-sim [--seconds N] [--probe] [--goggle-mode normal|hdmi|av|none]\n"
+    "                     [--mute] [--headless] [--virtual-time] [--script FILE]\n"
+    "                     [--screenshot-at MS[,MS...] --out DIR] [--autoplay]\n"
+    "                     [--data DIR] [-- GAME-ARGUMENTS...]\n";
+
+bool parse_ms_list(const char* text, std::vector<std::int64_t>* out) {
+    std::vector<std::int64_t> list;
+    const char* item = text;
+    for (;;) {
+        const char* comma = std::strchr(item, ',');
+        const char* end = comma ? comma : item + std::strlen(item);
+        std::int64_t ms = 0;
+        if (!parse_ms(item, end, &ms))
+            return false;
+        list.push_back(ms);
+        if (!comma)
+            break;
+        item = comma + 1;
+    }
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+    *out = list;
+    return true;
+}
+
+std::string parse_sim_options(int argc, const char* const* argv, SimOptions* options) {
+    SimOptions parsed;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == "--") {
+            for (++i; i < argc; ++i)
+                parsed.game_args.push_back(argv[i]);
+            break;
+        }
+        if (arg == "--seconds" || arg == "--goggle-mode" || arg == "--script" ||
+            arg == "--screenshot-at" || arg == "--out" || arg == "--data") {
+            if (!has_value)
+                return arg + " needs a value";
+            const char* value = argv[++i];
+            if (arg == "--seconds") {
+                // The game reads the number itself, as on the goggles.
+                parsed.game_args.push_back(arg);
+                parsed.game_args.push_back(value);
+                parsed.game_seconds = true;
+            } else if (arg == "--goggle-mode") {
+                const ModeName* found = nullptr;
+                for (const ModeName& mode : kModeNames) {
+                    if (std::strcmp(mode.name, value) == 0)
+                        found = &mode;
+                }
+                if (!found)
+                    return std::string("unknown goggle mode '") + value + "'";
+                parsed.goggle_mode = found->mode;
+            } else if (arg == "--script") {
+                parsed.script_path = value;
+            } else if (arg == "--screenshot-at") {
+                if (!parse_ms_list(value, &parsed.screenshot_ms)) {
+                    return std::string("--screenshot-at wants milliseconds like 500,2000, not '") +
+                           value + "'";
+                }
+            } else if (arg == "--out") {
+                parsed.out_dir = value;
+            } else {
+                parsed.data_dir = value;
+            }
+        } else if (arg == "--probe") {
+            parsed.game_args.push_back(arg);
+        } else if (arg == "--mute") {
+            parsed.mute = true;
+        } else if (arg == "--headless") {
+            parsed.headless = true;
+        } else if (arg == "--virtual-time") {
+            parsed.virtual_time = true;
+        } else if (arg == "--autoplay") {
+            parsed.autoplay = true;
+        } else if (arg == "--help" || arg == "-h") {
+            parsed.help = true;
+        } else {
+            return "unknown option '" + arg + "'";
+        }
+    }
+    if (!parsed.screenshot_ms.empty() && parsed.out_dir.empty()) {
+        return "--screenshot-at needs --out DIR";
+    }
+    if (parsed.screenshot_ms.empty() && !parsed.out_dir.empty()) {
+        return "--out needs --screenshot-at MS[,MS...]";
+    }
+    *options = parsed;
+    return "";
+}
+
+}  // namespace sim

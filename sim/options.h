@@ -1,0 +1,42 @@
+#pragma once
+// The simulator's command line: the game's own options, passed through, and
+// the simulator's, which choose the window or a headless run, the clock, the
+// inputs (keyboard, script, autoplay) and what is captured.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// What the goggles' HDMI converter reports, so that the game's refusal of
+// every mode but the normal one can be tried.
+enum class GoggleMode { Normal, Hdmi, Av, None };
+
+struct SimOptions {
+    // The game's command line after the program name: --seconds N and
+    // --probe as given, or everything after "--" unchanged.
+    std::vector<std::string> game_args;
+    bool game_seconds = false;  // --seconds was given
+    GoggleMode goggle_mode = GoggleMode::Normal;
+    bool mute = false;
+    bool headless = false;
+    bool virtual_time = false;
+    std::string script_path;
+    std::vector<std::int64_t> screenshot_ms;  // ascending, no repeats
+    std::string out_dir;
+    bool autoplay = false;
+    std::string data_dir;  // empty: chosen by the run (see session.h)
+    bool help = false;
+};
+
+extern const char kSimUsage[];
+
+// Reads argv (argv[0] is the program). Answers "" and fills options, or the
+// reason the command line is refused.
+std::string parse_sim_options(int argc, const char* const* argv, SimOptions* options);
+
+// A list of milliseconds "MS[,MS...]": ascending and without repeats in
+// out. False for an empty list, an empty item or anything but digits.
+bool parse_ms_list(const char* text, std::vector<std::int64_t>* out);
+
+}  // namespace sim

@@ -1,0 +1,334 @@
+#include "sim/session.h"
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "emulator/adc_device.h"
+#include "emulator/emulator.h"
+#include "emulator/framebuffer_device.h"
+#include "emulator/i2c_device.h"
+#include "emulator/pwm_device.h"
+#include "game/high_score.h"
+#include "png_image.h"
+#include "shell/main_loop.h"
+#include "shell/startup.h"
+#include "sim/buzzer_wave.h"
+#include "sim/frame_store.h"
+
+namespace sim {
+namespace {
+
+// A headless run without --seconds ends this long after its last scripted
+// step or screenshot, so that the last picture is surely saved.
+constexpr std::int64_t kEndMarginMs = 100;
+// The page rows of the emulated framebuffer, in pixels.
+constexpr std::size_t kPageRowPixels = 1920;
+
+// What the LT8668 answers for each of the goggles' video modes.
+emu::i2c::Answer answer_for(GoggleMode mode) {
+    emu::i2c::Answer answer;
+    switch (mode) {
+        case GoggleMode::Normal:
+            answer.b7 = 0x01;
+            break;
+        case GoggleMode::Hdmi:
+            answer.b7 = 0x02;
+            break;
+        case GoggleMode::Av:
+            answer.b7 = 0x02;
+            answer.ad = 0x02;
+            answer.ac = 0x01;
+            break;
+        case GoggleMode::None:
+            answer.b7 = 0x00;
+            break;
+    }
+    return answer;
+}
+
+void make_dirs(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+    mkdir(path.c_str(), 0755);
+}
+
+bool is_dir(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Where a player's best score stays between windowed runs.
+std::string state_dir() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && *state)
+        return std::string(state) + "/vmxbrikon-sim";
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return std::string(home) + "/.local/state/vmxbrikon-sim";
+    return "";
+}
+
+std::string temporary_dir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vmxbrikon-sim-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back(0);
+    if (mkdtemp(name.data()) == nullptr)
+        return "";
+    return name.data();
+}
+
+void remove_tree(const std::string& path) {
+    nftw(
+        path.c_str(),
+        [](const char* name, const struct stat*, int, struct FTW*) { return std::remove(name); },
+        16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::mutex buzzer_hook_lock;
+
+}  // namespace
+
+std::string Session::prepare(const SimOptions& options, bool with_window) {
+    options_ = options;
+    if (!options.script_path.empty()) {
+        std::string reason = load_script(options.script_path, &script_);
+        if (!reason.empty())
+            return reason;
+    }
+    if (!options.out_dir.empty()) {
+        make_dirs(options.out_dir);
+        if (!is_dir(options.out_dir))
+            return "cannot make the folder " + options.out_dir;
+    }
+
+    data_dir_ = options.data_dir;
+    if (data_dir_.empty() && with_window && !options.virtual_time)
+        data_dir_ = state_dir();
+    if (data_dir_.empty()) {
+        data_dir_ = temporary_dir();
+        temporary_data_ = true;
+        if (data_dir_.empty())
+            return "cannot make a temporary folder";
+    }
+    // The goggles have the high-score folder; the game never makes it.
+    const std::string score_dir = data_dir_ + kHighScoreDir;
+    make_dirs(score_dir);
+    if (!is_dir(score_dir))
+        return "cannot make the folder " + score_dir;
+
+    argv_text_ = {"vmxbrikon"};
+    argv_text_.insert(argv_text_.end(), options.game_args.begin(), options.game_args.end());
+    for (const std::string& arg : argv_text_)
+        argv_.push_back(arg.c_str());
+    argv_.push_back(nullptr);
+
+    emu::reset();
+    emu::set_sandbox(data_dir_.c_str());
+    emu::echo_stderr(true);
+    emu::use_virtual_time(options.virtual_time);
+    emu::i2c::Answer answer = answer_for(options.goggle_mode);
+    emu::i2c::script(&answer, 1);
+    emu::fb::set_pan_hook(on_pan, this);
+    base_ms_ = emu::clock_ms();
+
+    if (!script_.empty())
+        emu::at_time(base_ms_ + script_[0].at_ms, on_script_step, this);
+    if (options.autoplay) {
+        next_autoplay_ms_ = base_ms_;
+        emu::at_time(next_autoplay_ms_, on_autoplay_step, this);
+    }
+    if (!options.screenshot_ms.empty() && options.virtual_time) {
+        emu::at_time(base_ms_ + options.screenshot_ms[0], on_screenshot, this);
+    }
+    if (!with_window && !options.game_seconds) {
+        std::int64_t last_ms = -1;
+        if (!script_.empty())
+            last_ms = script_.back().at_ms;
+        if (!options.screenshot_ms.empty()) {
+            last_ms = std::max(last_ms, options.screenshot_ms.back());
+        }
+        if (last_ms >= 0)
+            emu::at_time(base_ms_ + last_ms + kEndMarginMs, on_end, this);
+    }
+    return "";
+}
+
+void Session::show_frames_in(FrameStore* frames) {
+    frames_ = frames;
+}
+
+void Session::sound_through(BuzzerWave* wave) {
+    emu::pwm::set_change_hook(
+        [](void* context) {
+            // Read and noted in one go, so that of two threads writing at
+            // once the later note carries the state that stays.
+            std::lock_guard<std::mutex> hold(buzzer_hook_lock);
+            PwmState state;
+            state.enabled = emu::pwm::enabled();
+            state.period_ns = emu::pwm::period_ns();
+            state.duty_ns = emu::pwm::duty_ns();
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            static_cast<BuzzerWave*>(context)->note_change(
+                state, std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec);
+        },
+        wave);
+}
+
+bool Session::start() {
+    if (pthread_create(&thread_, nullptr, run_game, this) != 0)
+        return false;
+    started_ = true;
+    return true;
+}
+
+void* Session::run_game(void* self) {
+    auto* session = static_cast<Session*>(self);
+    session->game_thread_id_.store(pthread_self());
+    session->status_ = vmx_main(static_cast<int>(session->argv_.size()) - 1, session->argv_.data());
+    session->finished_.store(true, std::memory_order_release);
+    return nullptr;
+}
+
+int Session::finish() {
+    if (started_)
+        pthread_join(thread_, nullptr);
+    if (next_shot_ < options_.screenshot_ms.size()) {
+        std::fprintf(stderr, "vmxbrikon-sim: the game ended before the screenshot at %lld ms\n",
+                     static_cast<long long>(options_.screenshot_ms[next_shot_]));
+    }
+    if (frames_shown_.load() > 0) {
+        std::fprintf(stderr, "vmxbrikon-sim: %ld frames, score %d, best %d, level %d\n",
+                     frames_shown_.load(), world.score, world.best, world.level);
+    }
+    if (temporary_data_)
+        remove_tree(data_dir_);
+    return status_;
+}
+
+void Session::hold_from_keyboard(ButtonCode button) {
+    keyboard_button_.store(button);
+    emu::adc::hold_button(button);
+}
+
+bool Session::screenshots_from_front_end() const {
+    return !options_.virtual_time && !options_.screenshot_ms.empty();
+}
+
+void Session::take_due_screenshots(const std::uint32_t* area) {
+    if (!screenshots_from_front_end() || area == nullptr)
+        return;
+    const std::int64_t elapsed = elapsed_ms();
+    while (next_shot_ < options_.screenshot_ms.size() &&
+           options_.screenshot_ms[next_shot_] <= elapsed) {
+        save_screenshot(options_.screenshot_ms[next_shot_++], area, kAreaWidth);
+    }
+}
+
+std::int64_t Session::real_ms() const {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+std::int64_t Session::elapsed_ms() const {
+    // In real time the game's clock is the monotonic clock; asking the
+    // emulator would run the game's timed actions on this thread.
+    return (options_.virtual_time ? emu::clock_ms() : real_ms()) - base_ms_;
+}
+
+bool Session::on_game_thread() const {
+    return pthread_equal(pthread_self(), game_thread_id_.load()) != 0;
+}
+
+bool Session::save_screenshot(std::int64_t at_ms, const std::uint32_t* area,
+                              std::size_t row_pixels) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(at_ms));
+    const std::string path = options_.out_dir + name;
+    // The writer reports its own failures.
+    return png::save_area(path.c_str(), area, row_pixels, kAreaWidth, kAreaHeight);
+}
+
+void Session::on_pan(void* self) {
+    auto* session = static_cast<Session*>(self);
+    // The pan back to line 0 at shutdown shows the console, not a frame.
+    if (emu::fb::yoffset() != 0)
+        session->frames_shown_.fetch_add(1, std::memory_order_relaxed);
+    if (session->frames_) {
+        emu::fb::copy_displayed_area(session->frames_->fill_buffer());
+        session->frames_->publish();
+    }
+}
+
+void Session::on_script_step(void* self) {
+    auto* session = static_cast<Session*>(self);
+    const std::int64_t now = session->script_[session->next_event_].at_ms;
+    while (session->next_event_ < session->script_.size() &&
+           session->script_[session->next_event_].at_ms == now) {
+        const ScriptEvent& event = session->script_[session->next_event_++];
+        if (event.kind == ScriptEvent::Kind::Signal) {
+            // Raised on this game thread, so the handler has run before the
+            // game goes on: the same script stops at the same point.
+            raise(event.signal_number);
+        } else {
+            session->script_button_.store(event.button);
+            emu::adc::hold_button(event.button);
+        }
+    }
+    if (session->next_event_ < session->script_.size()) {
+        emu::at_time(session->base_ms_ + session->script_[session->next_event_].at_ms,
+                     on_script_step, self);
+    }
+}
+
+void Session::on_autoplay_step(void* self) {
+    auto* session = static_cast<Session*>(self);
+    std::int64_t now = session->next_autoplay_ms_;
+    if (!session->options_.virtual_time) {
+        // In virtual time every game thread waits while this runs. In real
+        // time it runs inside a game thread's clock call, and only on the
+        // main game thread is the World still while it is read.
+        now = std::max(now, session->real_ms());
+        if (!session->on_game_thread()) {
+            session->next_autoplay_ms_ = now + 1;
+            emu::at_time(session->next_autoplay_ms_, on_autoplay_step, self);
+            return;
+        }
+    }
+    const bool standing_back = session->keyboard_button_.load() != kButtonNone ||
+                               session->script_button_.load() != kButtonNone;
+    if (!standing_back) {
+        emu::adc::hold_button(
+            autoplay_decide(world, paused, now - session->base_ms_, session->autoplay_));
+    }
+    session->next_autoplay_ms_ = now + kAutoplayStepMs;
+    emu::at_time(session->next_autoplay_ms_, on_autoplay_step, self);
+}
+
+void Session::on_screenshot(void* self) {
+    auto* session = static_cast<Session*>(self);
+    const auto& times = session->options_.screenshot_ms;
+    session->save_screenshot(times[session->next_shot_], emu::fb::displayed_area(), kPageRowPixels);
+    session->next_shot_ += 1;
+    if (session->next_shot_ < times.size()) {
+        emu::at_time(session->base_ms_ + times[session->next_shot_], on_screenshot, self);
+    }
+}
+
+void Session::on_end(void*) {
+    raise(SIGTERM);
+}
+
+}  // namespace sim

@@ -1,0 +1,102 @@
+#pragma once
+// One run of the unchanged game on the emulated goggles, without any window
+// or sound device: sets the goggles up, starts the game on its own thread,
+// plays the script and the autoplay through the emulated buttons, saves the
+// screenshots, and reports how the game ended. The front end (window,
+// keyboard, sound) sits on top of it; headless runs use it alone.
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shell/button_code.h"
+#include "sim/autoplay.h"
+#include "sim/options.h"
+#include "sim/script.h"
+
+namespace sim {
+
+class BuzzerWave;
+class FrameStore;
+
+class Session {
+  public:
+    // Resets the emulated goggles and prepares them as the options say: the
+    // clock, the goggles' files, the converter's video mode, the script.
+    // with_window: a window will show the frames (the best score is then
+    // kept between runs unless --data says otherwise). Answers "" or the
+    // reason the run cannot start. Call once per process.
+    std::string prepare(const SimOptions& options, bool with_window);
+
+    // Before start(): every page the display pans to goes into frames too.
+    void show_frames_in(FrameStore* frames);
+    // Before start(): the buzzer's changes go to wave.
+    void sound_through(BuzzerWave* wave);
+
+    // Starts the game on its own thread. False if the thread cannot start.
+    bool start();
+    bool finished() const { return finished_.load(std::memory_order_acquire); }
+    // Waits for the game, reports screenshots that were never taken, tidies
+    // up, and answers the game's exit status.
+    int finish();
+
+    // The keyboard holds a button (kButtonNone: none): pressed on the
+    // emulated converter; the autoplay stands back while one is held.
+    void hold_from_keyboard(ButtonCode button);
+
+    // Real time only, from the front end's thread: saves the screenshots
+    // that are due, of area, the picture on display now (1280 x 720 words,
+    // taken from the FrameStore given to show_frames_in; nullptr before the
+    // first frame).
+    void take_due_screenshots(const std::uint32_t* area);
+    bool screenshots_from_front_end() const;
+
+    // Milliseconds since the game was started, on the game's clock (called
+    // from the front end's thread: it does not run the clock's actions).
+    std::int64_t elapsed_ms() const;
+
+    // Game frames shown so far (pans to a drawing page).
+    long frames_shown() const { return frames_shown_.load(std::memory_order_relaxed); }
+
+    const std::string& data_dir() const { return data_dir_; }
+
+  private:
+    static void* run_game(void* self);
+    static void on_pan(void* self);
+    static void on_script_step(void* self);
+    static void on_autoplay_step(void* self);
+    static void on_screenshot(void* self);
+    static void on_end(void* self);
+
+    bool save_screenshot(std::int64_t at_ms, const std::uint32_t* area, std::size_t row_pixels);
+    bool on_game_thread() const;
+    std::int64_t real_ms() const;
+
+    SimOptions options_;
+    std::vector<ScriptEvent> script_;
+    std::size_t next_event_ = 0;
+    std::vector<std::string> argv_text_;
+    std::vector<const char*> argv_;
+    std::string data_dir_;
+    bool temporary_data_ = false;
+    std::int64_t base_ms_ = 0;  // the game's clock when it was started
+
+    FrameStore* frames_ = nullptr;
+    std::atomic<long> frames_shown_{0};
+    std::size_t next_shot_ = 0;
+
+    AutoplayState autoplay_;
+    std::int64_t next_autoplay_ms_ = 0;
+    std::atomic<ButtonCode> keyboard_button_{kButtonNone};
+    std::atomic<ButtonCode> script_button_{kButtonNone};
+
+    pthread_t thread_{};
+    std::atomic<bool> started_{false};
+    std::atomic<pthread_t> game_thread_id_{};
+    std::atomic<bool> finished_{false};
+    int status_ = -1;
+};
+
+}  // namespace sim

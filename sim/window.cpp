@@ -1,0 +1,154 @@
+#include "sim/window.h"
+
+#include <SDL.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "sim/frame_store.h"
+#include "sim/held_keys.h"
+#include "sim/session.h"
+
+namespace sim {
+namespace {
+
+struct KeyButton {
+    SDL_Keycode key;
+    ButtonCode button;
+};
+constexpr KeyButton kKeyButtons[] = {
+    {SDLK_LEFT, kButtonLeft},     {SDLK_RIGHT, kButtonRight},     {SDLK_SPACE, kButtonMiddle},
+    {SDLK_RETURN, kButtonMiddle}, {SDLK_KP_ENTER, kButtonMiddle}, {SDLK_ESCAPE, kButtonBack},
+    {SDLK_p, kButtonBack},        {SDLK_q, kButtonPlay},
+};
+
+// How long the loop waits for an event before it looks for a new frame;
+// the game draws one every 33 ms.
+constexpr int kEventWaitMs = 4;
+// Fits the window into the desktop's usable area, at most at 1:1.
+constexpr float kDesktopShare = 0.9f;
+
+int button_for(SDL_Keycode key) {
+    for (const KeyButton& entry : kKeyButtons) {
+        if (entry.key == key)
+            return entry.button;
+    }
+    return -1;
+}
+
+// The game takes SIGTERM in order only once its handler is in place;
+// before that the signal would end the process at once.
+bool game_takes_sigterm() {
+    struct sigaction current = {};
+    return sigaction(SIGTERM, nullptr, &current) == 0 && current.sa_handler != SIG_DFL;
+}
+
+}  // namespace
+
+Window::~Window() {
+    if (texture_)
+        SDL_DestroyTexture(texture_);
+    if (renderer_)
+        SDL_DestroyRenderer(renderer_);
+    if (window_)
+        SDL_DestroyWindow(window_);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+std::string Window::open() {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return SDL_GetError();
+    int width = kAreaWidth;
+    int height = kAreaHeight;
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+        float fit = SDL_min(kDesktopShare * static_cast<float>(usable.w) / kAreaWidth,
+                            kDesktopShare * static_cast<float>(usable.h) / kAreaHeight);
+        if (fit < 1.0f) {
+            width = static_cast<int>(kAreaWidth * fit);
+            height = static_cast<int>(kAreaHeight * fit);
+        }
+    }
+    window_ = SDL_CreateWindow("vmxbrikon", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
+                               height, SDL_WINDOW_RESIZABLE);
+    if (!window_)
+        return SDL_GetError();
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+    renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (!renderer_)
+        return SDL_GetError();
+    // Letterboxed: the picture keeps its 16:9 at any window size.
+    SDL_RenderSetLogicalSize(renderer_, kAreaWidth, kAreaHeight);
+    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                 kAreaWidth, kAreaHeight);
+    if (!texture_)
+        return SDL_GetError();
+    return "";
+}
+
+void Window::run(Session& session, FrameStore& frames) {
+    HeldKeys held;
+    bool close_asked = false;
+    bool close_sent = false;
+    bool full_screen = false;
+    bool have_picture = false;
+    while (!session.finished()) {
+        bool redraw = false;
+        SDL_Event event;
+        bool any = SDL_WaitEventTimeout(&event, kEventWaitMs) != 0;
+        while (any) {
+            switch (event.type) {
+                case SDL_QUIT:
+                    close_asked = true;
+                    break;
+                case SDL_KEYDOWN:
+                    if (event.key.repeat)
+                        break;
+                    if (event.key.keysym.sym == SDLK_F11 || event.key.keysym.sym == SDLK_f) {
+                        full_screen = !full_screen;
+                        SDL_SetWindowFullscreen(window_,
+                                                full_screen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+                    } else if (int button = button_for(event.key.keysym.sym); button >= 0) {
+                        held.press(event.key.keysym.sym, button);
+                        session.hold_from_keyboard(held.button());
+                    }
+                    break;
+                case SDL_KEYUP:
+                    held.release(event.key.keysym.sym);
+                    session.hold_from_keyboard(held.button());
+                    break;
+                case SDL_WINDOWEVENT:
+                    if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+                        held.clear();
+                        session.hold_from_keyboard(held.button());
+                    }
+                    redraw = true;
+                    break;
+                default:
+                    break;
+            }
+            any = SDL_PollEvent(&event) != 0;
+        }
+        if (close_asked && !close_sent && game_takes_sigterm()) {
+            kill(getpid(), SIGTERM);
+            close_sent = true;
+        }
+
+        bool fresh = false;
+        const std::uint32_t* area = frames.take(&fresh);
+        session.take_due_screenshots(area);
+        if (area && fresh) {
+            SDL_UpdateTexture(texture_, nullptr, area, kAreaWidth * 4);
+            have_picture = true;
+            redraw = true;
+        }
+        if (redraw) {
+            SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+            SDL_RenderClear(renderer_);
+            if (have_picture)
+                SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+            SDL_RenderPresent(renderer_);
+        }
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,323 @@
+// The simulator's parts that need no game run: its command line, the
+// script format, the held keys, the autoplay's decisions and the buzzer's
+// square wave.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "game/playfield.h"
+#include "sim/autoplay.h"
+#include "sim/buzzer_wave.h"
+#include "sim/held_keys.h"
+#include "sim/options.h"
+#include "sim/script.h"
+
+namespace {
+
+using sim::ScriptEvent;
+
+sim::SimOptions parse(std::vector<std::string> words, std::string* reason) {
+    std::vector<const char*> argv = {"vmxbrikon-sim"};
+    for (const std::string& word : words)
+        argv.push_back(word.c_str());
+    sim::SimOptions options;
+    *reason = sim::parse_sim_options(static_cast<int>(argv.size()), argv.data(), &options);
+    return options;
+}
+
+TEST(SimOptions, GameOptionsPassThroughAndSimOptionsAreTaken) {
+    std::string reason;
+    sim::SimOptions options =
+        parse({"--seconds", "abc", "--headless", "--probe", "--virtual-time", "--autoplay",
+               "--mute", "--goggle-mode", "av", "--script", "s.txt", "--screenshot-at",
+               "900,100,900", "--out", "shots", "--data", "d"},
+              &reason);
+    ASSERT_EQ(reason, "");
+    EXPECT_EQ(options.game_args, (std::vector<std::string>{"--seconds", "abc", "--probe"}));
+    EXPECT_TRUE(options.game_seconds);
+    EXPECT_TRUE(options.headless && options.virtual_time && options.autoplay && options.mute);
+    EXPECT_EQ(options.goggle_mode, sim::GoggleMode::Av);
+    EXPECT_EQ(options.script_path, "s.txt");
+    EXPECT_EQ(options.screenshot_ms, (std::vector<std::int64_t>{100, 900}));
+    EXPECT_EQ(options.out_dir, "shots");
+    EXPECT_EQ(options.data_dir, "d");
+
+    options = parse({"--headless", "--", "--seconds", "--bogus"}, &reason);
+    ASSERT_EQ(reason, "");
+    EXPECT_EQ(options.game_args, (std::vector<std::string>{"--seconds", "--bogus"}))
+        << "after --, the game gets its words unchanged (and may refuse them)";
+    EXPECT_FALSE(options.game_seconds);
+}
+
+TEST(SimOptions, RefusedCommandLinesSayWhy) {
+    const struct {
+        std::vector<std::string> words;
+        const char* reason;
+    } cases[] = {
+        {{"--seconds"}, "--seconds needs a value"},
+        {{"--goggle-mode", "hdmi2"}, "unknown goggle mode 'hdmi2'"},
+        {{"--screenshot-at", "100"}, "--screenshot-at needs --out DIR"},
+        {{"--out", "x"}, "--out needs --screenshot-at MS[,MS...]"},
+        {{"--screenshot-at", "1,,2", "--out", "x"}, "--screenshot-at wants milliseconds"},
+        {{"--screenshot-at", "-5", "--out", "x"}, "--screenshot-at wants milliseconds"},
+        {{"--screenshot-at", "1.5", "--out", "x"}, "--screenshot-at wants milliseconds"},
+        {{"--screenshot-at", "99999999999", "--out", "x"}, "--screenshot-at wants milliseconds"},
+        {{"--window"}, "unknown option '--window'"},
+    };
+    for (const auto& test : cases) {
+        std::string reason;
+        parse(test.words, &reason);
+        EXPECT_EQ(reason.rfind(test.reason, 0), 0u) << reason;
+    }
+}
+
+std::string describe(const std::vector<ScriptEvent>& events) {
+    std::string text;
+    for (const ScriptEvent& event : events) {
+        text += std::to_string(event.at_ms);
+        text += event.kind == ScriptEvent::Kind::Signal
+                    ? " sig" + std::to_string(event.signal_number)
+                    : " b" + std::to_string(event.button);
+        text += ";";
+    }
+    return text;
+}
+
+TEST(SimScript, LinesBecomeTimedHoldsReleasesAndSignals) {
+    const struct {
+        const char* text;
+        const char* events;
+    } cases[] = {
+        {"", ""},
+        {"# nothing but a comment\n\n   \n", ""},
+        {"100 MIDDLE", "100 b0;"},
+        {"100 middle 150  # a tap\n", "100 b0;250 b8;"},
+        {"0 LEFT\n500 right\n900 none\n", "0 b2;500 b3;900 b8;"},
+        {"0 BACK 100\n300 PLAY 3500\n", "0 b7;100 b8;300 b6;3800 b8;"},
+        // A hold cut short by the next line, also at the very same time.
+        {"0 LEFT 1000\n400 RIGHT 100\n", "0 b2;400 b3;500 b8;"},
+        {"0 LEFT 400\n400 RIGHT\n", "0 b2;400 b3;"},
+        // A signal does not end a hold; the release still comes.
+        {"0 LEFT 400\n200 signal TERM\n", "0 b2;200 sig15;400 b8;"},
+        {"10 signal int\n10 signal SIGTERM\n", "10 sig2;10 sig15;"},
+        {"5 1\n6 5 10\n", "5 b1;6 b5;16 b8;"},
+    };
+    for (const auto& test : cases) {
+        std::vector<ScriptEvent> events;
+        EXPECT_EQ(sim::parse_script(test.text, &events), "") << test.text;
+        EXPECT_EQ(describe(events), test.events) << test.text;
+    }
+}
+
+TEST(SimScript, BadLinesAreNamedByNumber) {
+    const struct {
+        const char* text;
+        const char* reason;
+    } cases[] = {
+        {"abc MIDDLE", "line 1: 'abc' is not a time in milliseconds"},
+        {"\n-5 MIDDLE", "line 2: '-5' is not a time in milliseconds"},
+        {"100", "line 1: a button or 'signal' must follow the time"},
+        {"100 JUMP", "line 1: unknown button 'JUMP'"},
+        {"100 9", "line 1: unknown button '9'"},
+        {"100 LEFT 0", "line 1: '0' is not a duration in milliseconds"},
+        {"100 LEFT 5 6", "line 1: too many words"},
+        {"100 LEFT\n50 RIGHT", "line 2: the time goes back"},
+        {"100 signal HUP", "line 1: 'signal' wants TERM or INT, not 'HUP'"},
+        {"100 signal", "line 1: 'signal' wants TERM or INT"},
+    };
+    for (const auto& test : cases) {
+        std::vector<ScriptEvent> events;
+        EXPECT_EQ(sim::parse_script(test.text, &events), test.reason) << test.text;
+    }
+}
+
+TEST(SimHeldKeys, TheLatestKeyStillDownIsTheButton) {
+    sim::HeldKeys keys;
+    EXPECT_EQ(keys.button(), kButtonNone);
+    keys.press(1, kButtonLeft);
+    keys.press(2, kButtonMiddle);
+    EXPECT_EQ(keys.button(), kButtonMiddle);
+    keys.press(1, kButtonLeft);  // a repeat changes nothing
+    EXPECT_EQ(keys.button(), kButtonMiddle);
+    keys.release(2);
+    EXPECT_EQ(keys.button(), kButtonLeft);
+    keys.release(7);
+    EXPECT_EQ(keys.button(), kButtonLeft);
+    for (int key = 10; key < 10 + sim::HeldKeys::kCapacity; ++key)
+        keys.press(key, kButtonBack);
+    keys.press(99, kButtonPlay);
+    EXPECT_EQ(keys.button(), kButtonPlay);
+    keys.clear();
+    EXPECT_EQ(keys.button(), kButtonNone);
+}
+
+Ball ball_at(float x, float y, float vx, float vy) {
+    Ball ball;
+    ball.x = x;
+    ball.y = y;
+    ball.vx = vx;
+    ball.vy = vy;
+    return ball;
+}
+
+TEST(SimAutoplay, LandingPointFollowsTheWallBounces) {
+    const struct {
+        Ball ball;
+        float x;
+    } cases[] = {
+        {ball_at(640, 434, 0, 400), 640},        // straight down
+        {ball_at(640, 434, 100, 100), 840},      // 200 px right
+        {ball_at(1000, 434, 400, 200), 858},     // 400 right: 129 to the wall, 271 back
+        {ball_at(200, 434, -400, 200), 502},     // 400 left: 49 to the wall, 351 back
+        {ball_at(640, 134, 978 * 2, 500), 640},  // across and back twice
+        {ball_at(500, 300, 300, -300), 500},     // going up: where it is
+        {ball_at(500, 700, 300, 300), 500},      // already below
+    };
+    for (const auto& test : cases) {
+        EXPECT_NEAR(sim::landing_x(test.ball, 634), test.x, 0.01f)
+            << test.ball.x << "," << test.ball.y << " v " << test.ball.vx << "," << test.ball.vy;
+    }
+}
+
+World play_world(float paddle_x) {
+    World world;
+    world.phase = Phase::Play;
+    world.paddle_x = paddle_x;
+    world.ball_count = 2;
+    world.balls[0] = ball_at(300, 200, 0, -400);  // going up
+    world.balls[1] = ball_at(800, 400, 0, 400);   // coming down at x 800
+    // The only bricks lie to the left, so the ball is met right of centre.
+    world.bricks[0][0] = Brick{'r', 1, 0};
+    world.bricks[0][9] = Brick{'G', 1, 0};  // gold does not count
+    return world;
+}
+
+TEST(SimAutoplay, PlaySteersUnderTheFallingBallAndFiresWhenThere) {
+    // Target: 800 + 0.35 * 55 = 819.25.
+    const struct {
+        float paddle_x;
+        ButtonCode button;
+    } cases[] = {
+        {600, kButtonRight},  {805, kButtonRight}, {810, kButtonMiddle}, {819, kButtonMiddle},
+        {830, kButtonMiddle}, {835, kButtonLeft},  {1000, kButtonLeft},
+    };
+    for (const auto& test : cases) {
+        World world = play_world(test.paddle_x);
+        sim::AutoplayState state;
+        EXPECT_EQ(sim::autoplay_decide(world, false, 5000, state), test.button) << test.paddle_x;
+    }
+    World world = play_world(600);
+    world.balls[1].y = 700;  // past the paddle: lost, so the other ball counts
+    EXPECT_FLOAT_EQ(sim::paddle_target(world), 300 + 0.35f * 55);
+}
+
+// The buttons decided every 20 ms from the start, as runs of "button:ms".
+std::string decisions(const World& world, bool paused, int steps) {
+    sim::AutoplayState state;
+    std::string text;
+    ButtonCode last = -1;
+    int run = 0;
+    for (int i = 0; i < steps; ++i) {
+        ButtonCode button = sim::autoplay_decide(world, paused, i * sim::kAutoplayStepMs, state);
+        if (button != last && run > 0) {
+            text += std::to_string(last) + ":" + std::to_string(run) + " ";
+            run = 0;
+        }
+        last = button;
+        run += static_cast<int>(sim::kAutoplayStepMs);
+    }
+    return text + std::to_string(last) + ":" + std::to_string(run);
+}
+
+TEST(SimAutoplay, TapsMiddleLongEnoughForTheDebounce) {
+    World world;
+    world.phase = Phase::Title;
+    EXPECT_EQ(decisions(world, false, 100), "8:1500 0:160 8:160 0:160 8:20");
+    world.phase = Phase::Serve;
+    EXPECT_EQ(decisions(world, false, 24), "0:160 8:160 0:160");
+    world.phase = Phase::GameOver;
+    EXPECT_EQ(decisions(world, false, 130), "8:2500 0:100");
+    world.phase = Phase::LevelClear;
+    EXPECT_EQ(decisions(world, false, 50), "8:1000");
+    World paused = play_world(100);
+    EXPECT_EQ(decisions(paused, true, 16), "0:160 8:160") << "a tap resumes the game";
+}
+
+std::int64_t ms_ns(double ms) {
+    return static_cast<std::int64_t>(ms * 1000000);
+}
+
+TEST(SimBuzzerWave, ChangesLandOnTheirOwnSamples) {
+    // 48 kHz: a sample every 20833 ns; 1 kHz with 50 % duty is 24 high, 24 low.
+    sim::BuzzerWave wave(48000, 1000);
+    wave.note_change({true, 1000000, 500000}, ms_ns(1));
+    wave.note_change({true, 1000000, 250000}, ms_ns(3));
+    wave.note_change({false, 1000000, 250000}, ms_ns(4));
+    std::vector<std::int16_t> out(240);
+    wave.render(out.data(), static_cast<int>(out.size()), 0);
+    // Samples 0..47 are before 1 ms: silent. 48 is the first at or after 1 ms.
+    for (int i = 0; i < 48; ++i)
+        ASSERT_EQ(out[i], 0) << i;
+    for (int i = 48; i < 144; ++i) {
+        ASSERT_EQ(out[i], (i - 48) % 48 < 24 ? 1000 : -1000) << i;
+    }
+    // From 3 ms (sample 144) a quarter of the period is high, from 4 ms
+    // (sample 192) the channel is off.
+    for (int i = 144; i < 192; ++i)
+        ASSERT_EQ(out[i], (i - 144) % 48 < 12 ? 1000 : -1000) << i;
+    for (int i = 192; i < 240; ++i)
+        ASSERT_EQ(out[i], 0) << i;
+
+    // A later stretch goes on from the state reached.
+    wave.note_change({true, 2000000, 1000000}, ms_ns(6));
+    wave.render(out.data(), 96, ms_ns(5));
+    for (int i = 0; i < 48; ++i)
+        ASSERT_EQ(out[i], 0) << i;
+    for (int i = 48; i < 96; ++i)
+        ASSERT_EQ(out[i], 1000) << i << " the first half of 500 Hz";
+}
+
+TEST(SimBuzzerWave, SilentWhileTheDutyCycleGivesNoWave) {
+    const sim::PwmState silent[] = {
+        {false, 1000000, 500000},
+        {true, 0, 0},
+        {true, 1000000, 0},
+        {true, 1000000, 1000000},
+    };
+    for (const sim::PwmState& state : silent) {
+        sim::BuzzerWave wave(48000, 1000);
+        wave.note_change(state, 0);
+        std::vector<std::int16_t> out(100, 7);
+        wave.render(out.data(), 100, 0);
+        EXPECT_EQ(out, std::vector<std::int16_t>(100, 0))
+            << state.period_ns << "/" << state.duty_ns;
+    }
+}
+
+TEST(SimBuzzerWave, AFullRingNeverHoldsTheGameAndTheNewestStateWins) {
+    sim::BuzzerWave wave(48000, 1000);
+    // No renderer at all: every note returns at once; the ones beyond the
+    // ring are given up.
+    const long notes = sim::BuzzerWave::kCapacity + 500;
+    std::thread other([&] {
+        for (long i = 0; i < notes / 2; ++i)
+            wave.note_change({true, 3000000, 1500000}, i);
+    });
+    for (long i = notes / 2; i < notes - 1; ++i)
+        wave.note_change({true, 3000000, 1500000}, i);
+    other.join();
+    wave.note_change({true, 1000000, 500000}, ms_ns(1000));  // the last word: 1 kHz
+    EXPECT_EQ(wave.noted(), notes);
+    EXPECT_EQ(wave.dropped(), notes - sim::BuzzerWave::kCapacity);
+    // The renderer catches up on the newest state at once.
+    std::vector<std::int16_t> out(48);
+    wave.render(out.data(), 48, 0);
+    for (int i = 0; i < 48; ++i)
+        ASSERT_EQ(out[i], i < 24 ? 1000 : -1000) << i;
+}
+
+}  // namespace

@@ -1,0 +1,317 @@
+// Whole runs of vmxbrikon-sim, the program as a player or CI starts it:
+// headless autoplay, deterministic scripted runs, every way of ending the
+// game, the goggles' video modes, sound that never holds the game, and the
+// window on an X display.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "png_image.h"
+#include "support/run_game.h"
+
+namespace {
+
+struct SimRun {
+    std::vector<std::string> args;
+    std::vector<std::string> env;  // NAME=value, added to the test's own
+    int signal_after_ms = 0;       // sends signal_number this long after the start
+    int signal_number = 0;
+    int timeout_seconds = 120;
+};
+
+struct SimResult {
+    int status = -1;  // exit status; -1 when killed
+    std::string stderr_text;
+};
+
+SimResult run_sim(const SimRun& run) {
+    const std::string dir = make_temp_dir();
+    const std::string err_path = dir + "/stderr.txt";
+    pid_t child = fork();
+    if (child == 0) {
+        for (const std::string& entry : run.env)
+            putenv(const_cast<char*>(entry.c_str()));
+        if (!freopen(err_path.c_str(), "w", stderr))
+            _exit(127);
+        std::vector<const char*> argv = {VMX_SIM_BINARY};
+        for (const std::string& arg : run.args)
+            argv.push_back(arg.c_str());
+        argv.push_back(nullptr);
+        execv(argv[0], const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    SimResult result;
+    int status = 0;
+    bool signalled = false;
+    for (int waited_ms = 0;; waited_ms += 5) {
+        if (waitpid(child, &status, WNOHANG) == child)
+            break;
+        if (run.signal_number && !signalled && waited_ms >= run.signal_after_ms) {
+            kill(child, run.signal_number);
+            signalled = true;
+        }
+        if (waited_ms > run.timeout_seconds * 1000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
+        usleep(5000);
+    }
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    result.stderr_text = read_file(err_path);
+    return result;
+}
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The number after "name " in the simulator's closing line, or -1.
+long summary_value(const std::string& text, const std::string& name) {
+    std::size_t line = text.find("vmxbrikon-sim: ");
+    if (line == std::string::npos)
+        return -1;
+    std::size_t at = text.find(name + " ", line);
+    return at == std::string::npos ? -1 : std::atol(text.c_str() + at + name.size() + 1);
+}
+
+std::string write_text(const std::string& dir, const char* name, const std::string& text) {
+    std::string path = dir + "/" + name;
+    std::ofstream(path) << text;
+    return path;
+}
+
+std::string shot(const std::string& dir, int ms) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame-%06d.png", ms);
+    return read_file(dir + name);
+}
+
+TEST(SimRun, AutoplayPlaysHeadlessInVirtualTime) {
+    const std::string out = make_temp_dir();
+    SimRun run;
+    run.args = {"--headless",      "--virtual-time",      "--autoplay", "--seconds", "8",
+                "--screenshot-at", "1000,3000,5000,7000", "--out",      out};
+    SimResult result = run_sim(run);
+    ASSERT_EQ(result.status, 0) << result.stderr_text;
+    EXPECT_TRUE(has(result.stderr_text, "vmxbrikon: exit after 80")) << result.stderr_text;
+    std::vector<std::string> pictures;
+    for (int ms : {1000, 3000, 5000, 7000}) {
+        pictures.push_back(shot(out, ms));
+        ASSERT_GT(pictures.back().size(), 1000u) << ms;
+    }
+    for (std::size_t i = 1; i < pictures.size(); ++i) {
+        EXPECT_NE(pictures[i], pictures[i - 1]) << "the picture changes between screenshots";
+    }
+    // A new game starts at 0; the autoplay breaks bricks, and shows it.
+    EXPECT_GT(summary_value(result.stderr_text, "score"), 0) << result.stderr_text;
+    EXPECT_GT(summary_value(result.stderr_text, "sim:"), 200) << "frames shown in 8 s";
+}
+
+constexpr const char* kScript =
+    "# start, launch, steer and fire\n"
+    "1500 MIDDLE 200\n"
+    "2500 MIDDLE 200\n"
+    "3000 LEFT 400\n"
+    "3600 RIGHT 300\n"
+    "4200 MIDDLE 900\n";
+
+TEST(SimRun, ScriptedRunsGiveTheSamePicturesEveryTime) {
+    const std::string dir = make_temp_dir();
+    const std::string script = write_text(dir, "play.txt", kScript);
+    const std::vector<int> times = {1000, 2000, 2900, 3500, 4000, 5200};
+    std::string list;
+    for (int ms : times)
+        list += (list.empty() ? "" : ",") + std::to_string(ms);
+
+    std::vector<std::string> first;
+    for (int round = 0; round < 2; ++round) {
+        const std::string out = dir + "/round" + std::to_string(round);
+        SimRun run;
+        run.args = {"--headless", "--virtual-time", "--script", script, "--screenshot-at",
+                    list,         "--out",          out};
+        SimResult result = run_sim(run);
+        ASSERT_EQ(result.status, 0) << result.stderr_text;
+        // Without --seconds the run ends right after its last screenshot.
+        EXPECT_TRUE(has(result.stderr_text, "vmxbrikon: exit after 53")) << result.stderr_text;
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            std::string picture = shot(out, times[i]);
+            ASSERT_FALSE(picture.empty()) << times[i];
+            if (round == 0) {
+                first.push_back(picture);
+                if (i > 0) {
+                    EXPECT_NE(picture, first[i - 1]) << times[i];
+                }
+            } else {
+                EXPECT_EQ(picture, first[i]) << "byte for byte at " << times[i] << " ms";
+            }
+        }
+    }
+}
+
+TEST(SimRun, EveryWayOfEndingStopsTheGameInOrder) {
+    const struct {
+        const char* name;
+        const char* script;   // nullptr: none
+        int signal_after_ms;  // real time: a signal from outside, like Ctrl-C
+        int signal_number;
+    } cases[] = {
+        {"PLAY held 3 s", "500 PLAY 3500\n", 0, 0},
+        {"SIGINT from the script", "800 signal INT\n", 0, 0},
+        {"SIGTERM from the script", "800 signal TERM\n", 0, 0},
+        {"Ctrl-C in the terminal", nullptr, 1500, SIGINT},
+        {"SIGTERM from outside", nullptr, 1500, SIGTERM},
+    };
+    const std::string dir = make_temp_dir();
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        SimRun run;
+        run.args = {"--headless", "--seconds", "60"};
+        if (test.script) {
+            run.args.push_back("--virtual-time");
+            run.args.push_back("--script");
+            run.args.push_back(write_text(dir, "end.txt", test.script));
+        }
+        run.signal_after_ms = test.signal_after_ms;
+        run.signal_number = test.signal_number;
+        SimResult result = run_sim(run);
+        EXPECT_EQ(result.status, 0) << result.stderr_text;
+        EXPECT_TRUE(has(result.stderr_text, "vmxbrikon: exit after ")) << result.stderr_text;
+        EXPECT_FALSE(has(result.stderr_text, "exit after 60")) << "it did not wait for the limit";
+    }
+}
+
+TEST(SimRun, GogglesOutsideTheNormalModeAreRefused) {
+    const struct {
+        const char* mode;
+        int status;
+        const char* words;
+    } cases[] = {
+        {"normal", 0, "fb0: stride=7680"},
+        {"hdmi", 2, "ODMOWA: tryb gogli=2, apka wymaga=1"},
+        {"av", 2, "ODMOWA: tryb gogli=3, apka wymaga=1"},
+        {"none", 2, "ODMOWA: tryb gogli=0, apka wymaga=1"},
+    };
+    for (const auto& test : cases) {
+        SimRun run;
+        run.args = {"--headless", "--virtual-time", "--probe", "--goggle-mode", test.mode};
+        SimResult result = run_sim(run);
+        EXPECT_EQ(result.status, test.status) << test.mode << "\n" << result.stderr_text;
+        EXPECT_TRUE(has(result.stderr_text, test.words)) << test.mode << "\n" << result.stderr_text;
+    }
+}
+
+TEST(SimRun, BadCommandLinesGiveTheUsageAndStatusTwo) {
+    const struct {
+        std::vector<std::string> args;
+        const char* words;
+    } cases[] = {
+        {{"--bogus"}, "Usage: vmxbrikon-sim"},
+        {{"--headless", "--script", "/nonexistent/play.txt"}, "cannot read the script"},
+        {{"--headless", "--", "--bogus"}, "Usage: vmxbrikon [--seconds N] [--probe]"},
+    };
+    for (const auto& test : cases) {
+        SimRun run;
+        run.args = test.args;
+        SimResult result = run_sim(run);
+        EXPECT_EQ(result.status, 2) << result.stderr_text;
+        EXPECT_TRUE(has(result.stderr_text, test.words)) << result.stderr_text;
+    }
+}
+
+// The sound device runs on its own thread and the game only notes the
+// buzzer's changes, so a run with sound plays exactly as a muted one.
+TEST(SimRun, SoundNeverHoldsTheGame) {
+    const std::string dir = make_temp_dir();
+    const std::string script = write_text(dir, "play.txt", kScript);
+    std::map<std::string, std::string> texts;
+    for (const char* sound : {"--mute", "sound"}) {
+        const std::string out = dir + "/" + sound;
+        SimRun run;
+        run.env = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"};
+        run.args = {"--virtual-time",  "--seconds",      "6",     "--script", script,
+                    "--screenshot-at", "2000,3500,5000", "--out", out};
+        if (std::string(sound) == "--mute")
+            run.args.push_back(sound);
+        SimResult result = run_sim(run);
+        ASSERT_EQ(result.status, 0) << sound << "\n" << result.stderr_text;
+        EXPECT_FALSE(has(result.stderr_text, "no sound")) << result.stderr_text;
+        texts[sound] = result.stderr_text;
+        for (int ms : {2000, 3500, 5000})
+            texts[sound] += shot(out, ms);
+    }
+    EXPECT_EQ(texts["--mute"], texts["sound"]);
+}
+
+// Among the pixels where the reference shows something (not its commonest
+// colour), the share that the other picture shows alike.
+double content_match(const png::Image& reference, const png::Image& other) {
+    std::map<std::uint32_t, int> counts;
+    auto pixel = [](const png::Image& image, std::size_t i) {
+        const std::uint8_t* p = &image.pixels[i * 3];
+        return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+    };
+    const std::size_t size = static_cast<std::size_t>(reference.width) * reference.height;
+    for (std::size_t i = 0; i < size; ++i)
+        counts[pixel(reference, i)] += 1;
+    std::uint32_t background = 0;
+    for (const auto& [colour, count] : counts) {
+        if (count > counts[background])
+            background = colour;
+    }
+    long content = 0, alike = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (pixel(reference, i) == background)
+            continue;
+        content += 1;
+        alike += pixel(other, i) == pixel(reference, i) ? 1 : 0;
+    }
+    return content ? static_cast<double>(alike) / static_cast<double>(content) : 0;
+}
+
+TEST(SimWindow, ShowsTheTitleOnAnXDisplayAndClosesInOrder) {
+    if (std::string(VMX_X_DISPLAY_BINARY).empty() ||
+        system("command -v xvfb-run >/dev/null") != 0) {
+        GTEST_SKIP() << "needs Xvfb and the X helper";
+    }
+    const std::string dir = make_temp_dir();
+    // The reference: the title as a headless run shows it.
+    SimRun headless;
+    headless.args = {"--headless", "--virtual-time", "--screenshot-at", "1500", "--out", dir};
+    ASSERT_EQ(run_sim(headless).status, 0);
+
+    const std::string helper = VMX_X_DISPLAY_BINARY;
+    const std::string script = write_text(dir, "window.sh",
+                                          "\"$1\" --seconds 60 2>\"$3/stderr.txt\" & sim=$!\n"
+                                          "\"$2\" wait vmxbrikon 30 || exit 3\n"
+                                          "sleep 1.5\n"
+                                          "\"$2\" grab \"$3/window.png\" vmxbrikon || exit 4\n"
+                                          "\"$2\" close vmxbrikon || exit 5\n"
+                                          "wait $sim; echo $? >\"$3/status.txt\"\n");
+    const std::string command =
+        "SDL_AUDIODRIVER=dummy xvfb-run -a -s '-screen 0 1600x900x24' sh '" + script +
+        "' '" VMX_SIM_BINARY "' '" + helper + "' '" + dir + "'";
+    ASSERT_EQ(system(command.c_str()), 0) << read_file(dir + "/stderr.txt");
+    EXPECT_EQ(read_file(dir + "/status.txt"), "0\n") << "closing the window stops the game";
+    const std::string err = read_file(dir + "/stderr.txt");
+    EXPECT_TRUE(has(err, "vmxbrikon: exit after ")) << err;
+
+    png::Image reference, window;
+    ASSERT_TRUE(png::read((dir + "/frame-001500.png").c_str(), 3, reference));
+    ASSERT_TRUE(png::read((dir + "/window.png").c_str(), 3, window));
+    ASSERT_EQ(window.width, 1280);
+    ASSERT_EQ(window.height, 720);
+    // Stars drift and the prompt blinks; the logo, the name and the help
+    // lines stay where they are.
+    EXPECT_GT(content_match(reference, window), 0.8);
+}
+
+}  // namespace
