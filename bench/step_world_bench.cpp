@@ -1,0 +1,74 @@
+// The simulation's cost per frame: an ordinary serve-and-play frame, and the
+// heaviest frame the game can meet (six balls at the top speed in the
+// longest step, four shots, eight capsules, a full grid of silver bricks).
+#include <benchmark/benchmark.h>
+
+#include "devices/sound_queue.h"
+#include "game/level.h"
+#include "game/motion.h"
+#include "shell/rng.h"
+
+namespace {
+
+void drain_tones() {
+    Tone tone;
+    while (sound_queue_front(sound_queue, &tone))
+        sound_queue_pop(sound_queue);
+}
+
+World first_level_in_play() {
+    random_seed(1337);
+    World world;
+    world.lives = 3;
+    world.level = 1;
+    world.laser_time = 1000000000.0f;
+    load_level(world, 1);
+    launch_balls(world);
+    drain_tones();
+    return world;
+}
+
+void BM_StepWorldOrdinaryFrame(benchmark::State& state) {
+    const World start = first_level_in_play();
+    World world = start;
+    for (auto _ : state) {
+        step_world(world, kButtonRight, 0.034f);
+        if (world.phase != Phase::Play)
+            world = start;
+        drain_tones();
+        benchmark::DoNotOptimize(world);
+    }
+}
+BENCHMARK(BM_StepWorldOrdinaryFrame);
+
+void BM_StepWorldHeaviestFrame(benchmark::State& state) {
+    World start = first_level_in_play();
+    start.levels_cleared = 7;  // 620 px/s: seven sub-steps at dt = 0.1
+    for (auto& row : start.bricks) {
+        for (Brick& brick : row)
+            brick = Brick{'S', 2, 'D'};
+    }
+    start.bricks_left = 80;
+    start.ball_count = 6;
+    for (int i = 0; i < 6; ++i) {
+        start.balls[i] = Ball{200.0f + 150.0f * static_cast<float>(i), 400.0f, 300.0f, -500.0f, 0};
+    }
+    start.shot_count = 4;
+    for (int i = 0; i < 4; ++i)
+        start.shots[i] = Shot{300.0f + 200.0f * static_cast<float>(i), 600};
+    start.capsule_count = 8;
+    for (int i = 0; i < 8; ++i)
+        start.capsules[i] = Capsule{200.0f + 100.0f * i, 500.0f, 'E'};
+
+    for (auto _ : state) {
+        World world = start;
+        step_world(world, kButtonLeft, 0.1f);
+        drain_tones();
+        benchmark::DoNotOptimize(world);
+    }
+}
+BENCHMARK(BM_StepWorldHeaviestFrame);
+
+}  // namespace
+
+BENCHMARK_MAIN();
