@@ -29,10 +29,11 @@ using emu::Fault;
 
 // The devices of the goggles; a new device is one file and one entry here.
 Device& device_at(int index) {
-    Device* list[] = {&emu::framebuffer_device(), &emu::adc_device(), &emu::pwm_device()};
+    Device* list[] = {&emu::framebuffer_device(), &emu::adc_device(), &emu::pwm_device(),
+                      &emu::i2c_device()};
     return *list[index];
 }
-constexpr int kDeviceCount = 3;
+constexpr int kDeviceCount = 4;
 
 constexpr int kMaxFds = 1024;
 constexpr int kMaxFaults = 32;

@@ -1,0 +1,334 @@
+// The emulated I2C transport /dev/remote_i2c and the LT8668 behind it.
+#include "emulator/i2c_device.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "devices/remote_i2c.h"
+#include "emulator/device.h"
+#include "emulator/emulator.h"
+
+namespace emu::i2c {
+namespace {
+
+constexpr int kMaxScript = 16;
+constexpr int kMaxHandles = 8;
+constexpr std::uint32_t kMaxPayload = 4096;
+constexpr std::uint8_t kBankSelect = 0xFF;
+constexpr std::uint8_t kRegB7 = 0xB7;
+constexpr std::uint8_t kRegAd = 0xAD;
+constexpr std::uint8_t kRegAc = 0xAC;
+
+struct State {
+    std::mutex lock;
+    bool present = true;
+    int failing_error = 0;
+    Answer answers[kMaxScript];
+    int answer_count = 1;
+    int probes = 0;
+    int transfers = 0;
+    int opens = 0;
+    bool handles[kMaxHandles] = {};
+    std::uint8_t bank = 0x00;
+    int trace_fd = -2;  // -2: not opened yet
+};
+
+State& state() {
+    static State instance;
+    return instance;
+}
+
+const Answer& current_answer(const State& s) {
+    int index = s.probes == 0 ? 0 : s.probes - 1;
+    if (index >= s.answer_count)
+        index = s.answer_count - 1;
+    return s.answers[index];
+}
+
+bool is_chip(std::uint32_t bus, std::uint32_t address) {
+    return bus == kChipBus && address == kChipAddress;
+}
+
+// One register of the chip as a read finds it; false when the read fails.
+bool chip_register(const State& s, std::uint8_t reg, std::uint8_t* value) {
+    if (reg == kBankSelect) {
+        *value = s.bank;
+        return true;
+    }
+    const Answer& answer = current_answer(s);
+    *value = 0;
+    if (s.bank != kModeBank)
+        return true;
+    switch (reg) {
+        case kRegB7:
+            *value = answer.b7;
+            return !(answer.failing & kFailB7);
+        case kRegAd:
+            *value = answer.ad;
+            return !(answer.failing & kFailAd);
+        case kRegAc:
+            *value = answer.ac;
+            return !(answer.failing & kFailAc);
+        default:
+            return true;
+    }
+}
+
+void trace(State& s, const char* text) {
+    if (s.trace_fd == -2)
+        s.trace_fd = trace_file("i2c.txt");
+    if (s.trace_fd < 0)
+        return;
+    char line[160];
+    int length =
+        std::snprintf(line, sizeof line, "%lld %s\n", static_cast<long long>(clock_ms()), text);
+    trace_write(s.trace_fd, line, static_cast<std::size_t>(length));
+}
+
+// Appends " xx" for each byte.
+void describe_bytes(char* out, std::size_t capacity, const std::uint8_t* bytes, std::uint32_t n) {
+    std::size_t used = std::strlen(out);
+    for (std::uint32_t i = 0; i < n && used + 4 < capacity; ++i) {
+        used +=
+            static_cast<std::size_t>(std::snprintf(out + used, capacity - used, " %02x", bytes[i]));
+    }
+}
+
+// Carries out one transfer; 0 or the errno it fails with.
+int carry_out(State& s, std::uint32_t operation, std::uint8_t* payload, std::uint32_t length,
+              char* text, std::size_t capacity) {
+    switch (operation) {
+        case kRemoteI2cSelect: {
+            if (length != kRemoteI2cSelectSize)
+                return EINVAL;
+            std::uint32_t bus = remote_i2c_word(payload, 0);
+            std::uint32_t address = remote_i2c_word(payload, 2);
+            std::snprintf(text, capacity, "select %u 0x%02x", bus, address);
+            if (remote_i2c_word(payload, 1) != 0 || remote_i2c_word(payload, 3) != 0 ||
+                address > 0x7f) {
+                return EINVAL;
+            }
+            if (!is_chip(bus, address))
+                return ENXIO;
+            s.probes += 1;
+            return (current_answer(s).failing & kFailSelect) ? EREMOTEIO : 0;
+        }
+        case kRemoteI2cWrite: {
+            if (length < kRemoteI2cWriteHead)
+                return EINVAL;
+            std::uint32_t bus = remote_i2c_word(payload, 0);
+            std::uint32_t address = remote_i2c_word(payload, 1);
+            std::uint32_t n = remote_i2c_word(payload, 2);
+            if (length != kRemoteI2cWriteHead + n)
+                return EINVAL;
+            const std::uint8_t* bytes = payload + kRemoteI2cWriteHead;
+            std::snprintf(text, capacity, "write %u 0x%02x", bus, address);
+            describe_bytes(text, capacity, bytes, n);
+            if (!is_chip(bus, address))
+                return ENXIO;
+            if (current_answer(s).failing & kFailBank)
+                return EREMOTEIO;
+            // The first byte is the register; the rest go to it and the
+            // ones after it. Only the bank select is kept.
+            for (std::uint32_t i = 1; i < n; ++i) {
+                if (bytes[0] + i - 1 == kBankSelect)
+                    s.bank = bytes[i];
+            }
+            return 0;
+        }
+        case kRemoteI2cWriteRead: {
+            if (length < kRemoteI2cWriteReadHead)
+                return EINVAL;
+            std::uint32_t bus = remote_i2c_word(payload, 0);
+            std::uint32_t address = remote_i2c_word(payload, 1);
+            std::uint32_t w = remote_i2c_word(payload, 2);
+            std::uint32_t r = remote_i2c_word(payload, 3);
+            if (w == 0 || w > kMaxPayload || r > kMaxPayload ||
+                length != kRemoteI2cWriteReadHead + w + r) {
+                return EINVAL;
+            }
+            const std::uint8_t* sent = payload + kRemoteI2cWriteReadHead;
+            std::uint8_t* read = payload + kRemoteI2cWriteReadHead + w;
+            std::snprintf(text, capacity, "read %u 0x%02x", bus, address);
+            describe_bytes(text, capacity, sent, w);
+            if (!is_chip(bus, address))
+                return ENXIO;
+            for (std::uint32_t i = 0; i < r; ++i) {
+                std::uint8_t value = 0;
+                if (!chip_register(s, static_cast<std::uint8_t>(sent[0] + i), &value)) {
+                    return EREMOTEIO;
+                }
+                read[i] = value;
+            }
+            std::size_t used = std::strlen(text);
+            std::snprintf(text + used, capacity - used, " ->");
+            describe_bytes(text, capacity, read, r);
+            return 0;
+        }
+        default:
+            std::snprintf(text, capacity, "operation %u", operation);
+            return EINVAL;
+    }
+}
+
+class I2cDevice final : public Device {
+  public:
+    bool serves(const char* path) const override {
+        return std::strcmp(path, "/dev/remote_i2c") == 0;
+    }
+
+    void reset() override {
+        State& s = state();
+        std::lock_guard<std::mutex> hold(s.lock);
+        if (s.trace_fd >= 0)
+            ::close(s.trace_fd);
+        s.trace_fd = -2;
+        s.present = true;
+        s.failing_error = 0;
+        s.answers[0] = Answer{};
+        s.answer_count = 1;
+        s.probes = 0;
+        s.transfers = 0;
+        s.opens = 0;
+        for (bool& handle : s.handles)
+            handle = false;
+        s.bank = 0x00;
+    }
+
+    int open(const char*, int) override {
+        State& s = state();
+        std::lock_guard<std::mutex> hold(s.lock);
+        if (!s.present) {
+            errno = ENOENT;
+            return -1;
+        }
+        for (int handle = 0; handle < kMaxHandles; ++handle) {
+            if (!s.handles[handle]) {
+                s.handles[handle] = true;
+                s.opens += 1;
+                return handle;
+            }
+        }
+        errno = EBUSY;
+        return -1;
+    }
+
+    int close(int handle) override {
+        State& s = state();
+        std::lock_guard<std::mutex> hold(s.lock);
+        if (handle >= 0 && handle < kMaxHandles)
+            s.handles[handle] = false;
+        return 0;
+    }
+
+    int ioctl(int, unsigned long request, void* arg) override {
+        if (request != kRemoteI2cRequest) {
+            errno = ENOTTY;
+            return -1;
+        }
+        if (arg == nullptr) {
+            errno = EFAULT;
+            return -1;
+        }
+        RemoteI2cHeader header;
+        std::memcpy(&header, arg, sizeof header);
+        std::uint8_t* payload = remote_i2c_payload(header);
+        if (payload == nullptr) {
+            errno = EFAULT;
+            return -1;
+        }
+        if (header.length > kMaxPayload) {
+            errno = EINVAL;
+            return -1;
+        }
+        State& s = state();
+        std::lock_guard<std::mutex> hold(s.lock);
+        s.transfers += 1;
+        char text[128] = {};
+        int error = s.failing_error;
+        if (error == 0) {
+            error = carry_out(s, header.operation, payload, header.length, text, sizeof text);
+        } else {
+            std::snprintf(text, sizeof text, "operation %u", header.operation);
+        }
+        char line[160];
+        std::snprintf(line, sizeof line, "%s = %d", text, error);
+        trace(s, line);
+        if (error != 0) {
+            errno = error;
+            return -1;
+        }
+        return 0;
+    }
+};
+
+}  // namespace
+
+void script(const Answer* answers, int count) {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.answer_count = 0;
+    for (int i = 0; i < count && s.answer_count < kMaxScript; ++i) {
+        s.answers[s.answer_count++] = answers[i];
+    }
+    if (s.answer_count == 0)
+        s.answers[s.answer_count++] = Answer{};
+    s.probes = 0;
+}
+
+void set_present(bool present) {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.present = present;
+}
+
+void fail_transfers(int error) {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.failing_error = error;
+}
+
+int probe_count() {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.probes;
+}
+
+int transfer_count() {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.transfers;
+}
+
+int opens() {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.opens;
+}
+
+int open_handles() {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    int count = 0;
+    for (bool handle : s.handles)
+        count += handle ? 1 : 0;
+    return count;
+}
+
+std::uint8_t bank() {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.bank;
+}
+
+}  // namespace emu::i2c
+
+namespace emu {
+Device& i2c_device() {
+    static i2c::I2cDevice device;
+    return device;
+}
+}  // namespace emu

@@ -1,0 +1,229 @@
+// Whole runs on the emulated goggles that exercise the devices: the mode
+// gate before anything else, the buzzer from start-up to shutdown, and the
+// PLAY hold that ends the program with its rising tone.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "emulator/adc_device.h"
+#include "emulator/emulator.h"
+#include "emulator/i2c_device.h"
+#include "emulator/pwm_device.h"
+#include "support/run_game.h"
+
+namespace {
+
+constexpr std::int64_t kStart = emu::kVirtualStartMs;
+constexpr char kNormalLine[] = "mode: LT8668 B7=0x01 AD=0x00 AC=0x00\n";
+#if VMX_MODE_GATE
+constexpr const char* kGateLine = kNormalLine;
+#else
+constexpr const char* kGateLine = "mode_gate: left out of this build, no video mode check\n";
+#endif
+
+struct PwmLine {
+    std::int64_t time_ms;
+    std::string attribute;
+    std::string value;
+    int error;
+};
+
+std::vector<PwmLine> pwm_lines(const GameResult& result) {
+    std::vector<PwmLine> lines;
+    std::istringstream in(result.trace("pwm.txt"));
+    PwmLine line;
+    while (in >> line.time_ms >> line.attribute >> line.value >> line.error)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string describe(const std::vector<PwmLine>& lines) {
+    std::string text;
+    for (const PwmLine& line : lines) {
+        text += std::to_string(line.time_ms) + " " + line.attribute + " " + line.value + " " +
+                std::to_string(line.error) + "\n";
+    }
+    return text;
+}
+
+void press_play_at(std::int64_t at_ms) {
+    emu::at_time(
+        at_ms, [](void*) { emu::adc::hold_button(kButtonPlay); }, nullptr);
+}
+
+// Holding PLAY for three seconds: the hold tone rises, the confirmation
+// beeps, the sound thread stops and the buzzer is silenced.
+TEST(DevicesRun, PlayHoldEndsTheGameWithRisingToneAndConfirmation) {
+    GameRun run;
+    run.setup = [] { press_play_at(kStart + 500); };
+    GameResult result = run_game(run);
+    ASSERT_EQ(result.status, 0) << result.stderr_text;
+
+    // The gate's register line comes first, the exit line last.
+    EXPECT_EQ(result.stderr_text.rfind(kGateLine, 0), 0u) << result.stderr_text;
+    std::size_t exit_at = result.stderr_text.find("vmxbrikon: exit after ");
+    ASSERT_NE(exit_at, std::string::npos);
+    EXPECT_EQ(result.stderr_text.find('\n', exit_at), result.stderr_text.size() - 1);
+    EXPECT_EQ(result.stderr_text.find("sfx:"), std::string::npos);
+
+    std::vector<PwmLine> lines = pwm_lines(result);
+    SCOPED_TRACE(describe(lines));
+    ASSERT_GE(lines.size(), 12u);
+    // Start-up: the hold-tone set-up exports the channel and silences it;
+    // the sound thread's own export then finds it busy.
+    const char* start_up[][2] = {{"export", "7"}, {"enable", "0"}, {"duty_cycle", "0"},
+                                 {"export", "7"}, {"enable", "0"}, {"duty_cycle", "0"}};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(lines[i].time_ms, kStart);
+        EXPECT_EQ(lines[i].attribute, start_up[i][0]);
+        EXPECT_EQ(lines[i].value, start_up[i][1]);
+        EXPECT_EQ(lines[i].error, i == 3 ? EBUSY : 0);
+    }
+
+    // The hold: it begins at 400 Hz and rises at every poll to 1500 Hz.
+    std::size_t i = 6;
+    ASSERT_EQ(lines[i].attribute, "period");
+    EXPECT_EQ(lines[i].value, "2500000");
+    std::int64_t hold_start = lines[i].time_ms;
+    EXPECT_GE(hold_start, kStart + 500);
+    EXPECT_LE(hold_start, kStart + 600);
+    long last_period = 2500001;
+    int rises = 0;
+    for (; i < lines.size() && lines[i].value != "588235"; ++i) {
+        EXPECT_EQ(lines[i].error, 0);
+        if (lines[i].attribute != "period")
+            continue;
+        long period = std::stol(lines[i].value);
+        EXPECT_LE(period, last_period);
+        rises += period < last_period ? 1 : 0;
+        last_period = period;
+    }
+    EXPECT_EQ(last_period, 666666) << "the hold reaches 1500 Hz";
+    EXPECT_GE(rises, 60);
+
+    // The confirmation: silence, 1700 Hz for 100 ms, silence.
+    ASSERT_LT(i + 6, lines.size());
+    std::int64_t confirm = lines[i].time_ms;
+    EXPECT_GE(confirm, hold_start + 3000);
+    EXPECT_LE(confirm, hold_start + 3050);
+    EXPECT_EQ(describe({lines.begin() + static_cast<long>(i) - 2,
+                        lines.begin() + static_cast<long>(i) + 5}),
+              describe({{confirm, "duty_cycle", "0", 0},
+                        {confirm, "enable", "0", 0},
+                        {confirm, "period", "588235", 0},
+                        {confirm, "duty_cycle", "294117", 0},
+                        {confirm, "enable", "1", 0},
+                        {confirm + 100, "duty_cycle", "0", 0},
+                        {confirm + 100, "enable", "0", 0}}));
+
+    // Shutdown: the sound thread silences as it ends, then shutdown once
+    // more; nothing sounds afterwards.
+    std::vector<PwmLine> rest(lines.begin() + static_cast<long>(i) + 5, lines.end());
+    ASSERT_EQ(rest.size(), 4u);
+    for (std::size_t k = 0; k < rest.size(); ++k) {
+        EXPECT_EQ(rest[k].attribute, k % 2 == 0 ? "duty_cycle" : "enable");
+        EXPECT_EQ(rest[k].value, "0");
+        EXPECT_GE(rest[k].time_ms, confirm + 100);
+        EXPECT_LE(rest[k].time_ms, confirm + 100 + 8);
+    }
+}
+
+struct RefusalCase {
+    const char* name;
+    std::function<void()> setup;
+    std::string messages;
+};
+
+// Any answer but NORMAL ends the program with status 2 before anything
+// else is touched, with or without --probe.
+TEST(DevicesRun, RefusedModeEndsWithStatusTwoBeforeTheDisplay) {
+    const std::string zeros = "mode: LT8668 B7=0x00 AD=0x00 AC=0x00\n";
+    const RefusalCase cases[] = {
+        {"AV",
+         [] {
+             emu::i2c::script({{0x02, 0x02, 0x01}});
+         },
+         "mode: LT8668 B7=0x02 AD=0x02 AC=0x01\n"
+         "ODMOWA: tryb gogli=3, apka wymaga=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n"},
+        {"HDMI",
+         [] {
+             emu::i2c::script({{0x02, 0x00, 0x00}});
+         },
+         "mode: LT8668 B7=0x02 AD=0x00 AC=0x00\n"
+         "ODMOWA: tryb gogli=2, apka wymaga=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n"},
+        {"no mode", [] { emu::i2c::script({{0x00}}); },
+         zeros + zeros + zeros +
+             "ODMOWA: tryb gogli=0, apka wymaga=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n"},
+        {"no transport", [] { emu::i2c::set_present(false); },
+         "mode_gate: brak transportu i2c \xe2\x80\x94 ODMOWA\n"},
+    };
+    for (const RefusalCase& c : cases) {
+        for (bool probe : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.name << (probe ? " --probe" : ""));
+            GameRun run;
+            if (probe)
+                run.args = {"--probe"};
+            run.log_calls = true;
+            run.setup = c.setup;
+#if VMX_MODE_GATE
+            GameResult result = run_game(run);
+            EXPECT_EQ(result.status, 2);
+            EXPECT_EQ(result.stderr_text, c.messages);
+            std::string calls = result.trace("calls.txt");
+            EXPECT_EQ(calls.find("/dev/fb0"), std::string::npos);
+            EXPECT_EQ(calls.find("/sys/class/pwm"), std::string::npos);
+            EXPECT_EQ(calls.find("/dev/mem"), std::string::npos);
+#else
+            (void)run;
+#endif
+        }
+    }
+}
+
+#if VMX_MODE_GATE
+TEST(DevicesRun, GateWaitsForTheChipToSettle) {
+    GameRun run;
+    run.args = {"--probe"};
+    run.setup = [] { emu::i2c::script({{0x00}, {0x01}}); };
+    GameResult result = run_game(run);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.stderr_text.rfind(
+                  std::string("mode: LT8668 B7=0x00 AD=0x00 AC=0x00\n") + kNormalLine + "fb0: ", 0),
+              0u)
+        << result.stderr_text;
+    // The buzzer was set up after the 600 ms pause.
+    std::vector<PwmLine> lines = pwm_lines(result);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].time_ms, kStart + 600);
+}
+#endif
+
+// With the buzzer unusable the game runs silent, and the PLAY hold still
+// ends it.
+TEST(DevicesRun, SilentBuzzerStillLetsPlayHoldEndTheGame) {
+    GameRun run;
+    run.setup = [] {
+        emu::pwm::Settings pwm;
+        pwm.export_errno = EACCES;
+        emu::pwm::configure(pwm);
+        press_play_at(kStart + 200);
+    };
+    GameResult result = run_game(run);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.stderr_text.find("sfx: pwm export failed (Permission denied)\n"),
+              std::string::npos);
+    std::vector<PwmLine> lines = pwm_lines(result);
+    ASSERT_EQ(lines.size(), 2u) << describe(lines) << "only the two refused exports";
+    EXPECT_EQ(lines[0].attribute, "export");
+    EXPECT_EQ(lines[1].attribute, "export");
+    std::size_t exit_at = result.stderr_text.find("vmxbrikon: exit after ");
+    ASSERT_NE(exit_at, std::string::npos);
+    long ran = std::stol(result.stderr_text.substr(exit_at + 22));
+    // No confirmation beep to wait for.
+    EXPECT_GE(ran, 3200);
+    EXPECT_LE(ran, 3300);
+}
+
+}  // namespace
