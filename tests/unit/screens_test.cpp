@@ -1,0 +1,239 @@
+#include "display/screens.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "display/draw.h"
+#include "display/framebuffer.h"
+#include "emulator/emulator.h"
+#include "emulator/framebuffer_device.h"
+
+namespace {
+
+constexpr std::uint32_t kBackground = 0xff05070e;
+constexpr std::uint32_t kWhite = 0xffffffff;
+
+class Screens : public testing::Test {
+  protected:
+    void SetUp() override {
+        emu::reset();
+        page_info = PageInfo{};
+        ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+        select_back_page();
+        // Every star far away in the middle, so that they stay out of the way
+        // of what a test looks at.
+        for (Star& star : starfield)
+            star = {0.0f, 0.0f, 0.9f};
+    }
+    void TearDown() override {
+        close_framebuffer();
+        page_info = PageInfo{};
+    }
+
+    static std::uint32_t pixel(int x, int y) { return back_page[y * kPagePixelsPerRow + x]; }
+
+    static int count(int x, int y, int w, int h, std::uint32_t colour) {
+        int found = 0;
+        for (int row = y; row < y + h; ++row) {
+            for (int column = x; column < x + w; ++column)
+                found += pixel(column, row) == colour;
+        }
+        return found;
+    }
+
+    // Whether the frame shows exactly this text at this place over the
+    // cleared background: the text is drawn alone on a scratch page and the
+    // two cells compared pixel for pixel.
+    static bool shows_text(const char* text, int x, int y, int size, std::uint32_t colour,
+                           std::uint32_t background = kBackground) {
+        static const int kCellW[5] = {0, 7, 13, 19, 26};
+        static const int kCellH[5] = {0, 12, 22, 31, 42};
+        std::vector<std::uint32_t> scratch(kPagePixelsPerRow * kAreaHeight, background);
+        std::uint32_t* frame = back_page;
+        back_page = scratch.data();
+        draw_text(text, x, y, size, colour);
+        back_page = frame;
+        int w = kCellW[size] * static_cast<int>(std::strlen(text));
+        bool any_ink = false;
+        for (int row = y; row < y + kCellH[size]; ++row) {
+            for (int column = x; column < x + w; ++column) {
+                std::uint32_t want = scratch[row * kPagePixelsPerRow + column];
+                if (pixel(column, row) != want)
+                    return false;
+                any_ink |= want != background;
+            }
+        }
+        return any_ink;
+    }
+
+    static World game_in(Phase phase) {
+        World world;
+        world.phase = phase;
+        world.lives = 3;
+        world.level = 1;
+        world.laser_time = 1000000000.0f;
+        world.ball_count = 1;
+        world.balls[0] = {640.0f, 633.0f, 0, 0, 1};
+        return world;
+    }
+};
+
+TEST_F(Screens, StartPromptBlinksFromTheProgramsStart) {
+    const struct {
+        int elapsed_ms;
+        bool shown;
+    } cases[] = {{0, false}, {499, false}, {500, true}, {999, true}, {1000, false}, {1500, true}};
+    World title;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.elapsed_ms);
+        compose_frame(title, false, c.elapsed_ms);
+        EXPECT_EQ(shows_text("PRESS MIDDLE TO START", 441, 420, 3, kWhite), c.shown);
+        EXPECT_EQ(count(441, 420, 21 * 19, 31, kWhite) > 0, c.shown);
+    }
+}
+
+TEST_F(Screens, PowerUpTimersShowWholeSecondsLeftPlusOne) {
+    const struct {
+        float expand_time;
+        float slow_time;
+        const char* expand_label;  // at x = 960, or nullptr
+        const char* slow_label;
+        int slow_x;
+    } cases[] = {
+        {9.5f, 0.0f, "E10 ", nullptr, 0},
+        {0.0f, 3.2f, nullptr, "S4 ", 960},
+        {2.5f, 0.2f, "E3 ", "S1 ", 1016},
+        {25.0f, 20.0f, "E26 ", "S21 ", 1016},
+    };
+    for (const auto& c : cases) {
+        World world = game_in(Phase::Play);
+        world.expand_time = c.expand_time;
+        world.slow_time = c.slow_time;
+        compose_frame(world, false, 0);
+        SCOPED_TRACE(c.expand_time);
+        if (c.expand_label) {
+            EXPECT_TRUE(shows_text(c.expand_label, 960, 14, 2, 0xffffb347));
+        }
+        if (c.slow_label) {
+            EXPECT_TRUE(shows_text(c.slow_label, c.slow_x, 14, 2, 0xffffb347));
+        }
+    }
+}
+
+TEST_F(Screens, NewGameShowsLevelScoreLivesAndGuns) {
+    World world = game_in(Phase::Serve);
+    compose_frame(world, false, 0);
+    EXPECT_TRUE(shows_text("SCORE 000000", 30, 10, 3, kWhite));
+    EXPECT_TRUE(shows_text("LVL 1.1", 470, 14, 2, 0xff00dae8));
+    for (int x : {700, 746, 792})
+        EXPECT_EQ(count(x + 2, 18, 34, 6, 0xff37e8d8), 34 * 6) << x;
+    EXPECT_EQ(count(838, 16, 38, 10, 0xff37e8d8), 0) << "no fourth marker";
+    // Guns at both ends of the 110 px paddle centred on 640.
+    EXPECT_EQ(count(579, 638, 6, 4, 0xffe85050), 24);
+    EXPECT_EQ(count(695, 638, 6, 4, 0xffe85050), 24);
+    world.laser_time = 0;
+    compose_frame(world, false, 0);
+    EXPECT_EQ(count(577, 636, 6, 4, 0xffe85050), 0);
+}
+
+TEST_F(Screens, ServeOverlayBlinksAndGivesWayToThePauseBox) {
+    World world = game_in(Phase::Serve);
+    compose_frame(world, false, 400);
+    EXPECT_TRUE(shows_text("MIDDLE: LAUNCH", 549, 560, 2, 0xffffb347));
+    compose_frame(world, false, 800);
+    EXPECT_EQ(count(549, 560, 14 * 13, 22, 0xffffb347), 0);
+    compose_frame(world, true, 400);
+    EXPECT_EQ(count(549, 560, 14 * 13, 22, 0xffffb347), 0);
+    EXPECT_EQ(count(440, 320, 400, 3, 0xff2ac8e8), 1200) << "the pause box's top border";
+    // The resume hint's cell overlaps the bottom of the title's, so look at
+    // the ink of each.
+    EXPECT_GT(count(583, 344, 6 * 19, 24, 0xff00dae8), 100);
+    EXPECT_GT(count(591, 368, 14 * 7, 12, 0xff8898a8), 20);
+}
+
+TEST_F(Screens, GameOverCentresItsLinesAndMarksANewBest) {
+    const struct {
+        int score;
+        int best;
+        const char* best_line;
+    } cases[] = {
+        {0, 0, "BEST 0  NEW!"},
+        {1234, 1234, "BEST 1234  NEW!"},
+        {500, 9000, "BEST 9000"},
+    };
+    for (const auto& c : cases) {
+        World world = game_in(Phase::GameOver);
+        world.score = c.score;
+        world.best = c.best;
+        compose_frame(world, false, 0);
+        SCOPED_TRACE(c.best_line);
+        int n = static_cast<int>(std::strlen(c.best_line));
+        EXPECT_TRUE(shows_text(c.best_line, 640 - n * 13 / 2, 390, 2, 0xffffe81f, 0xff101828));
+        char score_line[32];
+        std::snprintf(score_line, sizeof score_line, "SCORE %d", c.score);
+        n = static_cast<int>(std::strlen(score_line));
+        EXPECT_TRUE(shows_text(score_line, 640 - n * 19 / 2, 350, 3, kWhite, 0xff101828));
+    }
+}
+
+TEST_F(Screens, SilverMarkShowsOnlyWhileTwoHitsAreLeft) {
+    World world = game_in(Phase::Play);
+    world.bricks[0][0] = {'S', 2, 0};
+    world.bricks[0][1] = {'S', 1, 0};
+    world.bricks[1][0] = {'G', 1, 0};
+    compose_frame(world, false, 0);
+    EXPECT_EQ(count(144 + 45, 113 + 5, 2, 20, 0xff8890a0), 40);
+    EXPECT_EQ(count(244 + 45, 113 + 5, 2, 20, 0xff8890a0), 0);
+    for (auto [dx, dy] : {std::pair{6, 6}, {85, 6}, {6, 23}, {85, 23}}) {
+        EXPECT_EQ(pixel(144 + dx, 149 + dy), 0xff806414u);
+    }
+}
+
+TEST_F(Screens, NothingOutsideTheDrawingAreaIsEverWritten) {
+    constexpr std::uint32_t kCanary = 0x5a5aa5a5;
+    std::uint32_t* memory = reinterpret_cast<std::uint32_t*>(emu::fb::memory());
+    std::size_t words = emu::fb::memory_size() / 4;
+    std::fill(memory, memory + words, kCanary);
+
+    World world = game_in(Phase::GameOver);
+    world.ball_count = 4;
+    world.balls[0] = {-3.0f, 300.0f, 0, 0, 0};
+    world.balls[1] = {1282.0f, 717.0f, 0, 0, 0};
+    world.balls[2] = {600.0f, 722.0f, 0, 0, 0};
+    world.balls[3] = {2.0f, -1.0f, 0, 0, 0};
+    world.capsule_count = 3;
+    world.capsules[0] = {10.0f, 715.0f, 'E'};
+    world.capsules[1] = {1275.0f, 30.0f, 'D'};
+    world.capsules[2] = {-20.0f, 5.0f, 'P'};
+    world.shots[0] = {1279.0f, -5.0f};
+    world.shots[1] = {0.0f, 712.0f};
+    world.shot_count = 2;
+    world.paddle_x = 60.0f;
+    world.paddle_width = 170;
+    world.lives = 6;
+    world.expand_time = 3;
+    world.slow_time = 3;
+    for (Star& star : starfield)
+        star = {0.99f, -0.99f, 0.1f};
+    for (int frame = 0; frame < 3; ++frame) {
+        int y = select_back_page();
+        compose_frame(world, frame == 1, 600);
+        present_page(y);
+    }
+
+    std::size_t stride_words = 7680 / 4;
+    for (std::size_t i = 0; i < words; ++i) {
+        std::size_t line = i / stride_words;
+        std::size_t column = i % stride_words;
+        bool in_area =
+            ((line >= 1080 && line < 1080 + 720) || (line >= 2160 && line < 2160 + 720)) &&
+            column < 1280;
+        if (!in_area) {
+            ASSERT_EQ(memory[i], kCanary) << "line " << line << " column " << column;
+        }
+    }
+}
+
+}  // namespace
