@@ -98,6 +98,9 @@ void draw_block(int x, int y, int w, int h, std::uint32_t colour) {
 }
 
 void draw_text(const char* text, int x, int y, int size, std::uint32_t colour) {
+    // Callers pass sizes 1 to 4; anything else would read past the tables.
+    if (size < 1 || size > kFontSizeCount)
+        return;
     const int width = kCellWidth[size - 1];
     const int height = kCellHeight[size - 1];
     // 64-bit pen: a long line far to the left cannot overflow it.

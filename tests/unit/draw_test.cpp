@@ -272,6 +272,8 @@ TEST_F(DrawTest, BytesOutsideThePrintableRangeLeaveABlankCell) {
     }
     clear_area(0xff000000u);
     draw_text("", 20, 20, 2, 0xffffffff);
+    draw_text("AB", 20, 20, 0, 0xffffffff);  // no such size
+    draw_text("AB", 20, 20, 5, 0xffffffff);
     EXPECT_EQ(changed(0xff000000u), 0);
 }
 
