@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-constexpr std::uint32_t kFbStride = 7680;        // bytes per line: 1920 pixels of 32 bits
+constexpr std::uint32_t kFbStride = 7680;         // bytes per line: 1920 pixels of 32 bits
 constexpr std::uint32_t kFbVirtualHeight = 3240;  // three pages of 1080 lines
 constexpr int kPageYOffsets[2] = {1080, 2160};
 
