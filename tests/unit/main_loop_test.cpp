@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "display/framebuffer.h"
 #include "emulator/emulator.h"
 #include "platform/os.h"
 #include "shell/clock.h"
@@ -103,6 +104,91 @@ TEST_F(ButtonPolls, AbandonedHoldForgetsWhenItBegan) {
     std::int64_t before = now_ms();
     feed({6});
     EXPECT_EQ(buttons.play_down_ms, before);
+}
+
+}  // namespace
+
+namespace {
+
+class Frames : public testing::Test {
+protected:
+    void SetUp() override {
+        emu::reset();
+        emu::use_virtual_time(true);
+        page_info = PageInfo{};
+        ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+        world = World{};
+        buttons = ButtonState{};
+        paused = false;
+        start_ms = now_ms();
+        buttons.last_frame_ms = start_ms;
+    }
+    void TearDown() override {
+        close_framebuffer();
+        page_info = PageInfo{};
+    }
+
+    // One frame 34 ms after the last, with a press event waiting.
+    void frame(ButtonCode press, ButtonCode held = kButtonNone, std::int64_t gap_ms = 34) {
+        buttons.pressed_code = press;
+        buttons.held_code = held;
+        run_frame(buttons.last_frame_ms + gap_ms);
+    }
+};
+
+TEST_F(Frames, PhasesAnswerTheirButtons) {
+    frame(kButtonBack);
+    EXPECT_EQ(world.phase, Phase::Title) << "only MIDDLE starts a game";
+    frame(kButtonMiddleAlt);
+    EXPECT_EQ(world.phase, Phase::Serve);
+    EXPECT_EQ(world.lives, 3);
+    EXPECT_EQ(world.level, 1);
+    EXPECT_EQ(world.laser_time, 1000000000.0f);
+
+    frame(kButtonNone);
+    EXPECT_EQ(world.balls[0].y, 633.0f) << "the ball waits on the paddle";
+    frame(kButtonBack);
+    EXPECT_TRUE(paused);
+    frame(kButtonMiddle);
+    EXPECT_EQ(world.phase, Phase::Play) << "MIDDLE launches even while paused";
+    EXPECT_TRUE(paused) << "and the game stays paused";
+    Ball before = world.balls[0];
+    frame(kButtonNone);
+    EXPECT_EQ(world.balls[0].y, before.y) << "nothing moves while paused";
+    frame(kButtonMiddle);
+    EXPECT_FALSE(paused) << "MIDDLE resumes";
+    EXPECT_LT(world.balls[0].y, before.y) << "and the resuming frame steps the game";
+    frame(kButtonBack);
+    EXPECT_TRUE(paused);
+    frame(kButtonBack);
+    EXPECT_FALSE(paused) << "BACK resumes too";
+
+    world.phase = Phase::GameOver;
+    frame(kButtonBack);
+    EXPECT_EQ(world.phase, Phase::GameOver);
+    frame(kButtonMiddle);
+    EXPECT_EQ(world.phase, Phase::Title);
+}
+
+TEST_F(Frames, LevelClearWaitsSixteenHundredMillisecondsThenLoadsTheNextLevel) {
+    frame(kButtonMiddle);
+    world.phase = Phase::LevelClear;
+    world.phase_start_ms = buttons.last_frame_ms;
+    frame(kButtonNone, kButtonNone, 1600);
+    EXPECT_EQ(world.phase, Phase::LevelClear) << "1600 ms is not yet more than 1600";
+    frame(kButtonNone, kButtonNone, 1);
+    EXPECT_EQ(world.phase, Phase::Serve);
+    EXPECT_EQ(world.level, 2);
+}
+
+TEST_F(Frames, StallIsClampedToATenthOfASecond) {
+    frame(kButtonMiddle);
+    float x = world.paddle_x;
+    frame(kButtonNone, kButtonRight, 500);
+    EXPECT_FLOAT_EQ(world.paddle_x - x, 64.0f) << "640 px/s for 0.1 s, not 0.5 s";
+    x = world.paddle_x;
+    frame(kButtonNone, kButtonRight, 50);
+    EXPECT_FLOAT_EQ(world.paddle_x - x, 32.0f);
 }
 
 }  // namespace
