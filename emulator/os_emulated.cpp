@@ -121,6 +121,8 @@ void carry_out(const Fault* fault) {
 
 void log_call(Call call, const char* target, long result, int err) {
     State& s = state();
+    // The main thread and the sound thread both make calls.
+    std::lock_guard<std::mutex> hold(s.lock);
     if (!s.log_calls || s.calls_fd < 0) return;
     char line[256];
     int length = std::snprintf(line, sizeof line, "%ld %s %s %ld %d\n", ++s.call_seq,
