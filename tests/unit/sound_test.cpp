@@ -272,33 +272,6 @@ TEST(Sound, StopWhileIdleEndsWithinOnePause) {
     EXPECT_EQ(status, 0);
 }
 
-// The main thread requests while the sound thread plays: whatever was let
-// in is played in order and nothing is made up.
-TEST(Sound, PlaysWhatTheMainThreadQueuesMeanwhile) {
-    int status = run_in_child([] {
-        start_emulated_goggles();
-        os::Thread thread;
-        EXPECT_EQ(os::thread_start(&thread, sound_thread), 0);
-        for (std::uint32_t i = 0; i < 400; ++i) {
-            sfx_play(100 + i, 3 + i % 7);
-            os::sleep_us(1000 * (i % 5));
-        }
-        os::sleep_us(2000000);
-        stop_flag.store(1);
-        EXPECT_EQ(os::thread_join(thread), 0);
-        Log played = periods(pwm_log());
-        EXPECT_GT(played.size(), 40u);
-        std::uint32_t last = 0;
-        for (const std::string& period : played) {
-            std::uint32_t freq = 1000000000u / static_cast<std::uint32_t>(std::stoul(period));
-            EXPECT_GT(freq, last);
-            last = freq;
-        }
-        return child_verdict();
-    });
-    EXPECT_EQ(status, 0);
-}
-
 TEST(Sound, ExportFailureIsReportedUnlessBusy) {
     struct Case {
         emu::pwm::Settings pwm;
