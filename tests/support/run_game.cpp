@@ -1,5 +1,6 @@
 #include "run_game.h"
 
+#include <ftw.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,7 +19,8 @@ namespace {
 bool wait_child(pid_t child, int timeout_seconds, int* status) {
     for (int waited_ms = 0; waited_ms < timeout_seconds * 1000; waited_ms += 5) {
         pid_t done = waitpid(child, status, WNOHANG);
-        if (done == child) return true;
+        if (done == child)
+            return true;
         usleep(5000);
     }
     kill(child, SIGKILL);
@@ -26,15 +28,45 @@ bool wait_child(pid_t child, int timeout_seconds, int* status) {
     return false;
 }
 
+// Every folder a test makes lives below one root per test process, removed
+// when that process exits (set VMX_KEEP_TEST_DIRS=1 to keep them for a look).
+std::string& temp_root() {
+    static std::string root;
+    return root;
+}
+
+pid_t temp_root_owner = 0;
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+    return ::remove(path);
+}
+
+void remove_temp_root() {
+    const char* keep = std::getenv("VMX_KEEP_TEST_DIRS");
+    if (getpid() != temp_root_owner || (keep != nullptr && keep[0] == '1'))
+        return;
+    nftw(temp_root().c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string make_unique_dir(const std::string& pattern) {
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    if (mkdtemp(buffer.data()) == nullptr)
+        std::abort();
+    return buffer.data();
+}
+
 }  // namespace
 
 std::string make_temp_dir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vmxbrikon-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back(0);
-    if (mkdtemp(buffer.data()) == nullptr) std::abort();
-    return buffer.data();
+    if (temp_root().empty() || temp_root_owner != getpid()) {
+        const char* base = std::getenv("TMPDIR");
+        temp_root() =
+            make_unique_dir(std::string(base && *base ? base : "/tmp") + "/vmxbrikon-XXXXXX");
+        temp_root_owner = getpid();
+        std::atexit(remove_temp_root);
+    }
+    return make_unique_dir(temp_root() + "/run-XXXXXX");
 }
 
 void make_dirs(const std::string& path) {
@@ -51,7 +83,9 @@ std::string read_file(const std::string& path) {
     return text.str();
 }
 
-std::string GameResult::trace(const char* name) const { return read_file(dir + "/trace/" + name); }
+std::string GameResult::trace(const char* name) const {
+    return read_file(dir + "/trace/" + name);
+}
 
 std::string GameResult::sandbox_file(const char* game_path) const {
     return read_file(dir + "/sandbox" + game_path);
@@ -66,7 +100,8 @@ std::vector<PanLine> GameResult::pans() const {
     std::vector<PanLine> lines;
     std::istringstream in(trace("pans.txt"));
     PanLine line;
-    while (in >> line.time_ms >> line.yoffset >> line.result) lines.push_back(line);
+    while (in >> line.time_ms >> line.yoffset >> line.result)
+        lines.push_back(line);
     return lines;
 }
 
@@ -83,24 +118,30 @@ GameResult run_game(const GameRun& run) {
         emu::log_calls(run.log_calls);
         emu::set_trace_dir((result.dir + "/trace").c_str());
         emu::use_virtual_time(run.virtual_time);
-        if (run.setup) run.setup();
+        if (run.setup)
+            run.setup();
         std::vector<const char*> argv = {"vmxbrikon"};
-        for (const std::string& arg : run.args) argv.push_back(arg.c_str());
+        for (const std::string& arg : run.args)
+            argv.push_back(arg.c_str());
         argv.push_back(nullptr);
         _exit(vmx_main(static_cast<int>(argv.size()) - 1, argv.data()));
     }
     int status = 0;
     result.timed_out = !wait_child(child, run.timeout_seconds, &status);
-    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
     result.stderr_text = result.trace("stderr.txt");
     return result;
 }
 
 int run_in_child(const std::function<int()>& body, int timeout_seconds) {
     pid_t child = fork();
-    if (child == 0) _exit(body());
+    if (child == 0)
+        _exit(body());
     int status = 0;
-    if (!wait_child(child, timeout_seconds, &status)) return -1;
+    if (!wait_child(child, timeout_seconds, &status))
+        return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
