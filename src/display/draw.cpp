@@ -60,10 +60,13 @@ std::uint32_t dark_of(std::uint32_t colour) {
 // overflow them.
 void fill_clipped(long long left, long long top, long long right, long long bottom,
                   std::uint32_t colour) {
-    const int x0 = static_cast<int>(std::max(left, 0LL));
-    const int y0 = static_cast<int>(std::max(top, 0LL));
-    const int x1 = static_cast<int>(std::min(right, static_cast<long long>(kAreaWidth)));
-    const int y1 = static_cast<int>(std::min(bottom, static_cast<long long>(kAreaHeight)));
+    // Clamped on both sides before narrowing: an edge beyond the int range
+    // (a block far below or right of the area) must not wrap to a negative
+    // row or column.
+    const int x0 = static_cast<int>(std::clamp(left, 0LL, static_cast<long long>(kAreaWidth)));
+    const int y0 = static_cast<int>(std::clamp(top, 0LL, static_cast<long long>(kAreaHeight)));
+    const int x1 = static_cast<int>(std::clamp(right, 0LL, static_cast<long long>(kAreaWidth)));
+    const int y1 = static_cast<int>(std::clamp(bottom, 0LL, static_cast<long long>(kAreaHeight)));
     for (int y = y0; y < y1; ++y)
         store_run(pixel_row(y) + x0, x1 - x0, colour);
 }
