@@ -1,0 +1,65 @@
+// draw_text with any bytes, at any position, size and colour: it draws
+// inside the drawing area only (the page around it is a canary), and only
+// within the cells of its characters.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "display/draw.h"
+#include "display/font.h"
+#include "fuzz_check.h"
+#include "page_canary.h"
+
+namespace {
+
+PageCanary* canary = nullptr;
+unsigned long long runs = 0;
+constexpr unsigned long long kFullCheckEvery = 4096;
+constexpr std::uint32_t kMarker = 0x00123456u;  // no blended pixel is transparent
+
+}  // namespace
+
+int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
+    if (canary == nullptr)
+        canary = new PageCanary();
+    FuzzInput input(data, size);
+    const int x = input.take<int>();
+    const int y = input.take<int>();
+    const int size_code = input.take<int>();
+    const std::uint32_t colour = input.take<std::uint32_t>();
+    const std::string text = input.rest();
+
+    // The pixels just outside the text's box (left, right, above, below),
+    // where the box is clipped to the area.
+    long long length = static_cast<long long>(std::strlen(text.c_str()));
+    bool drawable = size_code >= 1 && size_code <= kFontSizeCount;
+    long long width = drawable ? kCellWidth[size_code - 1] : 0;
+    long long height = drawable ? kCellHeight[size_code - 1] : 0;
+    const long long box[4] = {x, y, x + width * length, y + height};
+    auto at = [](long long px, long long py) -> std::uint32_t* {
+        if (px < 0 || py < 0 || px >= kAreaWidth || py >= kAreaHeight)
+            return nullptr;
+        return back_page + py * kPagePixelsPerRow + px;
+    };
+    const long long mid_x = std::clamp<long long>((box[0] + box[2]) / 2, 0, kAreaWidth - 1);
+    const long long mid_y = std::clamp<long long>((box[1] + box[3]) / 2, 0, kAreaHeight - 1);
+    const long long probes[][2] = {
+        {box[0] - 1, mid_y}, {box[2], mid_y}, {mid_x, box[1] - 1}, {mid_x, box[3]}};
+    for (const auto& p : probes) {
+        if (std::uint32_t* pixel = at(p[0], p[1]))
+            *pixel = kMarker;
+    }
+
+    draw_text(text.c_str(), x, y, size_code, colour);
+
+    for (const auto& p : probes) {
+        if (std::uint32_t* pixel = at(p[0], p[1]))
+            FUZZ_CHECK(*pixel == kMarker);
+    }
+    if (fuzz_thorough || ++runs % kFullCheckEvery == 0)
+        canary->check();
+    return 0;
+}
+
+VMX_FUZZ_ENTRY(fuzz_draw_text)
