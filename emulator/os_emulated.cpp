@@ -395,8 +395,15 @@ int thread_start(Thread* thread, ThreadEntry entry) {
 }
 
 int thread_join(Thread thread) {
+    Verdict verdict = judge(Call::ThreadJoin, nullptr);
+    if (verdict.before != nullptr && verdict.before->action == Action::Fail) {
+        log_call(Call::ThreadJoin, nullptr, verdict.before->value, verdict.before->value);
+        return verdict.before->value;
+    }
+    carry_out(verdict.before);
     int err = emu::clock::thread_join(thread);
     log_call(Call::ThreadJoin, nullptr, err, err);
+    carry_out(verdict.after);
     return err;
 }
 

@@ -1,0 +1,169 @@
+#include "scripted_game.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "emulator/adc_device.h"
+#include "emulator/emulator.h"
+#include "emulator/i2c_device.h"
+#include "game/high_score.h"
+#include "shell/main_loop.h"
+#include "support/autopilot.h"
+
+namespace {
+
+constexpr std::int64_t kTickMs = 10;
+constexpr std::int64_t kPressHalfMs = 120;
+// Long enough for the whole script; a run that loses its buttons ends here.
+constexpr const char* kRunLimitSeconds = "90";
+
+enum class Stage { Score, Lose, Hold };
+
+struct Pilot {
+    Stage stage = Stage::Score;
+    long long best = -1;
+    long long hold_ms = -1;
+};
+Pilot pilot;
+
+void write_pilot() {
+    char text[128];
+    int length =
+        std::snprintf(text, sizeof text, "best %lld\nhold_ms %lld\n", pilot.best, pilot.hold_ms);
+    int fd = emu::trace_file("pilot.txt");
+    if (fd < 0)
+        return;
+    ssize_t written = write(fd, text, static_cast<std::size_t>(length));
+    (void)written;
+    close(fd);
+}
+
+ButtonCode pressing(std::int64_t now) {
+    return (now / kPressHalfMs) % 2 == 0 ? kButtonNone : kButtonMiddle;
+}
+
+// Scores a little more than the old best with the automatic player, then
+// loses every ball, and at game over holds PLAY until the program ends.
+void tick(void*) {
+    std::int64_t now = emu::clock_ms();
+    ButtonCode hold = kButtonNone;
+    if (pilot.stage != Stage::Hold && world.phase == Phase::GameOver) {
+        pilot.best = world.best;
+        pilot.hold_ms = now;
+        pilot.stage = Stage::Hold;
+        write_pilot();
+    }
+    switch (pilot.stage) {
+        case Stage::Score:
+        case Stage::Lose:
+            if (world.phase == Phase::Title || world.phase == Phase::Serve)
+                hold = pressing(now);
+            if (world.phase == Phase::Play) {
+                if (world.score > kOldBest)
+                    pilot.stage = Stage::Lose;
+                hold = pilot.stage == Stage::Score ? autopilot_button(world) : dodge_button(world);
+            }
+            break;
+        case Stage::Hold:
+            hold = kButtonPlay;
+            break;
+    }
+    emu::adc::hold_button(hold);
+    emu::at_time(now + kTickMs, tick, nullptr);
+}
+
+}  // namespace
+
+GameRun scripted_game(const ScriptOptions& options) {
+    GameRun run;
+    run.args = {"--seconds", kRunLimitSeconds};
+    run.log_calls = true;
+    run.timeout_seconds = 120;
+    bool gate_pause = options.gate_pause;
+    std::function<void()> more = options.setup;
+    run.setup = [gate_pause, more] {
+        char path[512];
+        emu::sandbox_path(kHighScoreDir, path, sizeof path);
+        make_dirs(path);
+        emu::sandbox_path(kHighScorePath, path, sizeof path);
+        std::ofstream(path) << kOldBestText;
+        // NORMAL, with the other two registers nonzero so that a failed read
+        // of either shows in the register line.
+        if (gate_pause) {
+            emu::i2c::script({{0x00, 0x00, 0x00, 0}, {0x01, 0x02, 0x01, 0}});
+        } else {
+            emu::i2c::script({{0x01, 0x02, 0x01, 0}});
+        }
+        pilot = Pilot{};
+        write_pilot();
+        emu::at_time(emu::kVirtualStartMs + 200, tick, nullptr);
+        if (more)
+            more();
+    };
+    return run;
+}
+
+long long pilot_value(const GameResult& result, const std::string& key) {
+    std::istringstream lines(result.trace("pilot.txt"));
+    std::string name;
+    long long value = 0;
+    while (lines >> name >> value) {
+        if (name == key)
+            return value;
+    }
+    return -1;
+}
+
+std::vector<CallLine> parse_calls(const std::string& text) {
+    std::vector<CallLine> calls;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        CallLine call;
+        if (fields >> call.seq >> call.call >> call.target >> call.result >> call.error)
+            calls.push_back(call);
+    }
+    return calls;
+}
+
+int fault_occurrence(const std::vector<CallLine>& calls, std::size_t index) {
+    const CallLine& wanted = calls[index];
+    int count = 0;
+    for (std::size_t i = 0; i <= index; ++i) {
+        if (calls[i].call != wanted.call)
+            continue;
+        if (wanted.target == "-" || calls[i].target.find(wanted.target) != std::string::npos)
+            count += 1;
+    }
+    return count;
+}
+
+const char* fault_target(const CallLine& line) {
+    return line.target == "-" ? nullptr : line.target.c_str();
+}
+
+BuzzerEnd buzzer_end(const GameResult& result) {
+    std::map<std::string, long long> channel = {{"enable", 0}, {"duty_cycle", 0}};
+    BuzzerEnd end;
+    std::istringstream lines(result.trace("pwm.txt"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        long long time_ms = 0;
+        std::string attribute;
+        std::string value;
+        int error = -1;
+        if (!(fields >> time_ms >> attribute >> value >> error))
+            continue;
+        end.writes += 1;
+        if (error == 0 && channel.count(attribute) != 0)
+            channel[attribute] = std::atoll(value.c_str());
+    }
+    end.sounding = channel["enable"] != 0 && channel["duty_cycle"] != 0;
+    return end;
+}

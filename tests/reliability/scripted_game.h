@@ -1,0 +1,55 @@
+#pragma once
+// The reference run of the reliability tests: the whole program on the
+// emulated goggles, played by a pilot from start-up through a game that ends
+// with a new best (so the high-score file is written) to a PLAY hold that
+// ends the program, with every call through the OS seam recorded.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/run_game.h"
+
+// The best on file before the run; the pilot scores more before it loses.
+constexpr int kOldBest = 50;
+constexpr const char* kOldBestText = "50\n";
+
+struct ScriptOptions {
+    // The chip answers "no mode" at the first probe, so that the gate pauses
+    // once before it allows the game.
+    bool gate_pause = false;
+    // Runs in the child after the pilot is set up (faults, signals).
+    std::function<void()> setup;
+};
+
+GameRun scripted_game(const ScriptOptions& options = {});
+
+// What the pilot saw, from its trace file: "best" (the best at game over),
+// "hold_ms" (when the PLAY hold began), -1 for what did not happen.
+long long pilot_value(const GameResult& result, const std::string& key);
+
+// One line of calls.txt: "seq call target result errno".
+struct CallLine {
+    long seq = 0;
+    std::string call;
+    std::string target;  // "-" for calls without one
+    long result = 0;
+    int error = 0;
+};
+std::vector<CallLine> parse_calls(const std::string& text);
+
+// The occurrence to give the emulator's fault so that it hits calls[index]:
+// the emulator counts every call of that kind whose target contains the
+// fault's target, and matches every target when it has none.
+int fault_occurrence(const std::vector<CallLine>& calls, std::size_t index);
+// The fault target for a logged target ("-" means none).
+const char* fault_target(const CallLine& line);
+
+// The buzzer after the run, replayed from the PWM write log: whether channel
+// 7 is left sounding (enabled with a duty cycle), and how many writes there
+// were.
+struct BuzzerEnd {
+    bool sounding = false;
+    int writes = 0;
+};
+BuzzerEnd buzzer_end(const GameResult& result);
