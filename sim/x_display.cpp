@@ -5,6 +5,8 @@
 //                                     the window named TITLE, as a PNG
 //   vmx-x-display close TITLE         asks the window to close, as a desktop's
 //                                     close button does
+//   vmx-x-display key TITLE KEY SECONDS  holds a key (an X name: q, space, Left)
+//                                     down in the window for that long
 //
 // Status 0 on success, 1 on failure (with the reason on standard error).
 #include <X11/Xlib.h>
@@ -121,11 +123,44 @@ int close_window(Display* display, const char* title) {
     return 0;
 }
 
+void send_key(Display* display, Window window, KeyCode code, bool down) {
+    XEvent event = {};
+    event.xkey.type = down ? KeyPress : KeyRelease;
+    event.xkey.display = display;
+    event.xkey.window = window;
+    event.xkey.root = DefaultRootWindow(display);
+    event.xkey.time = CurrentTime;
+    event.xkey.same_screen = True;
+    event.xkey.keycode = code;
+    XSendEvent(display, window, True, down ? KeyPressMask : KeyReleaseMask, &event);
+    XFlush(display);
+}
+
+int hold_key(Display* display, const char* title, const char* key, double seconds) {
+    Window window = find_window(display, DefaultRootWindow(display), title);
+    if (!window)
+        return fail("no such window shown");
+    KeySym symbol = XStringToKeysym(key);
+    KeyCode code = symbol == NoSymbol ? 0 : XKeysymToKeycode(display, symbol);
+    if (code == 0)
+        return fail("no such key");
+    send_key(display, window, code, true);
+    // The key may end the program and its window before it is let go.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    const struct timespec pause = {static_cast<time_t>(seconds),
+                                   static_cast<long>((seconds - static_cast<long>(seconds)) * 1e9)};
+    nanosleep(&pause, nullptr);
+    send_key(display, window, code, false);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3)
-        return fail("usage: wait TITLE SECONDS | grab FILE.png [TITLE] | close TITLE");
+        return fail(
+            "usage: wait TITLE SECONDS | grab FILE.png [TITLE] | close TITLE | key TITLE KEY "
+            "SECONDS");
     Display* display = XOpenDisplay(nullptr);
     if (!display)
         return fail("no X display");
@@ -134,6 +169,8 @@ int main(int argc, char** argv) {
         status = wait_for(display, argv[2], std::atof(argv[3]));
     } else if (std::strcmp(argv[1], "grab") == 0) {
         status = grab(display, argv[2], argc > 3 ? argv[3] : nullptr);
+    } else if (std::strcmp(argv[1], "key") == 0 && argc == 5) {
+        status = hold_key(display, argv[2], argv[3], std::atof(argv[4]));
     } else if (std::strcmp(argv[1], "close") == 0) {
         status = close_window(display, argv[2]);
     } else {
