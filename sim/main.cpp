@@ -49,12 +49,12 @@ int run_with_window(sim::Session& session, const sim::SimOptions& options) {
         }
         auto frames = std::make_unique<sim::FrameStore>();
         session.show_frames_in(frames.get());
-        if (!session.start()) {
+        if (session.start()) {
+            speaker.play();
+            window.run(session, *frames);
+        } else {
             say("cannot start the game's thread");
-            return 1;
         }
-        speaker.play();
-        window.run(session, *frames);
         status = session.finish();
     }
     SDL_Quit();
@@ -69,6 +69,7 @@ int run_headless(sim::Session& session) {
     }
     if (!session.start()) {
         say("cannot start the game's thread");
+        session.finish();
         return 1;
     }
     if (frames) {

@@ -96,7 +96,7 @@ class Session {
     std::atomic<bool> started_{false};
     std::atomic<pthread_t> game_thread_id_{};
     std::atomic<bool> finished_{false};
-    int status_ = -1;
+    int status_ = 1;  // the game's exit status; 1 if it never ran
 };
 
 }  // namespace sim
