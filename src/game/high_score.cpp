@@ -113,9 +113,14 @@ void save_high_score(int best) {
 
     // A folder that refuses new files may still hold a writable old file:
     // then it is rewritten in place, as the only way left to keep the best.
+    // It is not truncated first: a kill or power cut between the open and the
+    // write would leave it empty. The new line goes over the start of the old
+    // text instead; a shorter line leaves the rest of the old text after its
+    // newline, where the reader never looks. A link in the file's place is
+    // not followed, so the game never writes anywhere but its own file.
     if (errno != EACCES && errno != EPERM)
         return;
-    fd = os::open(kHighScorePath, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    fd = os::open(kHighScorePath, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return;
     write_and_close(fd, text, length);

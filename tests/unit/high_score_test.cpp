@@ -160,7 +160,10 @@ TEST_F(HighScore, AFolderThatRefusesNewFilesGetsTheOldFileRewritten) {
     store("500 and a long tail\n");
     emu::add_fault({emu::Call::Open, "brikon.hi.tmp", 1, emu::Action::Fail, EACCES});
     save_high_score(900);
-    EXPECT_EQ(stored(), "900\n");
+    // Written over the old line, never truncated: the old tail stays behind
+    // the newline, where the reader stops.
+    EXPECT_EQ(stored(), "900\nand a long tail\n");
+    EXPECT_EQ(load_high_score(), 900);
 
     // Without an old file there is nothing to rewrite.
     std::remove(real(kHighScorePath).c_str());
