@@ -339,8 +339,8 @@ void run_on_x_display(const std::string& dir, const char* ending) {
 
 TEST(SimWindow, ShowsTheGameOnAnXDisplayAndEveryEndingStopsItInOrder) {
     if (std::string(VMX_X_DISPLAY_BINARY).empty() ||
-        system("command -v xvfb-run >/dev/null") != 0) {
-        GTEST_SKIP() << "needs Xvfb and the X helper";
+        system("{ command -v xvfb-run && command -v xauth; } >/dev/null") != 0) {
+        GTEST_SKIP() << "needs Xvfb, xauth and the X helper";
     }
     // The reference: the title as a headless run shows it.
     const std::string reference_dir = make_temp_dir();
