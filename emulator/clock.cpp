@@ -46,6 +46,9 @@ struct Scheduler {
     int timed_count = 0;
     void (*sleep_hooks[kMaxSleepHooks])(std::int64_t) = {};
     int sleep_hook_count = 0;
+    // Timed actions running now (with the lock let go): no game thread may
+    // wake meanwhile, even spuriously, or it would race the action.
+    int actions_running = 0;
 };
 
 Scheduler& scheduler() {
@@ -73,6 +76,7 @@ void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t unti
         Timed due = s.timed[first];
         s.timed[first] = s.timed[--s.timed_count];
         if (s.virtual_time && due.at_ns > s.now_ns) s.now_ns = due.at_ns;
+        s.actions_running += 1;
         hold.unlock();
         if (due.signal_number != 0) {
             kill(getpid(), due.signal_number);
@@ -80,6 +84,7 @@ void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t unti
             due.action(due.context);
         }
         hold.lock();
+        s.actions_running -= 1;
     }
 }
 
@@ -195,7 +200,7 @@ int sleep_us(unsigned microseconds) {
     s.sleepers[s.sleeper_count++] = wake_ns;
     s.waiting += 1;
     advance_if_idle(s, hold);
-    s.wake.wait(hold, [&] { return s.now_ns >= wake_ns; });
+    s.wake.wait(hold, [&] { return s.now_ns >= wake_ns && s.actions_running == 0; });
     remove_sleeper(s, wake_ns);
     s.waiting -= 1;
     return 0;
