@@ -1,6 +1,7 @@
 #include "display/draw.h"
 
 #include <algorithm>
+#include <cwchar>
 
 #include "display/font.h"
 #include "display/framebuffer.h"
@@ -20,14 +21,27 @@ constexpr int kHalfLogoHeight = kLogoHeight / 2;
 // A block's bevel is two pixels wide on every side.
 constexpr int kBevel = 2;
 
+constexpr unsigned kFullCoverage = 255;
+
+static_assert(sizeof(wchar_t) == sizeof(std::uint32_t), "a pixel fills as one wchar_t");
+
 std::uint32_t* pixel_row(int y) {
     return back_page + y * kPagePixelsPerRow;
 }
 
-// Stores colour into n pixels from p. Runs of eight let the compiler use
-// its widest stores without knowing n (a plain loop of unknown length stays
-// one word at a time at the optimisation level we build with).
+// Stores colour into n pixels from p. A long run goes to the C library's
+// wmemset (a pixel is one wchar_t here), which fills with the widest stores
+// the processor has, chosen when the program starts; a short one is not
+// worth the call. Runs of eight let the compiler use its widest stores
+// without knowing n (a plain loop of unknown length stays one word at a time
+// at the optimisation level we build with).
 void store_run(std::uint32_t* p, int n, std::uint32_t colour) {
+    constexpr int kLongRun = 64;
+    if (n >= kLongRun) {
+        std::wmemset(reinterpret_cast<wchar_t*>(p), static_cast<wchar_t>(colour),
+                     static_cast<std::size_t>(n));
+        return;
+    }
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         for (int k = 0; k < 8; ++k)
@@ -55,21 +69,196 @@ std::uint32_t dark_of(std::uint32_t colour) {
     return result;
 }
 
-// Fills the part of columns left..right-1, rows top..bottom-1 that lies in
-// the drawing area. Bounds are 64-bit so that a block far off screen cannot
-// overflow them.
-void fill_clipped(long long left, long long top, long long right, long long bottom,
-                  std::uint32_t colour) {
-    // Clamped on both sides before narrowing: an edge beyond the int range
-    // (a block far below or right of the area) must not wrap to a negative
-    // row or column.
-    const int x0 = static_cast<int>(std::clamp(left, 0LL, static_cast<long long>(kAreaWidth)));
-    const int y0 = static_cast<int>(std::clamp(top, 0LL, static_cast<long long>(kAreaHeight)));
-    const int x1 = static_cast<int>(std::clamp(right, 0LL, static_cast<long long>(kAreaWidth)));
-    const int y1 = static_cast<int>(std::clamp(bottom, 0LL, static_cast<long long>(kAreaHeight)));
-    for (int y = y0; y < y1; ++y)
-        store_run(pixel_row(y) + x0, x1 - x0, colour);
+// Clamps a 64-bit coordinate into 0..limit before it is narrowed, so that
+// an edge beyond the int range (a block far below or right of the area)
+// cannot wrap to a negative row or column.
+int clamp_to(long long value, int limit) {
+    return static_cast<int>(std::clamp(value, 0LL, static_cast<long long>(limit)));
 }
+
+// Stores colour into the columns from..to-1 of row that lie in the area.
+void store_clipped(std::uint32_t* row, long long from, long long to, std::uint32_t colour) {
+    const int x0 = clamp_to(from, kAreaWidth);
+    const int x1 = clamp_to(to, kAreaWidth);
+    if (x0 < x1)
+        store_run(row + x0, x1 - x0, colour);
+}
+
+// ---- Blending -------------------------------------------------------------
+
+// Text and the logo are nearly always laid over one flat colour (the
+// background, a box, a capsule), and a frame uses a handful of colours. So
+// the blends of a colour over such a base colour are remembered, per
+// coverage, from call to call and frame to frame, and a pixel of the base
+// colour costs one look-up. Only the main loop's thread draws.
+struct BlendMemo {
+    bool in_use = false;
+    std::uint32_t colour = 0;
+    std::uint32_t base = 0;
+    std::uint32_t known[kFullCoverage + 1] = {};  // 0: not met yet (a blend is opaque)
+};
+
+// More than the pairs of colour and base colour one frame draws.
+constexpr int kBlendMemoCount = 16;
+BlendMemo blend_memos[kBlendMemoCount];
+int next_blend_memo = 0;
+
+BlendMemo* blend_memo_for(std::uint32_t colour, std::uint32_t base) {
+    for (BlendMemo& memo : blend_memos) {
+        if (memo.in_use && memo.colour == colour && memo.base == base)
+            return &memo;
+    }
+    BlendMemo& memo = blend_memos[next_blend_memo];
+    next_blend_memo = (next_blend_memo + 1) % kBlendMemoCount;
+    memo = BlendMemo{true, colour, base, {}};
+    return &memo;
+}
+
+// Lays one colour over pixels by the rule of blend_coverage, for any
+// coverage: 0 leaves the pixel as it is, 255 gives the colour. Pixels of the
+// base colour the caller expects under most of what it draws are looked up
+// in the memo; any other pixel is blended on its own.
+class RememberingBlend {
+  public:
+    RememberingBlend(std::uint32_t colour, std::uint32_t base)
+        : blend_(colour), memo_(blend_memo_for(colour, base)) {}
+
+    std::uint32_t over(std::uint32_t old, unsigned a) const {
+        const std::uint32_t known = memo_->known[a];
+        if (old == memo_->base && known != 0)
+            return known;
+        return learn(blend_, *memo_, old, a);
+    }
+
+  private:
+    [[gnu::noinline]] static std::uint32_t learn(CoverageBlend blend, BlendMemo& memo,
+                                                 std::uint32_t old, unsigned a) {
+        std::uint32_t result = old;
+        if (a == kFullCoverage)
+            result = blend.opaque_colour();
+        else if (a != 0)
+            result = blend.over(old, a);
+        // A remembered 0 can only be a transparent black base left as it
+        // is; it is simply found again.
+        if (old == memo.base)
+            memo.known[a] = result;
+        return result;
+    }
+
+    const CoverageBlend blend_;
+    BlendMemo* const memo_;
+};
+
+// ---- Text ----------------------------------------------------------------
+
+// Where each glyph has ink: the rows from top to bottom - 1 hold coverage,
+// and in row r only the columns begin[r] to end[r] - 1 do. Most of a cell is
+// empty, so text touches nothing else. Found from the atlas once, when the
+// program is loaded.
+struct GlyphInk {
+    std::uint8_t top = 0;
+    std::uint8_t bottom = 0;  // top == bottom: no ink at all (the space)
+    std::uint8_t begin[kCellHeight[kFontSizeCount - 1]] = {};
+    std::uint8_t end[kCellHeight[kFontSizeCount - 1]] = {};
+};
+
+struct FontInk {
+    GlyphInk glyphs[kFontSizeCount][kGlyphCount];
+};
+
+FontInk find_font_ink() {
+    FontInk ink;
+    for (int size = 1; size <= kFontSizeCount; ++size) {
+        const int width = kCellWidth[size - 1];
+        const int height = kCellHeight[size - 1];
+        for (int code = kFirstGlyphCode; code <= kLastGlyphCode; ++code) {
+            const std::uint8_t* coverage = glyph_coverage(size, code);
+            GlyphInk& glyph = ink.glyphs[size - 1][code - kFirstGlyphCode];
+            int top = height;
+            int bottom = 0;
+            for (int r = 0; r < height; ++r) {
+                const std::uint8_t* row = coverage + r * width;
+                int begin = 0;
+                while (begin < width && row[begin] == 0)
+                    ++begin;
+                int end = width;
+                while (end > begin && row[end - 1] == 0)
+                    --end;
+                glyph.begin[r] = static_cast<std::uint8_t>(begin);
+                glyph.end[r] = static_cast<std::uint8_t>(end);
+                if (begin < end) {
+                    top = std::min(top, r);
+                    bottom = r + 1;
+                }
+            }
+            glyph.top = static_cast<std::uint8_t>(std::min(top, bottom));
+            glyph.bottom = static_cast<std::uint8_t>(bottom);
+        }
+    }
+    return ink;
+}
+
+const FontInk font_ink = find_font_ink();
+
+const GlyphInk& glyph_ink(int size, int code) {
+    return font_ink.glyphs[size - 1][code - kFirstGlyphCode];
+}
+
+// The part of a glyph cell that is drawn: rows row_begin..row_end-1 and
+// columns column_begin..column_end-1 of the cell, already clipped to the
+// area, with the cell's top-left pixel at (left, top).
+struct CellWindow {
+    int left, top;
+    int row_begin, row_end;
+    int column_begin, column_end;
+};
+
+void draw_glyph(const std::uint8_t* coverage, int width, const GlyphInk& ink,
+                const CellWindow& window, const RememberingBlend& blend) {
+    const int row_begin = std::max<int>(window.row_begin, ink.top);
+    const int row_end = std::min<int>(window.row_end, ink.bottom);
+    for (int r = row_begin; r < row_end; ++r) {
+        const int begin = std::max<int>(window.column_begin, ink.begin[r]);
+        const int end = std::min<int>(window.column_end, ink.end[r]);
+        const std::uint8_t* cover = coverage + r * width + begin;
+        std::uint32_t* pixel = pixel_row(window.top + r) + (window.left + begin);
+        for (int n = end - begin; n > 0; --n, ++cover, ++pixel)
+            *pixel = blend.over(*pixel, *cover);
+    }
+}
+
+// ---- The logo ------------------------------------------------------------
+
+// Where the logo shows at each size: in row j only the columns begin[j] to
+// end[j] - 1 hold an alpha at or above the threshold. Found from the mask
+// once, when the program is loaded.
+struct LogoInk {
+    std::uint8_t begin[kLogoHeight] = {};
+    std::uint8_t end[kLogoHeight] = {};
+};
+
+LogoInk find_logo_ink(int stride) {
+    LogoInk ink;
+    const int width = stride == 1 ? kLogoWidth : kHalfLogoWidth;
+    const int height = stride == 1 ? kLogoHeight : kHalfLogoHeight;
+    const auto shows = [stride](int i, int j) {
+        return logo_alpha(i * stride, j * stride) >= kLogoThreshold;
+    };
+    for (int j = 0; j < height; ++j) {
+        int begin = 0;
+        while (begin < width && !shows(begin, j))
+            ++begin;
+        int end = width;
+        while (end > begin && !shows(end - 1, j))
+            --end;
+        ink.begin[j] = static_cast<std::uint8_t>(begin);
+        ink.end[j] = static_cast<std::uint8_t>(end);
+    }
+    return ink;
+}
+
+// Full size, half size.
+const LogoInk logo_ink[2] = {find_logo_ink(1), find_logo_ink(2)};
 
 }  // namespace
 
@@ -83,21 +272,39 @@ void put_pixel(int x, int y, std::uint32_t colour) {
 }
 
 void draw_block(int x, int y, int w, int h, std::uint32_t colour) {
-    // Each edge stays inside the block, so a block thinner than its bevel
-    // never paints outside itself.
+    if (w < 1 || h < 1)
+        return;
+    // The five passes (fill, light top, light left, dark bottom, dark
+    // right, each over the last) leave every pixel in the colour of the
+    // last pass that reaches it, so each row is written once, in up to
+    // three runs. An edge stays inside the block, so a block thinner than
+    // its bevel never paints outside itself. Bounds are 64-bit so that a
+    // block far off screen cannot overflow them.
     const long long left = x;
     const long long top = y;
     const long long right = left + w;
     const long long bottom = top + h;
     const int bevel_x = std::min(kBevel, w);
     const int bevel_y = std::min(kBevel, h);
+    const long long light_end = std::min(left + bevel_x, right - bevel_x);
+    const long long dark_begin = right - bevel_x;
     const std::uint32_t light = light_of(colour);
     const std::uint32_t dark = dark_of(colour);
-    fill_clipped(left, top, right, bottom, colour);
-    fill_clipped(left, top, right, top + bevel_y, light);
-    fill_clipped(left, top, left + bevel_x, bottom, light);
-    fill_clipped(left, bottom - bevel_y, right, bottom, dark);
-    fill_clipped(right - bevel_x, top, right, bottom, dark);
+
+    const int row_end = clamp_to(bottom, kAreaHeight);
+    for (int row_y = clamp_to(top, kAreaHeight); row_y < row_end; ++row_y) {
+        std::uint32_t* row = pixel_row(row_y);
+        if (row_y >= bottom - bevel_y) {
+            store_clipped(row, left, right, dark);
+        } else if (row_y < top + bevel_y) {
+            store_clipped(row, left, dark_begin, light);
+            store_clipped(row, dark_begin, right, dark);
+        } else {
+            store_clipped(row, left, light_end, light);
+            store_clipped(row, left + bevel_x, dark_begin, colour);
+            store_clipped(row, dark_begin, right, dark);
+        }
+    }
 }
 
 void draw_text(const char* text, int x, int y, int size, std::uint32_t colour) {
@@ -106,6 +313,17 @@ void draw_text(const char* text, int x, int y, int size, std::uint32_t colour) {
         return;
     const int width = kCellWidth[size - 1];
     const int height = kCellHeight[size - 1];
+    // The rows of the line that lie in the area are the same for every cell.
+    CellWindow window = {};
+    window.top = y;
+    window.row_begin = clamp_to(-static_cast<long long>(y), height);
+    window.row_end = clamp_to(static_cast<long long>(kAreaHeight) - y, height);
+    if (window.row_begin >= window.row_end)
+        return;
+    // No glyph inks the top-left pixel of its cell: the first visible one
+    // shows what the text is laid over.
+    const RememberingBlend blend(colour,
+                                 pixel_row(y + window.row_begin)[clamp_to(x, kAreaWidth - 1)]);
     // 64-bit pen: a long line far to the left cannot overflow it.
     long long pen = x;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0';
@@ -114,34 +332,25 @@ void draw_text(const char* text, int x, int y, int size, std::uint32_t colour) {
             break;  // this and every later cell lies right of the area
         if (*p < kFirstGlyphCode || *p > kLastGlyphCode || pen + width <= 0)
             continue;
-        const std::uint8_t* coverage = glyph_coverage(size, *p);
-        for (int r = 0; r < height; ++r, coverage += width) {
-            const long long target_y = static_cast<long long>(y) + r;
-            if (static_cast<unsigned long long>(target_y) >= kAreaHeight)
-                continue;
-            std::uint32_t* row = pixel_row(static_cast<int>(target_y));
-            for (int c = 0; c < width; ++c) {
-                const unsigned a = coverage[c];
-                const long long target_x = pen + c;
-                if (a == 0 || static_cast<unsigned long long>(target_x) >= kAreaWidth)
-                    continue;
-                row[target_x] = blend_coverage(row[target_x], colour, a);
-            }
-        }
+        window.left = static_cast<int>(pen);
+        window.column_begin = clamp_to(-pen, width);
+        window.column_end = clamp_to(kAreaWidth - pen, width);
+        draw_glyph(glyph_coverage(size, *p), width, glyph_ink(size, *p), window, blend);
     }
 }
 
 void draw_logo(int x, int y, int step) {
     const bool half = step == 2;
-    const int width = half ? kHalfLogoWidth : kLogoWidth;
+    const LogoInk& ink = logo_ink[half ? 1 : 0];
     const int height = half ? kHalfLogoHeight : kLogoHeight;
     const int stride = half ? 2 : 1;
+    // The mask's corner is clear: it shows what the logo is laid over.
+    const RememberingBlend blend(kLogoTint, pixel_row(y)[x]);
     for (int j = 0; j < height; ++j) {
         std::uint32_t* row = pixel_row(y + j) + x;
-        for (int i = 0; i < width; ++i) {
+        for (int i = ink.begin[j]; i < ink.end[j]; ++i) {
             const unsigned a = logo_alpha(i * stride, j * stride);
-            if (a >= kLogoThreshold)
-                row[i] = blend_coverage(row[i], kLogoTint, a);
+            row[i] = blend.over(row[i], a >= kLogoThreshold ? a : 0);
         }
     }
 }

@@ -117,6 +117,29 @@ void draw_title(int elapsed_ms) {
     draw_footer();
 }
 
+// Clears the area for the play screen. The bricks are opaque and cover
+// their cells completely, so the background under them would be painted
+// over at once: in the rows of a brick row only the gaps between the
+// standing bricks are cleared, and every pixel of a brick is written once a
+// frame. (A star that falls in a brick's cell is covered by the brick all
+// the same.)
+void clear_around_bricks(const World& world) {
+    fill_rect(0, 0, kAreaWidth, kBrickTop, kBackground);
+    int top = kBrickTop;
+    for (int row = 0; row < kGridRows; ++row, top += kBrickPitchY) {
+        int gap_left = 0;
+        for (int column = 0; column < kGridColumns; ++column) {
+            if (world.bricks[row][column].kind == 0) continue;
+            int bx = kBrickLeft + kBrickPitchX * column;
+            fill_rect(gap_left, top, bx - gap_left, kBrickHeight, kBackground);
+            gap_left = bx + kBrickWidth;
+        }
+        fill_rect(gap_left, top, kAreaWidth - gap_left, kBrickHeight, kBackground);
+        fill_rect(0, top + kBrickHeight, kAreaWidth, kBrickPitchY - kBrickHeight, kBackground);
+    }
+    fill_rect(0, top, kAreaWidth, kAreaHeight - top, kBackground);
+}
+
 void draw_bricks(const World& world) {
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
@@ -272,9 +295,14 @@ void init_starfield() {
 }
 
 void compose_frame(const World& world, bool paused, int elapsed_ms) {
-    fill_rect(0, 0, kAreaWidth, kAreaHeight, kBackground);
+    const bool title = world.phase == Phase::Title;
+    if (title) {
+        fill_rect(0, 0, kAreaWidth, kAreaHeight, kBackground);
+    } else {
+        clear_around_bricks(world);
+    }
     step_starfield();
-    if (world.phase == Phase::Title) {
+    if (title) {
         draw_title(elapsed_ms);
     } else {
         draw_play(world, paused, elapsed_ms);
