@@ -30,8 +30,9 @@ struct Reference {
 };
 
 const Reference& reference(bool refuse_new_files) {
-    static std::map<bool, Reference*> recorded;
-    Reference*& r = recorded[refuse_new_files];
+    // Plain pointers, kept to the end of the process.
+    static Reference* recorded[2] = {};
+    Reference*& r = recorded[refuse_new_files ? 1 : 0];
     if (r == nullptr) {
         r = new Reference;
         ScriptOptions options;
