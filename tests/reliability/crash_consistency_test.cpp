@@ -103,6 +103,7 @@ void expect_old_or_new(const GameResult& result, const std::string& stored, long
 class CrashConsistency : public testing::TestWithParam<bool> {};
 
 TEST_P(CrashConsistency, AKillAtAnyStepOfTheSaveLeavesTheOldBestOrTheNewOneWhole) {
+    SKIP_SWEEP_UNDER_THREAD_SANITIZER();
     const bool refuse_new_files = GetParam();
     const Reference& ref = reference(refuse_new_files);
     ASSERT_EQ(ref.result.status, 0) << ref.result.stderr_text;

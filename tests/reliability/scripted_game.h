@@ -10,6 +10,19 @@
 
 #include "support/run_game.h"
 
+// The sweeps that run the whole program dozens of times test failure paths,
+// not the two threads; under ThreadSanitizer they would take most of the
+// test command's time, so that build leaves them out (its soak drives the
+// sound thread and the tone queue instead).
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kLeaveOutSweeps = true;
+#else
+constexpr bool kLeaveOutSweeps = false;
+#endif
+#define SKIP_SWEEP_UNDER_THREAD_SANITIZER() \
+    if (kLeaveOutSweeps)                    \
+    GTEST_SKIP() << "a sweep of whole runs: left to the other builds"
+
 // The best on file before the run; the pilot scores more before it loses.
 constexpr int kOldBest = 50;
 constexpr const char* kOldBestText = "50\n";

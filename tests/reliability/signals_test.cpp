@@ -122,6 +122,7 @@ void expect_display_back(const GameResult& result) {
 }
 
 TEST(Signals, AtEveryStepOfStartUpTheDefaultActionUntilTheHandlerThenAnOrderlyStop) {
+    SKIP_SWEEP_UNDER_THREAD_SANITIZER();
     const Reference& ref = reference();
     ASSERT_EQ(ref.result.status, 0) << ref.result.stderr_text;
     const long thread_start = index_of(ref.calls, "thread_start", "-");
@@ -189,6 +190,7 @@ TEST(Signals, AtEveryStepOfStartUpTheDefaultActionUntilTheHandlerThenAnOrderlySt
 }
 
 TEST(Signals, DuringFramesTheGameStopsInOrderAndPansBack) {
+    SKIP_SWEEP_UNDER_THREAD_SANITIZER();
     const Reference& ref = reference();
     std::vector<std::size_t> pans;
     for (std::size_t i = 0; i < ref.calls.size(); ++i) {
@@ -233,6 +235,7 @@ TEST(Signals, DuringThePlayHoldTheHoldToneStopsAndTheGameEndsInOrder) {
 }
 
 TEST(Signals, AtEveryStepOfShutdownTheShutdownCarriesOn) {
+    SKIP_SWEEP_UNDER_THREAD_SANITIZER();
     const Reference& ref = reference();
     const long join = index_of(ref.calls, "thread_join", "-");
     ASSERT_GT(join, 0);
