@@ -1,6 +1,8 @@
 // One frame for counting its instructions under callgrind (bench/callgrind):
 // compose_frame of the title screen or of the busiest play screen, composed
-// once into the emulated goggles' framebuffer. Instruction counts do not
+// into the emulated goggles' framebuffer. The frame counted is the second of
+// its screen, as in a running game, where the blends that the drawing layer
+// remembers from frame to frame are there already. Instruction counts do not
 // depend on the machine's load, so a change in cost shows as a number.
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,15 @@
 #include "display/screens.h"
 #include "emulator/emulator.h"
 #include "shell/rng.h"
+
+namespace {
+
+// The frame callgrind counts (bench/callgrind collects inside this call only).
+[[gnu::noinline]] void counted_frame(const World& world, bool paused) {
+    compose_frame(world, paused, kPromptShownMs);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const bool title = argc == 2 && std::strcmp(argv[1], "title") == 0;
@@ -27,6 +38,7 @@ int main(int argc, char** argv) {
     random_seed(1337);
     init_starfield();
     compose_frame(world, play, kPromptShownMs);
+    counted_frame(world, play);
     close_framebuffer();
     return 0;
 }

@@ -76,12 +76,19 @@ int clamp_to(long long value, int limit) {
     return static_cast<int>(std::clamp(value, 0LL, static_cast<long long>(limit)));
 }
 
-// Stores colour into the columns from..to-1 of row that lie in the area.
-void store_clipped(std::uint32_t* row, long long from, long long to, std::uint32_t colour) {
-    const int x0 = clamp_to(from, kAreaWidth);
-    const int x1 = clamp_to(to, kAreaWidth);
-    if (x0 < x1)
-        store_run(row + x0, x1 - x0, colour);
+// Columns begin..end-1 of a row; empty when end <= begin.
+struct Span {
+    int begin, end;
+};
+
+// The columns from..to-1 that lie in the area.
+Span clip_columns(long long from, long long to) {
+    return Span{clamp_to(from, kAreaWidth), clamp_to(to, kAreaWidth)};
+}
+
+void store_span(std::uint32_t* row, Span span, std::uint32_t colour) {
+    if (span.begin < span.end)
+        store_run(row + span.begin, span.end - span.begin, colour);
 }
 
 // ---- Blending -------------------------------------------------------------
@@ -286,8 +293,12 @@ void draw_block(int x, int y, int w, int h, std::uint32_t colour) {
     const long long bottom = top + h;
     const int bevel_x = std::min(kBevel, w);
     const int bevel_y = std::min(kBevel, h);
-    const long long light_end = std::min(left + bevel_x, right - bevel_x);
     const long long dark_begin = right - bevel_x;
+    const Span whole = clip_columns(left, right);
+    const Span top_light = clip_columns(left, dark_begin);
+    const Span left_light = clip_columns(left, std::min(left + bevel_x, dark_begin));
+    const Span inside = clip_columns(left + bevel_x, dark_begin);
+    const Span right_dark = clip_columns(dark_begin, right);
     const std::uint32_t light = light_of(colour);
     const std::uint32_t dark = dark_of(colour);
 
@@ -295,14 +306,14 @@ void draw_block(int x, int y, int w, int h, std::uint32_t colour) {
     for (int row_y = clamp_to(top, kAreaHeight); row_y < row_end; ++row_y) {
         std::uint32_t* row = pixel_row(row_y);
         if (row_y >= bottom - bevel_y) {
-            store_clipped(row, left, right, dark);
+            store_span(row, whole, dark);
         } else if (row_y < top + bevel_y) {
-            store_clipped(row, left, dark_begin, light);
-            store_clipped(row, dark_begin, right, dark);
+            store_span(row, top_light, light);
+            store_span(row, right_dark, dark);
         } else {
-            store_clipped(row, left, light_end, light);
-            store_clipped(row, left + bevel_x, dark_begin, colour);
-            store_clipped(row, dark_begin, right, dark);
+            store_span(row, left_light, light);
+            store_span(row, inside, colour);
+            store_span(row, right_dark, dark);
         }
     }
 }
