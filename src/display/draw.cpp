@@ -229,6 +229,9 @@ void draw_glyph(const std::uint8_t* coverage, int width, const GlyphInk& ink,
         const int end = std::min<int>(window.column_end, ink.end[r]);
         const std::uint8_t* cover = coverage + r * width + begin;
         std::uint32_t* pixel = pixel_row(window.top + r) + (window.left + begin);
+        // Each pixel is read before it is written: the next row's are asked
+        // for now, so that they have arrived by the time this row is done.
+        __builtin_prefetch(pixel + kPagePixelsPerRow, 1);
         for (int n = end - begin; n > 0; --n, ++cover, ++pixel)
             *pixel = blend.over(*pixel, *cover);
     }
