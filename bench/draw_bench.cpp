@@ -1,7 +1,8 @@
 // The drawing primitives against references doing the same work in the same
 // run: text against pixman compositing the same glyph coverage OVER the same
-// background, solid fills against pixman_fill and std::fill. pixman is here
-// only as a yardstick; the game never links it.
+// background, solid fills against pixman_fill. (The whole frame against a
+// std::fill of the area is in frame_bench.) pixman is here only as a
+// yardstick; the game never links it.
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
@@ -169,20 +170,6 @@ BENCHMARK(BM_FillRectVsPixmanFill)
     ->ArgName("box")
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
-
-void BM_FillRectVsStdFill(benchmark::State& state) {
-    Page page;
-    measure_against(
-        state, [&] { fill_rect(0, 0, kAreaWidth, kAreaHeight, kBackground); },
-        [&] {
-            for (int y = 0; y < kAreaHeight; ++y) {
-                std::uint32_t* row = back_page + y * kPagePixelsPerRow;
-                std::fill(row, row + kAreaWidth, kBackground);
-            }
-        });
-    state.SetBytesProcessed(state.iterations() * kAreaWidth * kAreaHeight * 4);
-}
-BENCHMARK(BM_FillRectVsStdFill)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
