@@ -140,6 +140,8 @@ class RememberingBlend {
   private:
     [[gnu::noinline]] static std::uint32_t learn(CoverageBlend blend, BlendMemo& memo,
                                                  std::uint32_t old, unsigned a) {
+        // Full coverage gives exactly the colour by the rule itself, no
+        // coverage the pixel as it was; only the rest needs the arithmetic.
         std::uint32_t result = old;
         if (a == kFullCoverage)
             result = blend.opaque_colour();
