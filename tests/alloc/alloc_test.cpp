@@ -264,7 +264,9 @@ void tick(void*) {
             break;
     }
     emu::adc::hold_button(hold);
-    emu::at_time(now + kTickMs, tick, nullptr);
+    // Every millisecond until the main loop runs, so that counting starts
+    // in its first sleep.
+    emu::at_time(now + (pilot.stage == Stage::WaitStart ? 1 : kTickMs), tick, nullptr);
 }
 
 void write_report(int fd, const Report& report) {
