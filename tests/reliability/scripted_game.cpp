@@ -167,3 +167,14 @@ BuzzerEnd buzzer_end(const GameResult& result) {
     end.sounding = channel["enable"] != 0 && channel["duty_cycle"] != 0;
     return end;
 }
+
+bool call_kind(const std::string& name, emu::Call* kind) {
+    for (int i = 0; i <= static_cast<int>(emu::Call::Signal); ++i) {
+        emu::Call candidate = static_cast<emu::Call>(i);
+        if (name == emu::call_name(candidate)) {
+            *kind = candidate;
+            return true;
+        }
+    }
+    return false;
+}

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/emulator.h"
 #include "support/run_game.h"
 
 // The sweeps that run the whole program dozens of times test failure paths,
@@ -55,6 +56,10 @@ std::vector<CallLine> parse_calls(const std::string& text);
 // the emulator counts every call of that kind whose target contains the
 // fault's target, and matches every target when it has none.
 int fault_occurrence(const std::vector<CallLine>& calls, std::size_t index);
+// The emulator's call kind for a name as calls.txt writes it; false for a
+// name it does not know.
+bool call_kind(const std::string& name, emu::Call* kind);
+
 // The fault target for a logged target ("-" means none).
 const char* fault_target(const CallLine& line);
 

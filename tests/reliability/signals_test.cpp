@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -14,24 +13,6 @@
 #include "scripted_game.h"
 
 namespace {
-
-const std::map<std::string, emu::Call>& kinds() {
-    static const std::map<std::string, emu::Call> map = {
-        {"open", emu::Call::Open},
-        {"close", emu::Call::Close},
-        {"write", emu::Call::Write},
-        {"ioctl", emu::Call::Ioctl},
-        {"mmap", emu::Call::Mmap},
-        {"fsync", emu::Call::Fsync},
-        {"rename", emu::Call::Rename},
-        {"fopen", emu::Call::Fopen},
-        {"sleep", emu::Call::Sleep},
-        {"thread_start", emu::Call::ThreadStart},
-        {"thread_join", emu::Call::ThreadJoin},
-        {"signal", emu::Call::Signal},
-    };
-    return map;
-}
 
 // The reference run, with a pause in the mode gate.
 struct Reference {
@@ -68,7 +49,7 @@ long index_of(const std::vector<CallLine>& calls, const std::string& call,
 GameResult signal_at(const Reference& ref, std::size_t index, int signal_number, bool after) {
     const CallLine& line = ref.calls[index];
     emu::Fault fault;
-    fault.call = kinds().at(line.call);
+    EXPECT_TRUE(call_kind(line.call, &fault.call)) << line.call;
     fault.occurrence = fault_occurrence(ref.calls, index);
     fault.action = emu::Action::RaiseSignal;
     fault.value = signal_number;
