@@ -1,5 +1,6 @@
 #include "soak/whole_program_soak.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +26,7 @@ constexpr std::int64_t kPressHalfMs = 120;
 constexpr std::int64_t kMinuteMs = 60 * 1000;
 constexpr int kSavedBest = 3000;
 constexpr int kLevelsPerGame = 2;
+constexpr std::int64_t kStuckRallyMs = 30 * 1000;
 
 struct Watch {
     std::int64_t end_ms = 0;
@@ -46,6 +48,11 @@ struct Watch {
     int level = 0;
     int capsule_count = 0;
     std::uint32_t yoffset = 0;
+    // The automatic player can fall into a rally that repeats itself without
+    // touching a brick; then it lets that ball go.
+    std::int64_t last_score_change_ms = 0;
+    long long rallies_let_go = 0;
+    bool letting_go = false;
 };
 Watch watch;
 
@@ -54,15 +61,18 @@ Watch watch;
 // the kernel brings in as the logs grow (and, under AddressSanitizer, an
 // eighth more for their shadow), until they are full.
 long long resident_kib() {
-    // Real calls, not the game's: the soak measures the process itself.
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr)
+    // Real calls, not the game's: the soak measures the process itself. No
+    // stdio, which would allocate (and, under AddressSanitizer, keep the
+    // freed buffers in quarantine: memory the game never asked for).
+    int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return -1;
+    char text[128] = {};
+    ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
     long long size = 0;
     long long resident = 0;
-    int got = std::fscanf(statm, "%lld %lld", &size, &resident);
-    std::fclose(statm);
-    if (got != 2)
+    if (got <= 0 || std::sscanf(text, "%lld %lld", &size, &resident) != 2)
         return -1;
     long long logged =
         static_cast<long long>(std::min(emu::fb::pan_count(), emu::fb::kPanLogCapacity)) *
@@ -91,13 +101,15 @@ void broke(const char* what) {
 int stored_best() {
     char path[512];
     emu::sandbox_path(kHighScorePath, path, sizeof path);
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr)
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return -1;
+    char text[32] = {};
+    ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
     int value = -1;
-    if (std::fscanf(file, "%d", &value) != 1)
-        value = -1;
-    std::fclose(file);
+    if (got <= 0 || std::sscanf(text, "%d", &value) != 1)
+        return -1;
     return value;
 }
 
@@ -154,6 +166,17 @@ void check_frame() {
     watch.yoffset = yoffset;
 }
 
+ButtonCode let_go(const World& w) {
+    const Ball* lowest = nullptr;
+    for (int i = 0; i < w.ball_count; ++i) {
+        if (w.balls[i].stuck == 0 && (lowest == nullptr || w.balls[i].y > lowest->y))
+            lowest = &w.balls[i];
+    }
+    if (lowest == nullptr)
+        return kButtonNone;
+    return lowest->x > 640.0f ? kButtonLeft : kButtonRight;
+}
+
 ButtonCode choose_button(std::int64_t now) {
     const bool press = (now / kPressHalfMs) % 2 != 0;
     switch (world.phase) {
@@ -163,9 +186,13 @@ ButtonCode choose_button(std::int64_t now) {
             return press ? kButtonMiddle : kButtonNone;
         case Phase::Play:
             // Two levels a game, then the balls are let go: games end, the
-            // best is written, and a new game starts from the title.
-            return world.levels_cleared < kLevelsPerGame ? autopilot_button(world)
-                                                         : dodge_button(world);
+            // best is written, and a new game starts from the title. A rally
+            // that goes on without scoring (a ball straight up and down
+            // beside a wall, say) is let go as well. Letting go is running to
+            // the half of the field away from the lowest ball.
+            if (world.levels_cleared >= kLevelsPerGame || watch.letting_go)
+                return let_go(world);
+            return autopilot_button(world);
         case Phase::LevelClear:
             return kButtonNone;
     }
@@ -176,7 +203,15 @@ ButtonCode choose_button(std::int64_t now) {
 void after_frame(void*) {
     const std::int64_t now = emu::clock_ms();
     watch.frames += 1;
+    const int score_before = watch.score;
     check_frame();
+    if (world.score != score_before || world.phase != Phase::Play) {
+        watch.last_score_change_ms = now;
+        watch.letting_go = false;
+    } else if (!watch.letting_go && now - watch.last_score_change_ms > kStuckRallyMs) {
+        watch.letting_go = true;
+        watch.rallies_let_go += 1;
+    }
     emu::adc::hold_button(choose_button(now));
     if (now >= watch.next_sample_ms) {
         const long long rss = resident_kib();
@@ -194,10 +229,10 @@ void write_report(void*) {
         text, sizeof text,
         "complete 1\nframes %lld\ngames %lld\nlevels_cleared %lld\ncapsules_caught %lld\n"
         "most_balls %lld\nbest %d\nbreaks %lld\nrss_first_minute_kib %lld\nrss_last_kib %lld\n"
-        "rss_most_kib %lld\n",
+        "rss_most_kib %lld\nrallies_let_go %lld\n",
         watch.frames, watch.games, watch.levels_cleared, watch.capsules_caught, watch.most_balls,
         world.best, watch.breaks, watch.rss_first_minute_kib, watch.rss_last_kib,
-        watch.rss_most_kib);
+        watch.rss_most_kib, watch.rallies_let_go);
     int fd = emu::trace_file("soak.txt");
     if (fd >= 0) {
         ssize_t written = write(fd, text, static_cast<std::size_t>(length));
@@ -253,6 +288,7 @@ SoakReport run_soak(long long game_seconds, int timeout_seconds) {
             {"rss_first_minute_kib", &report.rss_first_minute_kib},
             {"rss_last_kib", &report.rss_last_kib},
             {"rss_most_kib", &report.rss_most_kib},
+            {"rallies_let_go", &report.rallies_let_go},
         };
         if (key == "complete")
             report.complete = value == 1;
@@ -266,11 +302,13 @@ std::string describe(const SoakReport& report) {
     char text[512];
     std::snprintf(text, sizeof text,
                   "soak: %lld s of game time, %lld frames, %lld games, %lld levels cleared, "
-                  "%lld capsules caught, most balls %lld, best %lld, %lld invariant breaks; "
+                  "%lld capsules caught, most balls %lld, best %lld, %lld rallies let go, "
+                  "%lld invariant breaks; "
                   "resident memory %lld KiB at the first minute, %lld KiB at the end, "
                   "%lld KiB at most",
                   report.seconds, report.frames, report.games, report.levels_cleared,
-                  report.capsules_caught, report.most_balls, report.best, report.breaks,
-                  report.rss_first_minute_kib, report.rss_last_kib, report.rss_most_kib);
+                  report.capsules_caught, report.most_balls, report.best, report.rallies_let_go,
+                  report.breaks, report.rss_first_minute_kib, report.rss_last_kib,
+                  report.rss_most_kib);
     return text;
 }

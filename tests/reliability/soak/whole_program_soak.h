@@ -17,8 +17,9 @@ struct SoakReport {
     long long capsules_caught = 0;
     long long most_balls = 0;
     long long best = 0;
-    long long breaks = 0;     // invariant breaks
-    std::string first_break;  // what broke first, and when
+    long long rallies_let_go = 0;  // rallies that went on without scoring
+    long long breaks = 0;          // invariant breaks
+    std::string first_break;       // what broke first, and when
     long long rss_first_minute_kib = 0;
     long long rss_last_kib = 0;
     long long rss_most_kib = 0;
