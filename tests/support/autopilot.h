@@ -6,14 +6,20 @@
 #include "game/world.h"
 #include "shell/button_code.h"
 
-// The button to hold now.
-inline ButtonCode autopilot_button(const World& world) {
+// The moving ball nearest the bottom, or nullptr.
+inline const Ball* lowest_moving_ball(const World& world) {
     const Ball* lowest = nullptr;
     for (int i = 0; i < world.ball_count; ++i) {
         const Ball& ball = world.balls[i];
         if (ball.stuck == 0 && (lowest == nullptr || ball.y > lowest->y))
             lowest = &ball;
     }
+    return lowest;
+}
+
+// The button to hold now.
+inline ButtonCode autopilot_button(const World& world) {
+    const Ball* lowest = lowest_moving_ball(world);
     if (lowest == nullptr)
         return kButtonMiddle;
 
@@ -43,12 +49,7 @@ inline ButtonCode autopilot_button(const World& world) {
 
 // The button that keeps the paddle away from the lowest ball, to lose it.
 inline ButtonCode dodge_button(const World& world) {
-    const Ball* lowest = nullptr;
-    for (int i = 0; i < world.ball_count; ++i) {
-        const Ball& ball = world.balls[i];
-        if (ball.stuck == 0 && (lowest == nullptr || ball.y > lowest->y))
-            lowest = &ball;
-    }
+    const Ball* lowest = lowest_moving_ball(world);
     if (lowest == nullptr)
         return kButtonNone;
     return lowest->x > world.paddle_x ? kButtonLeft : kButtonRight;
