@@ -3,8 +3,8 @@
 // layout standing, six balls, eight capsules and four shots in the air, both
 // power-up timers and the guns shown, the game paused (its box on top).
 #include "game/level.h"
+#include "game/rng.h"
 #include "game/world.h"
-#include "shell/rng.h"
 
 // Elapsed time of a frame in which the blinking prompts are shown.
 constexpr int kPromptShownMs = 700;

@@ -12,8 +12,8 @@
 #include "display/framebuffer.h"
 #include "display/screens.h"
 #include "emulator/emulator.h"
+#include "game/rng.h"
 #include "paired.h"
-#include "shell/rng.h"
 
 namespace {
 

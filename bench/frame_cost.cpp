@@ -12,7 +12,7 @@
 #include "display/framebuffer.h"
 #include "display/screens.h"
 #include "emulator/emulator.h"
-#include "shell/rng.h"
+#include "game/rng.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "devices/sound_queue.h"
 #include "game/level.h"
 #include "game/motion.h"
-#include "shell/rng.h"
+#include "game/rng.h"
 
 namespace {
 

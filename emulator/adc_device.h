@@ -13,7 +13,7 @@
 // sound thread happens to sleep.
 #include <cstdint>
 
-#include "shell/button_code.h"
+#include "devices/button_code.h"
 
 namespace emu::adc {
 

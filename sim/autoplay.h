@@ -6,8 +6,8 @@
 // through the button the simulator then holds on the emulated converter.
 #include <cstdint>
 
+#include "devices/button_code.h"
 #include "game/world.h"
-#include "shell/button_code.h"
 
 namespace sim {
 

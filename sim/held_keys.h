@@ -3,7 +3,7 @@
 // reads one button at a time, so the button held is the one of the latest
 // key still down: holding LEFT and tapping Space fires and then goes on
 // moving left.
-#include "shell/button_code.h"
+#include "devices/button_code.h"
 
 namespace sim {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/button_code.h"
+#include "devices/button_code.h"
 
 namespace sim {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/button_code.h"
+#include "devices/button_code.h"
 #include "sim/autoplay.h"
 #include "sim/options.h"
 #include "sim/script.h"

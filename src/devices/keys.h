@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/button_code.h"
+#include "devices/button_code.h"
 
 // Maps the converter's register page once; 0 on success, -1 on failure
 // (the game then runs with no buttons).

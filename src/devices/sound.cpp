@@ -12,7 +12,7 @@
 #include "devices/sound_queue.h"
 #include "platform/diag.h"
 #include "platform/os.h"
-#include "shell/stop.h"
+#include "platform/stop.h"
 
 SoundQueue sound_queue;
 

@@ -6,7 +6,7 @@
 
 #include "display/draw.h"
 #include "display/framebuffer.h"
-#include "shell/rng.h"
+#include "game/rng.h"
 
 Star starfield[kStarCount];
 

@@ -3,7 +3,7 @@
 #include "devices/sound.h"
 #include "game/level.h"
 #include "game/playfield.h"
-#include "shell/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include "devices/sound.h"
 #include "game/layouts.h"
 #include "game/playfield.h"
+#include "game/rng.h"
 #include "game/score.h"
-#include "shell/clock.h"
-#include "shell/rng.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "game/lasers.h"
 #include "game/level.h"
 #include "game/playfield.h"
+#include "game/rng.h"
 #include "game/score.h"
-#include "shell/rng.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
+#include "devices/button_code.h"
 #include "game/world.h"
-#include "shell/button_code.h"
 
 // Sends every stuck ball off the paddle and enters Play.
 void launch_balls(World& world);

@@ -2,7 +2,7 @@
 
 #include "devices/sound.h"
 #include "game/high_score.h"
-#include "shell/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

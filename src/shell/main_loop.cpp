@@ -7,9 +7,9 @@
 #include "game/lasers.h"
 #include "game/level.h"
 #include "game/motion.h"
+#include "platform/clock.h"
 #include "platform/os.h"
-#include "shell/clock.h"
-#include "shell/stop.h"
+#include "platform/stop.h"
 
 World world;
 ButtonState buttons;

@@ -3,8 +3,8 @@
 // a frame every 33 ms, until the stop request or the run-time limit.
 #include <cstdint>
 
+#include "devices/button_code.h"
 #include "game/world.h"
-#include "shell/button_code.h"
 
 // The button state the loop keeps between polls.
 struct ButtonState {

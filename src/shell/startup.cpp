@@ -8,15 +8,13 @@
 #include "display/framebuffer.h"
 #include "display/screens.h"
 #include "game/high_score.h"
+#include "game/rng.h"
+#include "platform/clock.h"
 #include "platform/diag.h"
 #include "platform/os.h"
+#include "platform/stop.h"
 #include "shell/cli.h"
-#include "shell/clock.h"
 #include "shell/main_loop.h"
-#include "shell/rng.h"
-#include "shell/stop.h"
-
-std::atomic<int> stop_flag{0};
 
 namespace {
 constexpr std::uint32_t kRandomSeed = 1337;

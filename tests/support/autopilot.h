@@ -3,8 +3,8 @@
 // under the lowest ball, lands the ball off the paddle's centre so that it
 // heads for the bricks still standing, and holds MIDDLE (the laser) while
 // it is in place.
+#include "devices/button_code.h"
 #include "game/world.h"
-#include "shell/button_code.h"
 
 // The moving ball nearest the bottom, or nullptr.
 inline const Ball* lowest_moving_ball(const World& world) {

@@ -7,8 +7,8 @@
 #include "emulator/emulator.h"
 #include "game/layouts.h"
 #include "game/motion.h"
-#include "shell/clock.h"
-#include "shell/rng.h"
+#include "game/rng.h"
+#include "platform/clock.h"
 #include "support/game_world.h"
 #include "support/tones.h"
 

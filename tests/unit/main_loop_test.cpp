@@ -6,9 +6,9 @@
 
 #include "display/framebuffer.h"
 #include "emulator/emulator.h"
+#include "platform/clock.h"
 #include "platform/os.h"
-#include "shell/clock.h"
-#include "shell/stop.h"
+#include "platform/stop.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "emulator/emulator.h"
 #include "game/lasers.h"
+#include "game/rng.h"
 #include "platform/os.h"
-#include "shell/rng.h"
 #include "support/game_world.h"
 #include "support/tones.h"
 

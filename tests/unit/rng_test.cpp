@@ -1,4 +1,4 @@
-#include "shell/rng.h"
+#include "game/rng.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include "emulator/emulator.h"
 #include "emulator/pwm_device.h"
 #include "platform/os.h"
-#include "shell/stop.h"
+#include "platform/stop.h"
 #include "support/run_game.h"
 
 namespace {

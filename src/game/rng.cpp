@@ -1,4 +1,4 @@
-#include "shell/rng.h"
+#include "game/rng.h"
 
 namespace {
 std::uint64_t random_state = 0;

@@ -1,0 +1,3 @@
+#include "platform/stop.h"
+
+std::atomic<int> stop_flag{0};
