@@ -9,14 +9,17 @@
 // Elapsed time of a frame in which the blinking prompts are shown.
 constexpr int kPromptShownMs = 700;
 
+// The generator the benchmarks' worlds and star fields draw from.
+inline Rng rng;
+
 inline World busy_world() {
-    random_seed(1337);
+    random_seed(rng, 1337);
     World world;
     world.lives = 3;
     world.level = 1;
     world.score = 12340;
     world.best = 98765;
-    load_level(world, 1);
+    load_level(world, 1, rng);
     world.phase = Phase::Play;
     world.laser_time = 1000000000.0f;
     world.expanded = 1;

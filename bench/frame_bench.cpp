@@ -26,8 +26,8 @@ void open_page() {
     if (open_framebuffer(false) != FbOpen::Ready)
         std::abort();
     select_back_page();
-    random_seed(1337);
-    init_starfield();
+    random_seed(rng, 1337);
+    init_starfield(rng);
 }
 
 void close_page() {
@@ -47,7 +47,7 @@ void BM_TitleFrame(benchmark::State& state) {
     const World world;  // the title, as after start-up
     // 700 ms after the start the blinking prompt is shown: the fuller frame.
     measure_against(
-        state, [&] { compose_frame(world, false, kPromptShownMs); }, clear_with_std_fill);
+        state, [&] { compose_frame(world, false, kPromptShownMs, rng); }, clear_with_std_fill);
     close_page();
 }
 BENCHMARK(BM_TitleFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);
@@ -56,7 +56,7 @@ void BM_BusyPlayFrame(benchmark::State& state) {
     open_page();
     const World world = busy_world();
     measure_against(
-        state, [&] { compose_frame(world, true, kPromptShownMs); }, clear_with_std_fill);
+        state, [&] { compose_frame(world, true, kPromptShownMs, rng); }, clear_with_std_fill);
     close_page();
 }
 BENCHMARK(BM_BusyPlayFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);

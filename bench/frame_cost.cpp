@@ -18,7 +18,7 @@ namespace {
 
 // The frame callgrind counts (bench/callgrind collects inside this call only).
 [[gnu::noinline]] void counted_frame(const World& world, bool paused) {
-    compose_frame(world, paused, kPromptShownMs);
+    compose_frame(world, paused, kPromptShownMs, rng);
 }
 
 }  // namespace
@@ -35,9 +35,9 @@ int main(int argc, char** argv) {
         return 1;
     select_back_page();
     const World world = title ? World{} : busy_world();
-    random_seed(1337);
-    init_starfield();
-    compose_frame(world, play, kPromptShownMs);
+    random_seed(rng, 1337);
+    init_starfield(rng);
+    compose_frame(world, play, kPromptShownMs, rng);
     counted_frame(world, play);
     close_framebuffer();
     return 0;

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The random sequence this file's games draw from.
+Rng rng;
+
 void drain_tones() {
     Tone tone;
     while (sound_queue_front(sound_queue, &tone))
@@ -17,13 +20,13 @@ void drain_tones() {
 }
 
 World first_level_in_play() {
-    random_seed(1337);
+    random_seed(rng, 1337);
     World world;
     world.lives = 3;
     world.level = 1;
     world.laser_time = 1000000000.0f;
-    load_level(world, 1);
-    launch_balls(world);
+    load_level(world, 1, rng);
+    launch_balls(world, rng);
     drain_tones();
     return world;
 }

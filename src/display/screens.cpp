@@ -6,6 +6,7 @@
 
 #include "display/draw.h"
 #include "display/framebuffer.h"
+#include "game/playfield.h"
 #include "game/rng.h"
 
 Star starfield[kStarCount];
@@ -39,15 +40,6 @@ constexpr float kStarApproach = 0.003795f;
 constexpr float kStarRetire = 0.05f;
 constexpr float kStarProjection = 560.0f;
 
-// Brick grid as drawn: cell (c, r) has its brick at (144 + 100c, 113 + 36r).
-constexpr int kBrickLeft = 144;
-constexpr int kBrickTop = 113;
-constexpr int kBrickPitchX = 100;
-constexpr int kBrickPitchY = 36;
-constexpr int kBrickWidth = 92;
-constexpr int kBrickHeight = 30;
-constexpr int kPaddleTop = 640;
-constexpr int kPaddleHeight = 16;
 
 std::uint32_t brick_colour(char kind) {
     switch (kind) {
@@ -64,23 +56,25 @@ std::uint32_t brick_colour(char kind) {
 
 // A text drawn when floor(elapsed / half_period) is odd: hidden for the
 // first half-period after start-up, then on and off in turn.
-bool blink_on(int elapsed_ms, int half_period_ms) { return (elapsed_ms / half_period_ms) % 2 == 1; }
+bool blink_on(std::int64_t elapsed_ms, std::int64_t half_period_ms) {
+    return (elapsed_ms / half_period_ms) % 2 == 1;
+}
 
 float star_coordinate(std::int32_t draw) {
     return static_cast<float>((draw & 0x7fff) - 16384) / 16384.0f;
 }
 
-void place_star(Star& star) {
-    star.x = star_coordinate(random_draw());
-    star.y = star_coordinate(random_draw());
+void place_star(Star& star, Rng& rng) {
+    star.x = star_coordinate(random_draw(rng));
+    star.y = star_coordinate(random_draw(rng));
 }
 
-void step_starfield() {
+void step_starfield(Rng& rng) {
     for (Star& star : starfield) {
         star.z = star.z - kStarApproach;
         if (star.z <= kStarRetire) {
             star.z = 1.0f;
-            place_star(star);
+            place_star(star, rng);
             continue;
         }
         int sx = static_cast<int>(star.x * kStarProjection / star.z + 640.0f);
@@ -99,7 +93,7 @@ void draw_footer() {
     draw_text("hold PLAY 3 s to exit", 1103, 702, 1, kAmber);
 }
 
-void draw_title(int elapsed_ms) {
+void draw_title(std::int64_t elapsed_ms) {
     draw_logo(589, 90, 1);
     draw_text("VEMLO X", 574, 230, 3, kCyan);
     // The title word stands letter by letter, 8 px wider apart than the
@@ -126,16 +120,16 @@ void draw_title(int elapsed_ms) {
 void clear_around_bricks(const World& world) {
     fill_rect(0, 0, kAreaWidth, kBrickTop, kBackground);
     int top = kBrickTop;
-    for (int row = 0; row < kGridRows; ++row, top += kBrickPitchY) {
+    for (int row = 0; row < kGridRows; ++row, top += kGridPitchY) {
         int gap_left = 0;
         for (int column = 0; column < kGridColumns; ++column) {
             if (world.bricks[row][column].kind == 0) continue;
-            int bx = kBrickLeft + kBrickPitchX * column;
+            int bx = brick_x(column);
             fill_rect(gap_left, top, bx - gap_left, kBrickHeight, kBackground);
             gap_left = bx + kBrickWidth;
         }
         fill_rect(gap_left, top, kAreaWidth - gap_left, kBrickHeight, kBackground);
-        fill_rect(0, top + kBrickHeight, kAreaWidth, kBrickPitchY - kBrickHeight, kBackground);
+        fill_rect(0, top + kBrickHeight, kAreaWidth, kGridPitchY - kBrickHeight, kBackground);
     }
     fill_rect(0, top, kAreaWidth, kAreaHeight - top, kBackground);
 }
@@ -145,8 +139,8 @@ void draw_bricks(const World& world) {
         for (int column = 0; column < kGridColumns; ++column) {
             const Brick& brick = world.bricks[row][column];
             if (brick.kind == 0) continue;
-            int bx = kBrickLeft + kBrickPitchX * column;
-            int by = kBrickTop + kBrickPitchY * row;
+            int bx = brick_x(column);
+            int by = brick_y(row);
             draw_block(bx, by, kBrickWidth, kBrickHeight, brick_colour(brick.kind));
             if (brick.kind == 'G') {
                 put_pixel(bx + 6, by + 6, kRivet);
@@ -198,8 +192,13 @@ void draw_moving_parts(const World& world) {
         draw_block(left + world.paddle_width - 2, kPaddleTop - 4, 10, 8, kRed);
     }
     for (int i = 0; i < world.ball_count; ++i) {
+        // A stuck ball is drawn where the next step puts it, on the paddle:
+        // a fresh ball has no position yet in the frame right after a level
+        // load or a lost life, which runs no step after it.
         const Ball& ball = world.balls[i];
-        draw_block(static_cast<int>(ball.x) - 5, static_cast<int>(ball.y) - 5, 10, 10, kWhite);
+        float x = ball.stuck != 0 ? world.paddle_x : ball.x;
+        float y = ball.stuck != 0 ? kStuckY : ball.y;
+        draw_block(static_cast<int>(x) - 5, static_cast<int>(y) - 5, 10, 10, kWhite);
     }
 }
 
@@ -238,7 +237,7 @@ void draw_centred(const char* text, int y, int size, std::uint32_t colour) {
     draw_text(text, 640 - length * kCellWidth[size] / 2, y, size, colour);
 }
 
-void draw_game_over(const World& world, int elapsed_ms, char* text, std::size_t capacity) {
+void draw_game_over(const World& world, std::int64_t elapsed_ms, char* text, std::size_t capacity) {
     draw_box(380, 260, 520, 200);
     draw_text("GAME OVER", 523, 285, 4, kRed);
     std::snprintf(text, capacity, "SCORE %d", world.score);
@@ -249,7 +248,7 @@ void draw_game_over(const World& world, int elapsed_ms, char* text, std::size_t 
     if (blink_on(elapsed_ms, 500)) draw_text("MIDDLE TO RESTART", 530, 425, 2, kCyan);
 }
 
-void draw_play(const World& world, bool paused, int elapsed_ms) {
+void draw_play(const World& world, bool paused, std::int64_t elapsed_ms) {
     char text[64];
     fill_rect(140, 70, 1000, 6, kFrameCyan);
     fill_rect(140, 70, 6, 620, kFrameCyan);
@@ -287,21 +286,21 @@ void draw_play(const World& world, bool paused, int elapsed_ms) {
 
 }  // namespace
 
-void init_starfield() {
+void init_starfield(Rng& rng) {
     for (Star& star : starfield) {
-        place_star(star);
-        star.z = 0.05f + static_cast<float>(random_draw() & 0x7fff) / 32768.0f * 0.95f;
+        place_star(star, rng);
+        star.z = 0.05f + static_cast<float>(random_draw(rng) & 0x7fff) / 32768.0f * 0.95f;
     }
 }
 
-void compose_frame(const World& world, bool paused, int elapsed_ms) {
+void compose_frame(const World& world, bool paused, std::int64_t elapsed_ms, Rng& rng) {
     const bool title = world.phase == Phase::Title;
     if (title) {
         fill_rect(0, 0, kAreaWidth, kAreaHeight, kBackground);
     } else {
         clear_around_bricks(world);
     }
-    step_starfield();
+    step_starfield(rng);
     if (title) {
         draw_title(elapsed_ms);
     } else {

@@ -1,6 +1,9 @@
 #pragma once
 // Composition of every frame: the starfield behind everything, then the
 // title screen or the play screen with its status line and overlays.
+#include <cstdint>
+
+#include "game/rng.h"
 #include "game/world.h"
 
 struct Star {
@@ -14,9 +17,9 @@ extern Star starfield[kStarCount];
 
 // Places the stars with the random sequence's first 210 draws; start-up
 // does it right after seeding.
-void init_starfield();
+void init_starfield(Rng& rng);
 
 // Draws the whole frame for the world into back_page. elapsed_ms counts from
 // the start of the main loop and drives the blinking texts, so their rhythm
 // follows the program's start, not the moment a text appears.
-void compose_frame(const World& world, bool paused, int elapsed_ms);
+void compose_frame(const World& world, bool paused, std::int64_t elapsed_ms, Rng& rng);

@@ -58,7 +58,7 @@ void play(const Tone& tone) {
 
 }  // namespace
 
-void load_level(World& world, int level) {
+void load_level(World& world, int level, Rng& rng) {
     for (auto& row : world.bricks) {
         for (Brick& brick : row)
             brick = Brick{};
@@ -84,8 +84,8 @@ void load_level(World& world, int level) {
             world.bricks_left += 1;
             // The draws are made in this order for every breakable brick, so
             // the same frame count always gives the same capsules.
-            if (random_draw() % 100 < kCapsuleChanceBelow) {
-                brick.capsule = kCapsuleKinds[random_draw() % 4];
+            if (random_draw(rng) % 100 < kCapsuleChanceBelow) {
+                brick.capsule = kCapsuleKinds[random_draw(rng) % 4];
             }
         }
     }

@@ -23,9 +23,6 @@ constexpr int kPaddleNarrow = 110;
 constexpr int kPaddleWide = 170;
 constexpr int kPaddleWidthStep = 6;  // per step, not per second
 
-// A stuck ball rides on the paddle's centre at this height.
-constexpr float kStuckY = 633.0f;
-
 // Launch: an integer number of degrees from -15 to 14 off the vertical.
 constexpr int kLaunchSpread = 30;
 constexpr int kLaunchTilt = 15;
@@ -208,12 +205,12 @@ float ball_speed(const World& world) {
     return speed;
 }
 
-void launch_balls(World& world) {
+void launch_balls(World& world, Rng& rng) {
     for (int i = 0; i < world.ball_count; ++i) {
         Ball& ball = world.balls[i];
         if (ball.stuck == 0)
             continue;
-        int degrees = random_draw() % kLaunchSpread - kLaunchTilt;
+        int degrees = random_draw(rng) % kLaunchSpread - kLaunchTilt;
         float a = static_cast<float>(degrees) * kRadiansPerDegree;
         float s = ball_speed(world);
         ball.stuck = 0;

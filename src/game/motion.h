@@ -1,9 +1,10 @@
 #pragma once
 #include "devices/button_code.h"
+#include "game/rng.h"
 #include "game/world.h"
 
 // Sends every stuck ball off the paddle and enters Play.
-void launch_balls(World& world);
+void launch_balls(World& world, Rng& rng);
 
 // Advances the whole simulation by one frame of dt seconds (at most 0.1)
 // with the button currently held.

@@ -22,6 +22,9 @@ constexpr int kPaddleTop = 640;
 constexpr int kPaddleHeight = 16;
 constexpr float kBallLostY = 760.0f;
 
+// A stuck ball rides on the paddle's centre at this height.
+constexpr float kStuckY = 633.0f;
+
 // Bricks: column c, row r has its top-left corner at (144 + 100c, 113 + 36r)
 // and is 92 x 30. Its cell adds a 4 px margin left and right and 3 px above
 // and below: x from 140 + 100c, y from 110 + 36r, 100 x 36.
@@ -29,17 +32,17 @@ constexpr int kBrickLeft = 144;
 constexpr int kBrickTop = 113;
 constexpr int kBrickWidth = 92;
 constexpr int kBrickHeight = 30;
-constexpr int kCellLeft = 140;
-constexpr int kCellTop = 110;
-constexpr int kCellWidth = 100;
-constexpr int kCellHeight = 36;
-constexpr int kGridHeight = kCellHeight * kGridRows;  // 288
+constexpr int kGridLeft = 140;
+constexpr int kGridTop = 110;
+constexpr int kGridPitchX = 100;
+constexpr int kGridPitchY = 36;
+constexpr int kGridHeight = kGridPitchY * kGridRows;  // 288
 
 constexpr int brick_x(int column) {
-    return kBrickLeft + kCellWidth * column;
+    return kBrickLeft + kGridPitchX * column;
 }
 constexpr int brick_y(int row) {
-    return kBrickTop + kCellHeight * row;
+    return kBrickTop + kGridPitchY * row;
 }
 
 // The cell a point falls in, looked up by the point alone (the ball's size
@@ -49,14 +52,14 @@ struct Cell {
     int row = 0;
 };
 constexpr bool find_cell(float x, float y, Cell* cell) {
-    float dy = y - kCellTop;
+    float dy = y - kGridTop;
     if (!(dy >= 0.0f && dy < kGridHeight))
         return false;
-    float dx = x - kCellLeft;
+    float dx = x - kGridLeft;
     // Checked before the conversion, so no position can overflow an int.
-    if (!(dx >= 0.0f && dx < kCellWidth * kGridColumns))
+    if (!(dx >= 0.0f && dx < kGridPitchX * kGridColumns))
         return false;
-    cell->column = static_cast<int>(dx / kCellWidth);
-    cell->row = static_cast<int>(dy / kCellHeight);
+    cell->column = static_cast<int>(dx / kGridPitchX);
+    cell->row = static_cast<int>(dy / kGridPitchY);
     return cell->column < kGridColumns && cell->row < kGridRows;
 }

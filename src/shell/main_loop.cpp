@@ -12,6 +12,7 @@
 #include "platform/stop.h"
 
 World world;
+Rng game_random;
 ButtonState buttons;
 bool paused = false;
 int run_seconds = 0;
@@ -78,7 +79,7 @@ void start_new_game() {
     world.level = 1;
     world.levels_cleared = 0;
     world.laser_time = kLaserWholeGame;
-    load_level(world, 1);
+    load_level(world, 1, game_random);
 }
 
 void act_on_phase(ButtonCode press, std::int64_t now, float dt) {
@@ -89,7 +90,7 @@ void act_on_phase(ButtonCode press, std::int64_t now, float dt) {
             break;
         case Phase::Serve:
             if (middle) {
-                launch_balls(world);
+                launch_balls(world, game_random);
             } else if (press == kButtonBack) {
                 paused = !paused;
             }
@@ -110,7 +111,7 @@ void act_on_phase(ButtonCode press, std::int64_t now, float dt) {
             step_world(world, kButtonNone, dt);
             if (now - world.phase_start_ms > kLevelClearPauseMs) {
                 world.level += 1;
-                load_level(world, world.level);
+                load_level(world, world.level, game_random);
             }
             break;
         case Phase::GameOver:
@@ -144,7 +145,7 @@ void run_frame(std::int64_t now) {
     act_on_phase(press, now, dt);
 
     int y = select_back_page();
-    compose_frame(world, paused, static_cast<int>(now - start_ms));
+    compose_frame(world, paused, now - start_ms, game_random);
     present_page(y);
     buttons.last_frame_ms = now;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "devices/button_code.h"
+#include "game/rng.h"
 #include "game/world.h"
 
 // The button state the loop keeps between polls.
@@ -21,6 +22,7 @@ struct ButtonState {
 
 // The one World of the process, and the loop's own state.
 extern World world;
+extern Rng game_random;
 extern ButtonState buttons;
 extern bool paused;
 extern int run_seconds;

@@ -49,8 +49,8 @@ int vmx_main(int argc, const char* const* argv) {
     os::install_signal(SIGTERM, request_stop);
     os::install_signal(SIGINT, request_stop);
 
-    random_seed(kRandomSeed);
-    init_starfield();
+    random_seed(game_random, kRandomSeed);
+    init_starfield(game_random);
 
     if (keys_open() != 0) diag("keys: ADC open fail (exit gesture dead)\n");
 

@@ -22,6 +22,9 @@
 
 namespace {
 
+// The random sequence this file's games draw from.
+Rng rng;
+
 constexpr std::int64_t kSoakMs = 10 * 60 * 1000;
 
 struct SoakCounts {
@@ -89,7 +92,7 @@ void soak(const std::string& dir, SoakCounts* counts) {
         std::fputs("3000\n", file);
         std::fclose(file);
     }
-    random_seed(1337);
+    random_seed(rng, 1337);
 
     World world;
     world.best = load_high_score();
@@ -120,12 +123,12 @@ void soak(const std::string& dir, SoakCounts* counts) {
                 world.level = 1;
                 world.levels_cleared = 0;
                 world.laser_time = 1000000000.0f;
-                load_level(world, 1);
+                load_level(world, 1, rng);
                 score_before = 0;
                 counts->games += 1;
                 break;
             case Phase::Serve:
-                launch_balls(world);
+                launch_balls(world, rng);
                 step_world(world, held, dt);
                 break;
             case Phase::Play:
@@ -140,7 +143,7 @@ void soak(const std::string& dir, SoakCounts* counts) {
                 step_world(world, kButtonNone, dt);
                 if (now - world.phase_start_ms > 1600) {
                     world.level += 1;
-                    load_level(world, world.level);
+                    load_level(world, world.level, rng);
                     counts->levels_cleared += 1;
                 }
                 break;

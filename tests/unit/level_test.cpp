@@ -14,12 +14,15 @@
 
 namespace {
 
+// The random sequence this file's games draw from.
+Rng rng;
+
 class Level : public testing::Test {
   protected:
     void SetUp() override {
         emu::reset();
         emu::use_virtual_time(true);
-        random_seed(1337);
+        random_seed(rng, 1337);
         take_tones();
     }
 };
@@ -50,7 +53,7 @@ TEST_F(Level, EachLevelGetsItsLayoutAndTheCycleRepeats) {
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(c.level);
         World world = playing_world();
-        load_level(world, c.level);
+        load_level(world, c.level, rng);
         EXPECT_EQ(world.bricks_left, c.breakable);
         EXPECT_EQ(count_breakable(world), c.breakable);
         EXPECT_EQ(count_kind(world, 'G'), c.gold);
@@ -95,7 +98,7 @@ TEST_F(Level, LoadingResetsTheFieldAndKeepsTheGame) {
     world.shot_count = 1;
     world.bricks[7][9] = Brick{'G', 1, 0};  // a brick of no layout's bottom row
 
-    load_level(world, 7);
+    load_level(world, 7, rng);
 
     EXPECT_EQ(world.phase, Phase::Serve);
     EXPECT_EQ(world.phase_start_ms, now_ms());
@@ -128,12 +131,12 @@ TEST_F(Level, CapsulesComeFromTheRandomSequenceInReadingOrder) {
     for (int level = 1; level <= 4; ++level) {
         SCOPED_TRACE(level);
         const std::uint32_t seed = 4242 + level;
-        random_seed(seed);
+        random_seed(rng, seed);
         World world = playing_world();
-        load_level(world, level);
-        std::int32_t next_after_load = random_draw();
+        load_level(world, level, rng);
+        std::int32_t next_after_load = random_draw(rng);
 
-        random_seed(seed);
+        random_seed(rng, seed);
         const char* layout = level_layouts[level - 1];
         int capsules = 0;
         for (int cell = 0; cell < kLayoutCells; ++cell) {
@@ -144,12 +147,12 @@ TEST_F(Level, CapsulesComeFromTheRandomSequenceInReadingOrder) {
                 continue;
             }
             char expected = 0;
-            if (random_draw() % 100 <= 35)
-                expected = "ESDP"[random_draw() % 4];
+            if (random_draw(rng) % 100 <= 35)
+                expected = "ESDP"[random_draw(rng) % 4];
             EXPECT_EQ(brick.capsule, expected) << "cell " << cell;
             capsules += expected != 0 ? 1 : 0;
         }
-        EXPECT_EQ(random_draw(), next_after_load) << "no draw more or less than the bricks need";
+        EXPECT_EQ(random_draw(rng), next_after_load) << "no draw more or less than the bricks need";
         EXPECT_GT(capsules, 0);
     }
 }
@@ -234,7 +237,7 @@ TEST_F(Level, DestroyedBrickReleasesItsCapsuleUnlessEightAreFalling) {
 
 TEST_F(Level, LayoutThreeClearsWithItsGoldStanding) {
     World world = playing_world();
-    load_level(world, 3);
+    load_level(world, 3, rng);
     world.phase = Phase::Play;
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {

@@ -13,12 +13,15 @@
 
 namespace {
 
+// The random sequence this file's games draw from.
+Rng rng;
+
 class Motion : public testing::Test {
   protected:
     void SetUp() override {
         emu::reset();
         emu::use_virtual_time(true);
-        random_seed(1337);
+        random_seed(rng, 1337);
         take_tones();
     }
 };
@@ -279,14 +282,14 @@ TEST_F(Motion, LaunchSendsStuckBallsUpAtARandomTilt) {
     add_ball(world, 0, 0, 0, 0).stuck = 1;
     add_ball(world, 500, 300, 100, -200);  // already moving: left alone
     add_ball(world, 0, 0, 0, 0).stuck = 1;
-    random_seed(77);
-    launch_balls(world);
-    std::int32_t next = random_draw();
+    random_seed(rng, 77);
+    launch_balls(world, rng);
+    std::int32_t next = random_draw(rng);
 
-    random_seed(77);
+    random_seed(rng, 77);
     for (int i : {0, 2}) {
         SCOPED_TRACE(i);
-        int degrees = random_draw() % 30 - 15;
+        int degrees = random_draw(rng) % 30 - 15;
         float a = static_cast<float>(degrees) * 0.01745f;
         const Ball& ball = world.balls[i];
         EXPECT_EQ(ball.stuck, 0);
@@ -294,7 +297,7 @@ TEST_F(Motion, LaunchSendsStuckBallsUpAtARandomTilt) {
         EXPECT_FLOAT_EQ(ball.vy, -470 * std::cos(a));
         EXPECT_LE(std::fabs(ball.vx), 470 * std::sin(15 * 0.01745f) + 0.001f);
     }
-    EXPECT_EQ(random_draw(), next) << "one draw per stuck ball";
+    EXPECT_EQ(random_draw(rng), next) << "one draw per stuck ball";
     EXPECT_EQ(world.balls[1].vx, 100);
     EXPECT_EQ(world.phase, Phase::Play);
     EXPECT_EQ(take_tones(), "520/30");
@@ -303,12 +306,12 @@ TEST_F(Motion, LaunchSendsStuckBallsUpAtARandomTilt) {
 TEST_F(Motion, LaunchEntersPlayEvenWithNoBallWaiting) {
     World world = playing_world();
     world.phase = Phase::Serve;
-    random_seed(5);
-    launch_balls(world);
+    random_seed(rng, 5);
+    launch_balls(world, rng);
     EXPECT_EQ(world.phase, Phase::Play);
-    std::int32_t next = random_draw();
-    random_seed(5);
-    EXPECT_EQ(random_draw(), next) << "no draw without a stuck ball";
+    std::int32_t next = random_draw(rng);
+    random_seed(rng, 5);
+    EXPECT_EQ(random_draw(rng), next) << "no draw without a stuck ball";
     EXPECT_EQ(take_tones(), "520/30");
 }
 

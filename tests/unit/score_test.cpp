@@ -8,11 +8,15 @@
 #include "emulator/emulator.h"
 #include "game/high_score.h"
 #include "game/motion.h"
+#include "game/rng.h"
 #include "support/game_world.h"
 #include "support/run_game.h"
 #include "support/tones.h"
 
 namespace {
+
+// The random sequence this file's games draw from.
+Rng rng;
 
 constexpr const char* kLifeLost = "300/120 200/160 140/220";
 constexpr const char* kGameOver = "500/130 380/130 280/130 180/260";
@@ -186,7 +190,7 @@ TEST_F(Score, ShotThatBreaksTheLastBrickAsTheLastBallFallsDoesNotClear) {
             // The level is cleared by the first step after the launch.
             step_world(world, kButtonNone, 0.033f);
             EXPECT_EQ(world.phase, Phase::Serve);
-            launch_balls(world);
+            launch_balls(world, rng);
             step_world(world, kButtonNone, 0.033f);
             EXPECT_EQ(world.phase, Phase::LevelClear);
             EXPECT_EQ(world.score, 1105);

@@ -8,9 +8,13 @@
 #include "display/draw.h"
 #include "display/framebuffer.h"
 #include "emulator/emulator.h"
+#include "game/rng.h"
 #include "emulator/framebuffer_device.h"
 
 namespace {
+
+// The random sequence this file's games draw from.
+Rng rng;
 
 constexpr std::uint32_t kBackground = 0xff05070e;
 constexpr std::uint32_t kWhite = 0xffffffff;
@@ -82,13 +86,17 @@ class Screens : public testing::Test {
 
 TEST_F(Screens, StartPromptBlinksFromTheProgramsStart) {
     const struct {
-        int elapsed_ms;
+        std::int64_t elapsed_ms;
         bool shown;
-    } cases[] = {{0, false}, {499, false}, {500, true}, {999, true}, {1000, false}, {1500, true}};
+    } cases[] = {{0, false},           {499, false},           {500, true},
+                 {999, true},          {1000, false},          {1500, true},
+                 // Weeks of running: past 2^31 ms the rhythm goes on.
+                 {2147483500, true},   {2147484000, false},     {4294967296000, false},
+                 {4294967296500, true}};
     World title;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.elapsed_ms);
-        compose_frame(title, false, c.elapsed_ms);
+        compose_frame(title, false, c.elapsed_ms, rng);
         EXPECT_EQ(shows_text("PRESS MIDDLE TO START", 441, 420, 3, kWhite), c.shown);
         EXPECT_EQ(count(441, 420, 21 * 19, 31, kWhite) > 0, c.shown);
     }
@@ -111,7 +119,7 @@ TEST_F(Screens, PowerUpTimersShowWholeSecondsLeftPlusOne) {
         World world = game_in(Phase::Play);
         world.expand_time = c.expand_time;
         world.slow_time = c.slow_time;
-        compose_frame(world, false, 0);
+        compose_frame(world, false, 0, rng);
         SCOPED_TRACE(c.expand_time);
         if (c.expand_label) {
             EXPECT_TRUE(shows_text(c.expand_label, 960, 14, 2, 0xffffb347));
@@ -124,7 +132,7 @@ TEST_F(Screens, PowerUpTimersShowWholeSecondsLeftPlusOne) {
 
 TEST_F(Screens, NewGameShowsLevelScoreLivesAndGuns) {
     World world = game_in(Phase::Serve);
-    compose_frame(world, false, 0);
+    compose_frame(world, false, 0, rng);
     EXPECT_TRUE(shows_text("SCORE 000000", 30, 10, 3, kWhite));
     EXPECT_TRUE(shows_text("LVL 1.1", 470, 14, 2, 0xff00dae8));
     for (int x : {700, 746, 792})
@@ -134,17 +142,35 @@ TEST_F(Screens, NewGameShowsLevelScoreLivesAndGuns) {
     EXPECT_EQ(count(579, 638, 6, 4, 0xffe85050), 24);
     EXPECT_EQ(count(695, 638, 6, 4, 0xffe85050), 24);
     world.laser_time = 0;
-    compose_frame(world, false, 0);
+    compose_frame(world, false, 0, rng);
     EXPECT_EQ(count(577, 636, 6, 4, 0xffe85050), 0);
+}
+
+TEST_F(Screens, AFreshBallIsDrawnOnThePaddleBeforeAnyStepPlacesIt) {
+    // Right after a level load or a lost life the waiting ball has no
+    // position yet; the frame must show it on the paddle, not in a corner.
+    World world = game_in(Phase::Serve);
+    world.paddle_x = 500.0f;
+    world.balls[0] = Ball{};
+    world.balls[0].stuck = 1;
+    compose_frame(world, false, 800, rng);
+    EXPECT_EQ(count(0, 0, 6, 6, kBackground), 36) << "nothing in the corner";
+    const int white_when_fresh = count(495, 628, 10, 10, kWhite);
+    world.balls[0].x = 500.0f;
+    world.balls[0].y = 633.0f;
+    compose_frame(world, false, 800, rng);
+    EXPECT_GT(white_when_fresh, 0);
+    EXPECT_EQ(white_when_fresh, count(495, 628, 10, 10, kWhite))
+        << "drawn as the ball the next step places there";
 }
 
 TEST_F(Screens, ServeOverlayBlinksAndGivesWayToThePauseBox) {
     World world = game_in(Phase::Serve);
-    compose_frame(world, false, 400);
+    compose_frame(world, false, 400, rng);
     EXPECT_TRUE(shows_text("MIDDLE: LAUNCH", 549, 560, 2, 0xffffb347));
-    compose_frame(world, false, 800);
+    compose_frame(world, false, 800, rng);
     EXPECT_EQ(count(549, 560, 14 * 13, 22, 0xffffb347), 0);
-    compose_frame(world, true, 400);
+    compose_frame(world, true, 400, rng);
     EXPECT_EQ(count(549, 560, 14 * 13, 22, 0xffffb347), 0);
     EXPECT_EQ(count(440, 320, 400, 3, 0xff2ac8e8), 1200) << "the pause box's top border";
     // The resume hint's cell overlaps the bottom of the title's, so look at
@@ -167,7 +193,7 @@ TEST_F(Screens, GameOverCentresItsLinesAndMarksANewBest) {
         World world = game_in(Phase::GameOver);
         world.score = c.score;
         world.best = c.best;
-        compose_frame(world, false, 0);
+        compose_frame(world, false, 0, rng);
         SCOPED_TRACE(c.best_line);
         int n = static_cast<int>(std::strlen(c.best_line));
         EXPECT_TRUE(shows_text(c.best_line, 640 - n * 13 / 2, 390, 2, 0xffffe81f, 0xff101828));
@@ -183,7 +209,7 @@ TEST_F(Screens, SilverMarkShowsOnlyWhileTwoHitsAreLeft) {
     world.bricks[0][0] = {'S', 2, 0};
     world.bricks[0][1] = {'S', 1, 0};
     world.bricks[1][0] = {'G', 1, 0};
-    compose_frame(world, false, 0);
+    compose_frame(world, false, 0, rng);
     EXPECT_EQ(count(144 + 45, 113 + 5, 2, 20, 0xff8890a0), 40);
     EXPECT_EQ(count(244 + 45, 113 + 5, 2, 20, 0xff8890a0), 0);
     for (auto [dx, dy] : {std::pair{6, 6}, {85, 6}, {6, 23}, {85, 23}}) {
@@ -219,7 +245,7 @@ TEST_F(Screens, NothingOutsideTheDrawingAreaIsEverWritten) {
         star = {0.99f, -0.99f, 0.1f};
     for (int frame = 0; frame < 3; ++frame) {
         int y = select_back_page();
-        compose_frame(world, frame == 1, 600);
+        compose_frame(world, frame == 1, 600, rng);
         present_page(y);
     }
 
