@@ -20,6 +20,7 @@ constexpr int kAreaHeight = 720;
 struct State {
     Settings settings;
     fb_var_screeninfo var = {};
+    std::uint32_t pan_yres_virtual = 0;  // the virtual height pans are checked against
     std::uint8_t* memory = nullptr;
     std::uint32_t memory_size = 0;
     bool mapped = false;
@@ -105,6 +106,7 @@ public:
                     return -1;
                 }
                 s.var.yres_virtual = request_info.yres_virtual;
+                if (!s.settings.pretend_resize) s.pan_yres_virtual = request_info.yres_virtual;
                 return 0;
             }
             case FBIOPAN_DISPLAY: {
@@ -113,7 +115,7 @@ public:
                 fb_var_screeninfo request_info;
                 std::memcpy(&request_info, arg, sizeof request_info);
                 bool fits = request_info.xoffset + s.var.xres <= s.var.xres_virtual &&
-                            request_info.yoffset + s.var.yres <= s.var.yres_virtual;
+                            request_info.yoffset + s.var.yres <= s.pan_yres_virtual;
                 int result = 0;
                 if (s.settings.refuse_pans || !fits) {
                     errno = EINVAL;
@@ -154,6 +156,7 @@ void configure(const Settings& settings) {
     s.var.yres = settings.yres;
     s.var.xres_virtual = settings.xres_virtual;
     s.var.yres_virtual = settings.yres_virtual;
+    s.pan_yres_virtual = settings.yres_virtual;
     s.var.xoffset = settings.xoffset;
     s.var.yoffset = settings.yoffset;
     s.var.bits_per_pixel = settings.bits_per_pixel;

@@ -18,6 +18,10 @@ struct Settings {
     std::uint32_t bits_per_pixel = 32;
     bool refuse_resize = false;  // FBIOPUT_VSCREENINFO fails with EINVAL
     bool refuse_pans = false;    // every FBIOPAN_DISPLAY fails with EINVAL
+    // FBIOPUT_VSCREENINFO answers 0 and the new virtual height reads back,
+    // but pans are still checked against the old one: a driver that accepts
+    // a resize it does not make.
+    bool pretend_resize = false;
 };
 
 // Applies new settings (clears the memory, the pan log and the mapping).

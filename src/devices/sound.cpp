@@ -52,12 +52,17 @@ void write_pitch(std::uint32_t freq_hz) {
     pwm_write_number("duty_cycle", period / 2);
 }
 
+// One pitch step of the hold tone. The sound thread shares the channel
+// without a lock, so the step assumes nothing about what it left behind: an
+// effect that ended has switched the buzzer off, and its duty cycle may
+// exceed the new period, which the driver would refuse. So the duty cycle
+// goes to 0 first, and the buzzer is switched on at every step.
 void set_hold_pitch(std::uint32_t freq_hz) {
     if (freq_hz == 0 || !hold_tone_ready)
         return;
+    pwm_write("duty_cycle", "0");
     write_pitch(freq_hz);
-    if (hold_tone_freq == 0)
-        pwm_write("enable", "1");
+    pwm_write("enable", "1");
     hold_tone_freq = freq_hz;
 }
 

@@ -15,10 +15,16 @@ std::uint32_t* back_page = nullptr;
 namespace {
 // Room for three pages of 1080 lines at the expected stride.
 constexpr std::uint32_t kMinMemory = kFbStride * kFbVirtualHeight;
-// The page at line 2160 needs at least this virtual height to be shown.
+// The layout check's lowest virtual height: two pages of 1080 lines.
 constexpr std::uint32_t kMinVirtualHeight = 2160;
 
 int back_index() { return page_info.single_buffer ? 0 : page_info.shown_page ^ 1; }
+
+// The kernel pans only to an offset whose whole visible screen lies inside
+// the virtual one.
+bool can_show(int page_y, const fb_var_screeninfo& var) {
+    return static_cast<std::uint64_t>(page_y) + var.yres <= var.yres_virtual;
+}
 }  // namespace
 
 FbOpen open_framebuffer(bool probe_only) {
@@ -69,13 +75,19 @@ FbOpen open_framebuffer(bool probe_only) {
 
     fb_var_screeninfo request = var;
     request.yres_virtual = kFbVirtualHeight;
-    if (os::ioctl(fd, FBIOPUT_VSCREENINFO, &request) != 0) {
+    const bool enlarged = os::ioctl(fd, FBIOPUT_VSCREENINFO, &request) == 0;
+    if (!enlarged)
         diag("FBIOPUT yvirt=3240 failed errno=%d (single-buffer fallback)\n", errno);
-        // Without three pages the pan to line 2160 can never succeed; flipping
-        // to it would freeze the display on the first frame. Draw into the one
-        // page that can be shown instead.
-        page_info.single_buffer = var.yres_virtual < kFbVirtualHeight;
-    }
+    // Whether the page at line 2160 can ever be shown depends on the screen
+    // the driver really has now, not on whether the request went through: a
+    // tall screen (yres 1200) cannot show it even with 3240 lines, and a
+    // short one (yres 720) can with fewer. Flipping to a page the kernel
+    // refuses would freeze the display on the first frame, so such a game
+    // draws into the one page that can be shown.
+    fb_var_screeninfo now = {};
+    if (os::ioctl(fd, FBIOGET_VSCREENINFO, &now) != 0)
+        now = enlarged ? request : var;
+    page_info.single_buffer = !can_show(kPageYOffsets[1], now);
 
     page_info.saved_screen_info = var;
     if (var.yoffset != 0) {
@@ -101,8 +113,14 @@ void present_page(int y) {
     if (os::ioctl(page_info.descriptor, FBIOPAN_DISPLAY, &request) == 0) {
         page_info.pan_done = true;
         page_info.shown_page = back_index();
+    } else if (back_index() == 1) {
+        // The driver took the enlargement but cannot show the page at line
+        // 2160: drawing on into it would leave the display frozen on the
+        // other page, so from now on only the page at 1080 is drawn.
+        page_info.single_buffer = true;
     }
-    // A refused pan leaves the page unshown; the next frame redraws it.
+    // Otherwise a refused pan leaves the page unshown; the next frame
+    // redraws it.
 }
 
 void restore_display() {

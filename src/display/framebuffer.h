@@ -21,7 +21,7 @@ struct PageInfo {
     fb_var_screeninfo saved_screen_info = {};  // exactly as read at start-up
     int shown_page = 1;                        // index of the page shown by the last good pan
     bool pan_done = false;                     // a pan has succeeded; the display has moved
-    bool single_buffer = false;                // the page at line 2160 cannot be shown
+    bool single_buffer = false;  // the page at line 2160 cannot be shown; only 1080 is drawn
 };
 
 extern PageInfo page_info;

@@ -3,6 +3,7 @@
 // PLAY hold that ends the program with its rising tone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,8 +85,10 @@ TEST(DevicesRun, PlayHoldEndsTheGameWithRisingToneAndConfirmation) {
 
     // The hold: it begins at 400 Hz and rises at every poll to 1500 Hz.
     std::size_t i = 6;
-    ASSERT_EQ(lines[i].attribute, "period");
-    EXPECT_EQ(lines[i].value, "2500000");
+    ASSERT_EQ(lines[i].attribute, "duty_cycle");
+    EXPECT_EQ(lines[i].value, "0");
+    ASSERT_EQ(lines[i + 1].attribute, "period");
+    EXPECT_EQ(lines[i + 1].value, "2500000");
     std::int64_t hold_start = lines[i].time_ms;
     EXPECT_GE(hold_start, kStart + 500);
     EXPECT_LE(hold_start, kStart + 600);
@@ -108,10 +111,11 @@ TEST(DevicesRun, PlayHoldEndsTheGameWithRisingToneAndConfirmation) {
     std::int64_t confirm = lines[i].time_ms;
     EXPECT_GE(confirm, hold_start + 3000);
     EXPECT_LE(confirm, hold_start + 3050);
-    EXPECT_EQ(describe({lines.begin() + static_cast<long>(i) - 2,
+    EXPECT_EQ(describe({lines.begin() + static_cast<long>(i) - 3,
                         lines.begin() + static_cast<long>(i) + 5}),
               describe({{confirm, "duty_cycle", "0", 0},
                         {confirm, "enable", "0", 0},
+                        {confirm, "duty_cycle", "0", 0},
                         {confirm, "period", "588235", 0},
                         {confirm, "duty_cycle", "294117", 0},
                         {confirm, "enable", "1", 0},
@@ -128,6 +132,77 @@ TEST(DevicesRun, PlayHoldEndsTheGameWithRisingToneAndConfirmation) {
         EXPECT_GE(rest[k].time_ms, confirm + 100);
         EXPECT_LE(rest[k].time_ms, confirm + 100 + 8);
     }
+}
+
+// Sound effects go on while PLAY is held, and each one that ends switches
+// the buzzer off; the hold tone must come back at its own pitch within a
+// poll, with no write refused, until the confirmation.
+TEST(DevicesRun, HoldToneSoundsThroughTheEffectsOfAGameInPlay) {
+    GameRun run;
+    run.setup = [] {
+        // Start a game, launch the ball, then hold PLAY while the ball
+        // bounces off walls and bricks.
+        static const struct {
+            std::int64_t at_ms;
+            ButtonCode button;
+        } presses[] = {{300, kButtonMiddle}, {500, kButtonNone}, {700, kButtonMiddle},
+                       {900, kButtonNone},   {1100, kButtonPlay}};
+        for (const auto& press : presses) {
+            emu::at_time(
+                kStart + press.at_ms,
+                [](void* button) { emu::adc::hold_button(*static_cast<const ButtonCode*>(button)); },
+                const_cast<ButtonCode*>(&press.button));
+        }
+    };
+    GameResult result = run_game(run);
+    ASSERT_EQ(result.status, 0) << result.stderr_text;
+    std::vector<PwmLine> lines = pwm_lines(result);
+    SCOPED_TRACE(describe(lines));
+
+    // The hold's first step is its 400 Hz period; the confirmation is the
+    // first 1700 Hz one.
+    std::size_t first = 0, confirm = 0;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (first == 0 && lines[k].attribute == "period" && lines[k].value == "2500000")
+            first = k;
+        if (confirm == 0 && lines[k].value == "588235")
+            confirm = k;
+    }
+    ASSERT_GT(first, 0u);
+    ASSERT_GT(confirm, first);
+
+    // Replay the channel millisecond by millisecond through the hold.
+    bool enabled = false;
+    long period = 0, duty = 0;
+    int effects_ended = 0;
+    std::int64_t longest_silence = 0, silent_since = -1;
+    std::size_t k = first;
+    for (std::int64_t t = lines[first].time_ms; t < lines[confirm].time_ms; ++t) {
+        for (; k < confirm && lines[k].time_ms <= t; ++k) {
+            EXPECT_EQ(lines[k].error, 0) << "write " << k;
+            long value = std::stol(lines[k].value);
+            if (lines[k].attribute == "enable") {
+                effects_ended += enabled && value == 0 ? 1 : 0;
+                enabled = value == 1;
+            } else if (lines[k].attribute == "period") {
+                period = value;
+            } else if (lines[k].attribute == "duty_cycle") {
+                duty = value;
+            }
+        }
+        const bool sounding = enabled && duty > 0 && duty <= period;
+        if (sounding) {
+            silent_since = -1;
+        } else if (silent_since < 0) {
+            silent_since = t;
+        } else {
+            longest_silence = std::max(longest_silence, t - silent_since);
+        }
+    }
+    EXPECT_GE(effects_ended, 2) << "effects must have played during the hold";
+    EXPECT_LE(longest_silence, 45) << "the hold tone comes back within a poll";
+    EXPECT_TRUE(enabled);
+    EXPECT_LE(period, 1000000000 / 1450) << "the hold ends near 1500 Hz";
 }
 
 struct RefusalCase {
