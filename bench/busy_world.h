@@ -19,7 +19,7 @@ inline World busy_world() {
     world.level = 1;
     world.score = 12340;
     world.best = 98765;
-    load_level(world, 1, rng);
+    load_level(world, 1, rng, 0);
     world.phase = Phase::Play;
     world.laser_time = 1000000000.0f;
     world.expanded = 1;

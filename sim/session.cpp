@@ -210,7 +210,7 @@ int Session::finish() {
     }
     if (frames_shown_.load() > 0) {
         std::fprintf(stderr, "vmxbrikon-sim: %ld frames, score %d, best %d, level %d\n",
-                     frames_shown_.load(), world.score, world.best, world.level);
+                     frames_shown_.load(), game.world.score, game.world.best, game.world.level);
     }
     if (temporary_data_)
         remove_tree(data_dir_);
@@ -311,7 +311,7 @@ void Session::on_autoplay_step(void* self) {
                                session->script_button_.load() != kButtonNone;
     if (!standing_back) {
         emu::adc::hold_button(
-            autoplay_decide(world, paused, now - session->base_ms_, session->autoplay_));
+            autoplay_decide(game.world, game.paused, now - session->base_ms_, session->autoplay_));
     }
     session->next_autoplay_ms_ = now + kAutoplayStepMs;
     emu::at_time(session->next_autoplay_ms_, on_autoplay_step, self);

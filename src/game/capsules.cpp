@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "devices/sound.h"
 #include "game/motion.h"
 
 namespace {
@@ -22,12 +21,6 @@ constexpr float kSplitAngle = 0.45f;   // rad, about 25.8 degrees
 
 constexpr Tone kCatchTones[] = {{700, 24}, {1050, 24}};
 constexpr Tone kLifeTones[] = {{880, 60}, {1320, 90}};
-
-template <int N>
-void play_all(const Tone (&tones)[N]) {
-    for (const Tone& tone : tones)
-        sfx_play(tone.freq_hz, tone.duration_ms);
-}
 
 // A copy of source turned by angle, at the source's speed; a ball with next
 // to no speed (one riding on the paddle) gets the current ball speed.
@@ -64,7 +57,7 @@ void split_balls(World& world) {
     }
 }
 
-void apply_capsule(World& world, char kind) {
+void apply_capsule(World& world, char kind, Outbox& outbox) {
     switch (kind) {
         case 'E':
             world.expanded = 1;
@@ -79,14 +72,14 @@ void apply_capsule(World& world, char kind) {
         case 'P':
             if (world.lives <= kMostLivesForBonus)
                 world.lives += 1;
-            play_all(kLifeTones);
+            request_tones(outbox, kLifeTones);
             break;
         default:
             break;
     }
 }
 
-void step_capsules(World& world, float dt, int hw) {
+void step_capsules(World& world, float dt, int hw, Outbox& outbox) {
     int kept = 0;
     for (int i = 0; i < world.capsule_count; ++i) {
         Capsule capsule = world.capsules[i];
@@ -95,8 +88,8 @@ void step_capsules(World& world, float dt, int hw) {
             // The catch leaves best alone; it catches up at the next brick,
             // level clear or game over.
             world.score += kCatchPoints;
-            apply_capsule(world, capsule.kind);
-            play_all(kCatchTones);
+            apply_capsule(world, capsule.kind, outbox);
+            request_tones(outbox, kCatchTones);
             continue;
         }
         if (capsule.y < kMissedY)

@@ -1,9 +1,7 @@
 #include "game/lasers.h"
 
-#include "devices/sound.h"
 #include "game/level.h"
 #include "game/playfield.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -18,23 +16,22 @@ constexpr Tone kLaserTone = {980, 28};
 
 }  // namespace
 
-void fire_lasers(World& world) {
+void fire_lasers(World& world, std::int64_t now_ms, Outbox& outbox) {
     if (world.laser_time <= 0)
         return;
     if (world.shot_count > kMaxShotsBeforeVolley)
         return;
-    std::int64_t now = now_ms();
-    if (now - world.last_shot_ms < kVolleyIntervalMs)
+    if (now_ms - world.last_shot_ms < kVolleyIntervalMs)
         return;
-    world.last_shot_ms = now;
+    world.last_shot_ms = now_ms;
 
     int hw = world.paddle_width / 2;
     world.shots[world.shot_count++] = Shot{world.paddle_x - hw + kShotInset, kShotStartY};
     world.shots[world.shot_count++] = Shot{world.paddle_x + hw - kShotInset, kShotStartY};
-    sfx_play(kLaserTone.freq_hz, kLaserTone.duration_ms);
+    request_tone(outbox, kLaserTone);
 }
 
-void step_shots(World& world, float dt) {
+void step_shots(World& world, float dt, Outbox& outbox) {
     int kept = 0;
     for (int i = 0; i < world.shot_count; ++i) {
         Shot shot = world.shots[i];
@@ -45,7 +42,7 @@ void step_shots(World& world, float dt) {
         // brick uses the shot up too.
         Cell cell;
         if (find_cell(shot.x, shot.y, &cell) && world.bricks[cell.row][cell.column].kind != 0) {
-            hit_brick(world, cell.column, cell.row);
+            hit_brick(world, cell.column, cell.row, outbox);
             continue;
         }
         world.shots[kept++] = shot;

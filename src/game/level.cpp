@@ -1,11 +1,9 @@
 #include "game/level.h"
 
-#include "devices/sound.h"
 #include "game/layouts.h"
 #include "game/playfield.h"
 #include "game/rng.h"
 #include "game/score.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -52,13 +50,10 @@ constexpr Tone kGoldTone = {240, 16};
 constexpr Tone kCrackTone = {440, 18};
 constexpr Tone kBreakTone = {620, 20};
 
-void play(const Tone& tone) {
-    sfx_play(tone.freq_hz, tone.duration_ms);
-}
 
 }  // namespace
 
-void load_level(World& world, int level, Rng& rng) {
+void load_level(World& world, int level, Rng& rng, std::int64_t now_ms) {
     for (auto& row : world.bricks) {
         for (Brick& brick : row)
             brick = Brick{};
@@ -101,19 +96,18 @@ void load_level(World& world, int level, Rng& rng) {
     world.expand_time = 0;
     world.expanded = 0;
 
-    world.phase = Phase::Serve;
-    world.phase_start_ms = now_ms();
+    enter_phase(world, Phase::Serve, now_ms);
 }
 
-void hit_brick(World& world, int column, int row) {
+void hit_brick(World& world, int column, int row, Outbox& outbox) {
     Brick& brick = world.bricks[row][column];
     if (brick.kind == kGold) {
-        play(kGoldTone);
+        request_tone(outbox, kGoldTone);
         return;
     }
     brick.hits -= 1;
     if (brick.hits != 0) {
-        play(kCrackTone);
+        request_tone(outbox, kCrackTone);
         return;
     }
 
@@ -128,5 +122,5 @@ void hit_brick(World& world, int column, int row) {
     // still breaks and scores.
     brick.kind = 0;
     world.bricks_left -= 1;
-    play(kBreakTone);
+    request_tone(outbox, kBreakTone);
 }

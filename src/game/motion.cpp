@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "devices/sound.h"
 #include "game/capsules.h"
 #include "game/lasers.h"
 #include "game/level.h"
@@ -42,10 +41,6 @@ constexpr float kPaddleBounceY = 634.0f;
 constexpr Tone kLaunchTone = {520, 30};
 constexpr Tone kWallTone = {240, 16};
 constexpr Tone kPaddleTone = {330, 24};
-
-void play(const Tone& tone) {
-    sfx_play(tone.freq_hz, tone.duration_ms);
-}
 
 // Moves the paddle for the held button and clamps it to the walls with the
 // half-width it has now. Returns that half-width.
@@ -88,26 +83,26 @@ void run_timers(World& world, float dt) {
         world.laser_time -= dt;
 }
 
-void bounce_off_walls(Ball& ball) {
+void bounce_off_walls(Ball& ball, Outbox& outbox) {
     if (ball.x < kBallMinX) {
         ball.x = kBallMinX;
         ball.vx = std::fabs(ball.vx);
-        play(kWallTone);
+        request_tone(outbox, kWallTone);
     } else if (ball.x > kBallMaxX) {
         ball.x = kBallMaxX;
         ball.vx = -std::fabs(ball.vx);
-        play(kWallTone);
+        request_tone(outbox, kWallTone);
     }
     if (ball.y < kBallMinY) {
         ball.y = kBallMinY;
         ball.vy = std::fabs(ball.vy);
-        play(kWallTone);
+        request_tone(outbox, kWallTone);
     }
 }
 
 // Where the ball lands on the paddle decides the new direction alone: the
 // centre sends it straight up, the ends at 60 degrees.
-void bounce_off_paddle(const World& world, Ball& ball, int hw, float speed) {
+void bounce_off_paddle(const World& world, Ball& ball, int hw, float speed, Outbox& outbox) {
     if (!(ball.vy > 0))
         return;
     if (!(ball.y >= kPaddleBandTop && ball.y <= kPaddleBandBottom))
@@ -122,13 +117,13 @@ void bounce_off_paddle(const World& world, Ball& ball, int hw, float speed) {
     ball.vx = speed * std::sin(a);
     ball.vy = -std::fabs(speed * std::cos(a));
     ball.y = kPaddleBounceY;
-    play(kPaddleTone);
+    request_tone(outbox, kPaddleTone);
 }
 
 // A ball whose centre lies in a brick's cell bounces off the face it
 // overlaps least and hits the brick. It is not pushed out, so a brick that
 // survives can be hit again in a later sub-step.
-void bounce_off_bricks(World& world, Ball& ball) {
+void bounce_off_bricks(World& world, Ball& ball, Outbox& outbox) {
     Cell cell;
     if (!find_cell(ball.x, ball.y, &cell))
         return;
@@ -160,10 +155,10 @@ void bounce_off_bricks(World& world, Ball& ball) {
     } else {
         ball.vy = std::fabs(ball.vy);
     }
-    hit_brick(world, cell.column, cell.row);
+    hit_brick(world, cell.column, cell.row, outbox);
 }
 
-void step_ball(World& world, Ball& ball, int hw, float speed, float dt) {
+void step_ball(World& world, Ball& ball, int hw, float speed, float dt, Outbox& outbox) {
     // Every moving ball starts the step at the current speed, so a new level
     // or the slow capsule takes effect at once.
     float sp = std::sqrt(ball.vx * ball.vx + ball.vy * ball.vy);
@@ -178,9 +173,9 @@ void step_ball(World& world, Ball& ball, int hw, float speed, float dt) {
     for (int i = 0; i <= n; ++i) {
         ball.x += ball.vx * h;
         ball.y += ball.vy * h;
-        bounce_off_walls(ball);
-        bounce_off_paddle(world, ball, hw, speed);
-        bounce_off_bricks(world, ball);
+        bounce_off_walls(ball, outbox);
+        bounce_off_paddle(world, ball, hw, speed, outbox);
+        bounce_off_bricks(world, ball, outbox);
     }
 }
 
@@ -205,7 +200,7 @@ float ball_speed(const World& world) {
     return speed;
 }
 
-void launch_balls(World& world, Rng& rng) {
+void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox) {
     for (int i = 0; i < world.ball_count; ++i) {
         Ball& ball = world.balls[i];
         if (ball.stuck == 0)
@@ -218,11 +213,11 @@ void launch_balls(World& world, Rng& rng) {
         ball.vy = -(s * std::cos(a));
     }
     // Play starts even when no ball was waiting.
-    world.phase = Phase::Play;
-    play(kLaunchTone);
+    enter_phase(world, Phase::Play, now_ms);
+    request_tone(outbox, kLaunchTone);
 }
 
-void step_world(World& world, ButtonCode button, float dt) {
+void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms, Outbox& outbox) {
     // The clamp and everything after it in this step use the half-width from
     // before the width changes.
     int hw = move_paddle(world, button, dt);
@@ -240,16 +235,16 @@ void step_world(World& world, ButtonCode button, float dt) {
     float speed = ball_speed(world);
     for (int i = 0; i < world.ball_count; ++i) {
         if (world.balls[i].stuck == 0)
-            step_ball(world, world.balls[i], hw, speed, dt);
+            step_ball(world, world.balls[i], hw, speed, dt, outbox);
     }
     drop_lost_balls(world);
     // In LevelClear a ball that falls out is simply gone.
     if (world.ball_count == 0 && world.phase == Phase::Play)
-        lose_life(world);
+        lose_life(world, now_ms, outbox);
 
-    step_shots(world, dt);
-    step_capsules(world, dt, hw);
+    step_shots(world, dt, outbox);
+    step_capsules(world, dt, hw, outbox);
 
     if (world.phase == Phase::Play && world.bricks_left < 1)
-        clear_level(world);
+        clear_level(world, now_ms, outbox);
 }

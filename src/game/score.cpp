@@ -1,8 +1,5 @@
 #include "game/score.h"
 
-#include "devices/sound.h"
-#include "game/high_score.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -12,17 +9,6 @@ constexpr Tone kLifeLostTones[] = {{300, 120}, {200, 160}, {140, 220}};
 constexpr Tone kGameOverTones[] = {{500, 130}, {380, 130}, {280, 130}, {180, 260}};
 constexpr Tone kLevelClearTones[] = {{523, 70}, {659, 70}, {784, 70}, {1047, 140}};
 
-template <int N>
-void play_all(const Tone (&tones)[N]) {
-    for (const Tone& tone : tones)
-        sfx_play(tone.freq_hz, tone.duration_ms);
-}
-
-void enter_phase(World& world, Phase phase) {
-    world.phase = phase;
-    world.phase_start_ms = now_ms();
-}
-
 }  // namespace
 
 void add_points(World& world, int points) {
@@ -31,10 +17,10 @@ void add_points(World& world, int points) {
         world.best = world.score;
 }
 
-void lose_life(World& world) {
+void lose_life(World& world, std::int64_t now_ms, Outbox& outbox) {
     int lives_before = world.lives;
     world.lives -= 1;
-    play_all(kLifeLostTones);
+    request_tones(outbox, kLifeLostTones);
 
     if (lives_before > 1) {
         // Bricks, shots and running power-ups survive; the falling capsules
@@ -44,24 +30,23 @@ void lose_life(World& world) {
             ball = Ball{};
         world.balls[0].stuck = 1;
         world.capsule_count = 0;
-        enter_phase(world, Phase::Serve);
+        enter_phase(world, Phase::Serve, now_ms);
         return;
     }
 
     // Game over. The balls stay gone and the capsules keep falling; the file
     // is written only now, once per game, when the best was reached or tied.
-    enter_phase(world, Phase::GameOver);
+    enter_phase(world, Phase::GameOver, now_ms);
     if (world.score >= world.best) {
         world.best = world.score;
-        save_high_score(world.best);
+        request_save(outbox, world.best);
     }
-    play_all(kGameOverTones);
+    request_tones(outbox, kGameOverTones);
 }
 
-void clear_level(World& world) {
+void clear_level(World& world, std::int64_t now_ms, Outbox& outbox) {
     add_points(world, kLevelBonus);
-    world.phase = Phase::LevelClear;
+    enter_phase(world, Phase::LevelClear, now_ms);
     world.levels_cleared += 1;
-    world.phase_start_ms = now_ms();
-    play_all(kLevelClearTones);
+    request_tones(outbox, kLevelClearTones);
 }

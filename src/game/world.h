@@ -62,3 +62,10 @@ struct World {
     int level = 0;
     int levels_cleared = 0;
 };
+
+// The one way the phase changes: it records when, so that timed phases
+// (the pause after a cleared level) count from their own start.
+inline void enter_phase(World& world, Phase phase, std::int64_t now_ms) {
+    world.phase = phase;
+    world.phase_start_ms = now_ms;
+}

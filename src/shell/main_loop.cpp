@@ -4,19 +4,14 @@
 #include "devices/sound.h"
 #include "display/framebuffer.h"
 #include "display/screens.h"
-#include "game/lasers.h"
-#include "game/level.h"
-#include "game/motion.h"
+#include "game/high_score.h"
 #include "platform/clock.h"
 #include "platform/os.h"
 #include "platform/stop.h"
 
-World world;
-Rng game_random;
+Game game;
 ButtonState buttons;
-bool paused = false;
-int run_seconds = 0;
-std::int64_t start_ms = 0;
+RunClock run_clock;
 
 namespace {
 constexpr std::int64_t kPollIntervalMs = 40;
@@ -27,10 +22,6 @@ constexpr std::int64_t kExitHoldMs = 3000;
 // shaky thumb does not restart the count.
 constexpr std::int64_t kHoldGapMs = 250;
 constexpr float kMaxFrameSeconds = 0.1f;
-constexpr std::int64_t kLevelClearPauseMs = 1600;
-// The laser is charged for a whole game: subtracting a frame's dt from this
-// float leaves it unchanged.
-constexpr float kLaserWholeGame = 1000000000.0f;
 
 void follow_exit_hold(ButtonCode reading) {
     if (reading == kButtonPlay) {
@@ -73,52 +64,6 @@ void debounce(ButtonCode reading) {
     }
 }
 
-void start_new_game() {
-    world.lives = 3;
-    world.score = 0;
-    world.level = 1;
-    world.levels_cleared = 0;
-    world.laser_time = kLaserWholeGame;
-    load_level(world, 1, game_random);
-}
-
-void act_on_phase(ButtonCode press, std::int64_t now, float dt) {
-    bool middle = is_middle(press);
-    switch (world.phase) {
-        case Phase::Title:
-            if (middle) start_new_game();
-            break;
-        case Phase::Serve:
-            if (middle) {
-                launch_balls(world, game_random);
-            } else if (press == kButtonBack) {
-                paused = !paused;
-            }
-            if (!paused) step_world(world, buttons.held_code, dt);
-            break;
-        case Phase::Play:
-            if (press == kButtonBack) {
-                paused = !paused;
-            } else if (middle && paused) {
-                paused = false;
-            }
-            if (!paused) {
-                if (world.laser_time > 0 && is_middle(buttons.held_code)) fire_lasers(world);
-                step_world(world, buttons.held_code, dt);
-            }
-            break;
-        case Phase::LevelClear:
-            step_world(world, kButtonNone, dt);
-            if (now - world.phase_start_ms > kLevelClearPauseMs) {
-                world.level += 1;
-                load_level(world, world.level, game_random);
-            }
-            break;
-        case Phase::GameOver:
-            if (middle) world.phase = Phase::Title;
-            break;
-    }
-}
 }  // namespace
 
 void poll_buttons(std::int64_t now) { handle_reading(keys_read(), now); }
@@ -139,22 +84,43 @@ void handle_reading(int reading, std::int64_t now) {
 void run_frame(std::int64_t now) {
     float dt = static_cast<float>(now - buttons.last_frame_ms) / 1000.0f;
     if (dt > kMaxFrameSeconds) dt = kMaxFrameSeconds;
-    ButtonCode press = buttons.pressed_code;
+    FrameInput input;
+    input.held = buttons.held_code;
+    input.pressed = buttons.pressed_code;
+    input.now_ms = now;
+    input.dt = dt;
     buttons.pressed_code = kButtonNone;
 
-    act_on_phase(press, now, dt);
+    Outbox outbox;
+    play_frame(game, input, outbox);
+    carry_out(outbox);
 
     int y = select_back_page();
-    compose_frame(world, paused, now - start_ms, game_random);
+    compose_frame(game.world, game.paused, now - run_clock.start_ms, game.rng);
     present_page(y);
     buttons.last_frame_ms = now;
 }
 
+void carry_out(const Outbox& outbox) {
+    for (int i = 0; i < outbox.count; ++i) {
+        const Request& request = outbox.requests[i];
+        switch (request.kind) {
+            case Request::Kind::Tone:
+                sfx_play(request.tone.freq_hz, request.tone.duration_ms);
+                break;
+            case Request::Kind::SaveBest:
+                save_high_score(request.best);
+                break;
+        }
+    }
+}
+
 void main_loop() {
-    buttons.last_frame_ms = start_ms;
+    buttons.last_frame_ms = run_clock.start_ms;
     for (;;) {
         std::int64_t now = now_ms();
-        if (run_seconds != 0 && (now - start_ms) / 1000 >= run_seconds) return;
+        if (run_clock.run_seconds != 0 && (now - run_clock.start_ms) / 1000 >= run_clock.run_seconds)
+            return;
         if (now - buttons.last_poll_ms >= kPollIntervalMs) poll_buttons(now);
         if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(now);
         os::sleep_us(kPassSleepUs);

@@ -4,8 +4,7 @@
 #include <cstdint>
 
 #include "devices/button_code.h"
-#include "game/rng.h"
-#include "game/world.h"
+#include "game/game.h"
 
 // The button state the loop keeps between polls.
 struct ButtonState {
@@ -20,13 +19,17 @@ struct ButtonState {
     std::int64_t last_frame_ms = 0;
 };
 
-// The one World of the process, and the loop's own state.
-extern World world;
-extern Rng game_random;
+// The run's limits, set once by start-up before the loop starts.
+struct RunClock {
+    int run_seconds = 0;         // 0: no limit
+    std::int64_t start_ms = 0;   // now_ms just before the loop; the blinking texts count from it
+};
+
+// The loop's state, process-wide so that the simulator and the tests can
+// look at it between frames. The main thread alone writes all three.
+extern Game game;
 extern ButtonState buttons;
-extern bool paused;
-extern int run_seconds;
-extern std::int64_t start_ms;
+extern RunClock run_clock;
 
 void main_loop();
 
@@ -37,5 +40,10 @@ void poll_buttons(std::int64_t now);
 // exit hold, the held code and the debounce.
 void handle_reading(int reading, std::int64_t now);
 
-// One frame at the pass's time now (exposed for tests).
+// One frame at the pass's time now (exposed for tests): the game's rules,
+// their requests carried out, then the picture composed and shown.
 void run_frame(std::int64_t now);
+
+// Carries out a frame's requests in order: tones to the sound queue, the
+// best score to its file.
+void carry_out(const Outbox& outbox);

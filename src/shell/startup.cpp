@@ -29,7 +29,7 @@ int vmx_main(int argc, const char* const* argv) {
         diag("%s", kUsageLine);
         return 2;
     }
-    run_seconds = options.run_seconds;
+    run_clock.run_seconds = options.run_seconds;
 
     // The game suits only the goggles' normal video mode; nothing may touch
     // the display before the gate has agreed.
@@ -49,13 +49,13 @@ int vmx_main(int argc, const char* const* argv) {
     os::install_signal(SIGTERM, request_stop);
     os::install_signal(SIGINT, request_stop);
 
-    random_seed(game_random, kRandomSeed);
-    init_starfield(game_random);
+    random_seed(game.rng, kRandomSeed);
+    init_starfield(game.rng);
 
     if (keys_open() != 0) diag("keys: ADC open fail (exit gesture dead)\n");
 
-    world.best = load_high_score();
-    world.paddle_x = kPaddleStartX;
+    game.world.best = load_high_score();
+    game.world.paddle_x = kPaddleStartX;
 
     os::Thread sound;
     if (os::thread_start(&sound, sound_thread) != 0) {
@@ -64,13 +64,13 @@ int vmx_main(int argc, const char* const* argv) {
         return 1;
     }
 
-    start_ms = now_ms();
+    run_clock.start_ms = now_ms();
     if (stop_flag.load() == 0) main_loop();
 
     stop_flag.store(1);
     os::thread_join(sound);
     pwm_silence();
     restore_display();
-    diag("vmxbrikon: exit after %ld ms\n", static_cast<long>(now_ms() - start_ms));
+    diag("vmxbrikon: exit after %ld ms\n", static_cast<long>(now_ms() - run_clock.start_ms));
     return 0;
 }

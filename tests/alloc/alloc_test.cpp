@@ -206,51 +206,51 @@ void tick(void*) {
     ButtonCode hold = kButtonNone;
     switch (pilot.stage) {
         case Stage::WaitStart:
-            if (start_ms != 0) {
+            if (run_clock.start_ms != 0) {
                 start_counting();
                 enter(Stage::StartGame, now);
             }
             break;
         case Stage::StartGame:
             hold = pressing(now);
-            if (world.phase == Phase::Serve)
+            if (game.world.phase == Phase::Serve)
                 enter(Stage::ClearLevel, now);
             break;
         case Stage::ClearLevel:
-            if (world.phase == Phase::Serve)
+            if (game.world.phase == Phase::Serve)
                 hold = pressing(now);
-            if (world.phase == Phase::Play) {
-                hold = autopilot_button(world);
+            if (game.world.phase == Phase::Play) {
+                hold = autopilot_button(game.world);
                 // One pause and resume a few seconds into the play.
                 if (!pilot.paused_once && now - pilot.stage_start_ms > 4000) {
                     hold = pressing(now, kButtonBack);
-                    pilot.paused_once = paused;
+                    pilot.paused_once = game.paused;
                 }
-                if (paused && pilot.paused_once)
+                if (game.paused && pilot.paused_once)
                     hold = pressing(now, kButtonBack);
             }
-            if (world.phase == Phase::LevelClear) {
+            if (game.world.phase == Phase::LevelClear) {
                 pilot.levels_cleared += 1;
                 enter(Stage::WaitNextLevel, now);
             }
-            if (world.phase == Phase::GameOver)
+            if (game.world.phase == Phase::GameOver)
                 enter(Stage::BackToTitle, now);  // lost before clearing: still a game
             break;
         case Stage::WaitNextLevel:
-            if (world.phase == Phase::Serve)
+            if (game.world.phase == Phase::Serve)
                 enter(Stage::LoseAll, now);
             break;
         case Stage::LoseAll:
-            if (world.phase == Phase::Serve)
+            if (game.world.phase == Phase::Serve)
                 hold = pressing(now);
-            if (world.phase == Phase::Play)
-                hold = dodge_button(world);
-            if (world.phase == Phase::GameOver)
+            if (game.world.phase == Phase::Play)
+                hold = dodge_button(game.world);
+            if (game.world.phase == Phase::GameOver)
                 enter(Stage::BackToTitle, now);
             break;
         case Stage::BackToTitle:
             hold = pressing(now);
-            if (world.phase == Phase::Title) {
+            if (game.world.phase == Phase::Title) {
                 enter(Stage::HoldPlay, now);
                 pilot.hold_start_ms = now;
             }
@@ -403,7 +403,7 @@ TEST(Allocations, NoneInAWholeGameAfterStartUp) {
             for (int i = 0; i < kSizesKept; ++i)
                 report.sizes[i] = sizes_seen[i].load();
             report.stage = static_cast<int>(pilot.stage);
-            report.best = world.best;
+            report.best = game.world.best;
             report.paused_once = pilot.paused_once ? 1 : 0;
             report.levels_cleared = pilot.levels_cleared;
             write_report(channel[1], report);

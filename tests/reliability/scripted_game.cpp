@@ -51,8 +51,8 @@ ButtonCode pressing(std::int64_t now) {
 void tick(void*) {
     std::int64_t now = emu::clock_ms();
     ButtonCode hold = kButtonNone;
-    if (pilot.stage != Stage::Hold && world.phase == Phase::GameOver) {
-        pilot.best = world.best;
+    if (pilot.stage != Stage::Hold && game.world.phase == Phase::GameOver) {
+        pilot.best = game.world.best;
         pilot.hold_ms = now;
         pilot.stage = Stage::Hold;
         write_pilot();
@@ -60,12 +60,12 @@ void tick(void*) {
     switch (pilot.stage) {
         case Stage::Score:
         case Stage::Lose:
-            if (world.phase == Phase::Title || world.phase == Phase::Serve)
+            if (game.world.phase == Phase::Title || game.world.phase == Phase::Serve)
                 hold = pressing(now);
-            if (world.phase == Phase::Play) {
-                if (world.score > kOldBest)
+            if (game.world.phase == Phase::Play) {
+                if (game.world.score > kOldBest)
                     pilot.stage = Stage::Lose;
-                hold = pilot.stage == Stage::Score ? autopilot_button(world) : dodge_button(world);
+                hold = pilot.stage == Stage::Score ? autopilot_button(game.world) : dodge_button(game.world);
             }
             break;
         case Stage::Hold:

@@ -73,8 +73,8 @@ bool ball_beside(int column, int row) {
     constexpr float kNear = 30.0f;
     float left = static_cast<float>(140 + 100 * column) - kNear;
     float top = static_cast<float>(110 + 36 * row) - kNear;
-    for (int i = 0; i < world.ball_count; ++i) {
-        const Ball& ball = world.balls[i];
+    for (int i = 0; i < game.world.ball_count; ++i) {
+        const Ball& ball = game.world.balls[i];
         if (ball.x >= left && ball.x <= left + 100 + 2 * kNear && ball.y >= top &&
             ball.y <= top + 36 + 2 * kNear) {
             return true;
@@ -87,15 +87,15 @@ void watch_level1() {
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             char& before = pilot.kinds[row][column];
-            char now = world.bricks[row][column].kind;
+            char now = game.world.bricks[row][column].kind;
             if (before != 0 && now == 0)
                 count(ball_beside(column, row) ? "ball_breaks" : "other_breaks");
             before = now;
         }
     }
-    if (world.last_shot_ms != pilot.last_volley_ms)
+    if (game.world.last_shot_ms != pilot.last_volley_ms)
         count("volleys");
-    pilot.last_volley_ms = world.last_shot_ms;
+    pilot.last_volley_ms = game.world.last_shot_ms;
 }
 
 void tick(void*) {
@@ -104,67 +104,67 @@ void tick(void*) {
     switch (pilot.stage) {
         case Stage::StartGame:
             hold = pressing(now);
-            if (world.phase == Phase::Serve) {
-                note("new_game_lives", world.lives);
-                note("new_game_level", world.level);
+            if (game.world.phase == Phase::Serve) {
+                note("new_game_lives", game.world.lives);
+                note("new_game_level", game.world.level);
                 pilot.stage = Stage::ClearLevel1;
             }
             break;
         case Stage::ClearLevel1:
-            if (world.phase == Phase::Serve)
+            if (game.world.phase == Phase::Serve)
                 hold = pressing(now);
-            if (world.phase == Phase::Play) {
-                hold = autopilot_button(world);
+            if (game.world.phase == Phase::Play) {
+                hold = autopilot_button(game.world);
                 watch_level1();
             }
-            if (world.phase == Phase::LevelClear) {
-                note("clear_level", world.level);
-                note("clear_levels_cleared", world.levels_cleared);
-                note("clear_start_ms", world.phase_start_ms);
+            if (game.world.phase == Phase::LevelClear) {
+                note("clear_level", game.world.level);
+                note("clear_levels_cleared", game.world.levels_cleared);
+                note("clear_start_ms", game.world.phase_start_ms);
                 note("clear_seen_ms", now);
-                note("clear_bricks_left", world.bricks_left);
+                note("clear_bricks_left", game.world.bricks_left);
                 pilot.stage = Stage::WaitLevel2;
             }
-            if (world.phase == Phase::GameOver) {
+            if (game.world.phase == Phase::GameOver) {
                 note("lost_before_clearing", 1);
                 pilot.stage = Stage::Done;
                 finish(now);
             }
             break;
         case Stage::WaitLevel2:
-            if (world.phase == Phase::LevelClear)
+            if (game.world.phase == Phase::LevelClear)
                 note("clear_last_seen_ms", now);
-            if (world.phase == Phase::Serve) {
-                note("next_level", world.level);
-                note("next_start_ms", world.phase_start_ms);
-                note("next_bricks_left", world.bricks_left);
-                note("next_corner_kind", world.bricks[0][0].kind);
-                note("next_silver", world.bricks[0][0].hits);
-                pilot.last_lives = world.lives;
+            if (game.world.phase == Phase::Serve) {
+                note("next_level", game.world.level);
+                note("next_start_ms", game.world.phase_start_ms);
+                note("next_bricks_left", game.world.bricks_left);
+                note("next_corner_kind", game.world.bricks[0][0].kind);
+                note("next_silver", game.world.bricks[0][0].hits);
+                pilot.last_lives = game.world.lives;
                 pilot.stage = Stage::LoseAll;
             }
             break;
         case Stage::LoseAll:
-            if (world.phase == Phase::Serve)
+            if (game.world.phase == Phase::Serve)
                 hold = pressing(now);
-            if (world.phase == Phase::Play)
-                hold = dodge_button(world);
-            if (world.lives < pilot.last_lives)
+            if (game.world.phase == Phase::Play)
+                hold = dodge_button(game.world);
+            if (game.world.lives < pilot.last_lives)
                 count("lives_lost");
-            pilot.last_lives = world.lives;
-            if (world.phase == Phase::GameOver) {
-                note("over_start_ms", world.phase_start_ms);
-                note("over_best", world.best);
-                note("over_score", world.score);
-                note("over_lives", world.lives);
+            pilot.last_lives = game.world.lives;
+            if (game.world.phase == Phase::GameOver) {
+                note("over_start_ms", game.world.phase_start_ms);
+                note("over_best", game.world.best);
+                note("over_score", game.world.score);
+                note("over_lives", game.world.lives);
                 pilot.stage = Stage::BackToTitle;
             }
             break;
         case Stage::BackToTitle:
             hold = pressing(now);
-            if (world.phase == Phase::Title) {
+            if (game.world.phase == Phase::Title) {
                 note("title_again_ms", now);
-                note("title_best", world.best);
+                note("title_best", game.world.best);
                 pilot.stage = Stage::Done;
                 finish(now);
             }

@@ -21,7 +21,7 @@ namespace {
 
 constexpr std::int64_t kStart = emu::kVirtualStartMs;
 
-// A moment of the script: press or release a button, change the world, or
+// A moment of the script: press or release a button, change the game.world, or
 // save the page on display.
 struct Step {
     std::int64_t at_ms;  // from the start of the run
@@ -62,36 +62,36 @@ void script(const std::string& out_dir) {
          [] {
              // A busy moment: both power-ups running, capsules falling and
              // three balls in the air.
-             world.expanded = 1;
-             world.expand_time = 9.5f;
-             world.slow_time = 3.2f;
-             world.capsule_count = 4;
-             world.capsules[0] = {290.0f, 300.0f, 'E'};
-             world.capsules[1] = {590.0f, 420.0f, 'S'};
-             world.capsules[2] = {890.0f, 500.0f, 'D'};
-             world.capsules[3] = {1090.0f, 600.0f, 'P'};
-             world.ball_count = 3;
-             world.balls[1] = {400.0f, 450.0f, 200.0f, -300.0f, 0};
-             world.balls[2] = {800.0f, 380.0f, -250.0f, -250.0f, 0};
+             game.world.expanded = 1;
+             game.world.expand_time = 9.5f;
+             game.world.slow_time = 3.2f;
+             game.world.capsule_count = 4;
+             game.world.capsules[0] = {290.0f, 300.0f, 'E'};
+             game.world.capsules[1] = {590.0f, 420.0f, 'S'};
+             game.world.capsules[2] = {890.0f, 500.0f, 'D'};
+             game.world.capsules[3] = {1090.0f, 600.0f, 'P'};
+             game.world.ball_count = 3;
+             game.world.balls[1] = {400.0f, 450.0f, 200.0f, -300.0f, 0};
+             game.world.balls[2] = {800.0f, 380.0f, -250.0f, -250.0f, 0};
          }},
         {3400, [] { hold(kButtonNone); }},
         {3500,
          [] {
              // Break every brick at once: the next step clears the level.
-             for (auto& row : world.bricks) {
+             for (auto& row : game.world.bricks) {
                  for (Brick& brick : row) brick = Brick{};
              }
-             world.bricks_left = 0;
+             game.world.bricks_left = 0;
          }},
-        {4000, [] { world.level = 2; }},  // the next level loaded is the third layout
+        {4000, [] { game.world.level = 2; }},  // the next level loaded is the third layout
         {6000,
          [] {
              // The last life lost with the best beaten: game over.
-             world.lives = 1;
-             world.score = 4321;
-             world.ball_count = 1;
-             world.balls[0] = {640.0f, 800.0f, 0.0f, 400.0f, 0};
-             world.phase = Phase::Play;
+             game.world.lives = 1;
+             game.world.score = 4321;
+             game.world.ball_count = 1;
+             game.world.balls[0] = {640.0f, 800.0f, 0.0f, 400.0f, 0};
+             game.world.phase = Phase::Play;
          }},
     };
     for (const Frame& frame : kFrames) {

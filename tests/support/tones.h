@@ -1,19 +1,37 @@
 #pragma once
-// Reads the tones the game has queued, for tests that run without the sound
-// thread: each call empties the queue and lists its tones in order as
-// "freq/ms freq/ms ...".
+// The requests of game operations under test: every operation of a file's
+// tests appends to the one outbox below, and take_tones() lists the tones it
+// holds in order as "freq/ms freq/ms ..." and empties it.
+#include <cstdint>
 #include <string>
 
-#include "devices/sound_queue.h"
+#include "game/outbox.h"
 
-inline std::string take_tones() {
+inline Outbox outbox;
+
+// The time the operations under test run at.
+constexpr std::int64_t kNowMs = 10000;
+
+// Every request in order, a save as "save N"; empties the outbox.
+inline std::string take_requests(bool with_saves = true) {
     std::string text;
-    Tone tone;
-    while (sound_queue_front(sound_queue, &tone)) {
-        sound_queue_pop(sound_queue);
+    for (int i = 0; i < outbox.count; ++i) {
+        const Request& request = outbox.requests[i];
+        if (request.kind == Request::Kind::SaveBest && !with_saves)
+            continue;
         if (!text.empty())
             text += ' ';
-        text += std::to_string(tone.freq_hz) + "/" + std::to_string(tone.duration_ms);
+        if (request.kind == Request::Kind::SaveBest) {
+            text += "save " + std::to_string(request.best);
+        } else {
+            text += std::to_string(request.tone.freq_hz) + "/" +
+                    std::to_string(request.tone.duration_ms);
+        }
     }
+    outbox.count = 0;
     return text;
+}
+
+inline std::string take_tones() {
+    return take_requests(false);
 }

@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "emulator/emulator.h"
 #include "game/motion.h"
 #include "support/game_world.h"
 #include "support/tones.h"
@@ -22,8 +21,7 @@ World catching_world() {
 class Capsules : public testing::Test {
   protected:
     void SetUp() override {
-        emu::reset();
-        emu::use_virtual_time(true);
+        outbox = Outbox{};
         take_tones();
     }
 };
@@ -57,7 +55,7 @@ TEST_F(Capsules, CatchBoundsIncludeTheirEdges) {
         World world = catching_world();
         world.paddle_x = 640;
         add_capsule(world, c.x, c.y, 'S');
-        step_world(world, kButtonNone, 0);
+        step_world(world, kButtonNone, 0, kNowMs, outbox);
         EXPECT_EQ(world.slow_time > 0, c.caught);
         EXPECT_EQ(world.score, c.caught ? 500 : 0);
         EXPECT_EQ(world.capsule_count, c.kept ? 1 : 0);
@@ -69,7 +67,7 @@ TEST_F(Capsules, CapsulesFallAndTheCatchUsesTheWidthFromBeforeTheStep) {
     World world = catching_world();
     world.paddle_x = 640;
     add_capsule(world, 300, 200, 'E');
-    step_world(world, kButtonNone, 0.05f);
+    step_world(world, kButtonNone, 0.05f, kNowMs, outbox);
     EXPECT_FLOAT_EQ(world.capsules[0].y, 208.5f);
 
     // The paddle grows to 116 in this step, but the catch still reaches only
@@ -80,7 +78,7 @@ TEST_F(Capsules, CapsulesFallAndTheCatchUsesTheWidthFromBeforeTheStep) {
         world.expanded = 1;
         world.expand_time = 20;
         add_capsule(world, 640 + offset, 647, 'S');
-        step_world(world, kButtonNone, 0);
+        step_world(world, kButtonNone, 0, kNowMs, outbox);
         EXPECT_EQ(world.paddle_width, 116);
         EXPECT_EQ(world.capsule_count, offset == 78.0f ? 0 : 1) << offset;
     }
@@ -90,7 +88,7 @@ TEST_F(Capsules, EffectsOfEachKind) {
     World world = catching_world();
     world.best = 100;
     add_capsule(world, 640, 647, 'E');
-    step_world(world, kButtonNone, 0);
+    step_world(world, kButtonNone, 0, kNowMs, outbox);
     EXPECT_EQ(world.expanded, 1);
     EXPECT_EQ(world.expand_time, 25.0f);
     EXPECT_EQ(world.score, 500);
@@ -100,13 +98,13 @@ TEST_F(Capsules, EffectsOfEachKind) {
     // Again while expanded: the time starts over, the target stays.
     world.paddle_width = 170;
     world.expand_time = 3;
-    apply_capsule(world, 'E');
+    apply_capsule(world, 'E', outbox);
     EXPECT_EQ(world.expand_time, 25.0f);
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.paddle_width, 170);
 
     world.slow_time = 2;
-    apply_capsule(world, 'S');
+    apply_capsule(world, 'S', outbox);
     EXPECT_EQ(world.slow_time, 20.0f) << "times do not add up";
 }
 
@@ -118,7 +116,7 @@ TEST_F(Capsules, ExtraLifeUpToSixWithItsTonesEitherWay) {
         World world = catching_world();
         world.lives = lives_before[i];
         add_capsule(world, 640, 647, 'P');
-        step_world(world, kButtonNone, 0);
+        step_world(world, kButtonNone, 0, kNowMs, outbox);
         EXPECT_EQ(world.lives, lives_after[i]);
         EXPECT_EQ(world.score, 500);
         EXPECT_EQ(take_tones(), "880/60 1320/90 700/24 1050/24");
@@ -185,7 +183,7 @@ TEST_F(Capsules, TwoCatchesInOneStepApplyInArrayOrder) {
         add_ball(world, 0, 0, 0, 0).stuck = 1;
         add_capsule(world, 620, 640, orders[i][0]);
         add_capsule(world, 660, 650, orders[i][1]);
-        step_world(world, kButtonNone, 0.01f);
+        step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
         EXPECT_EQ(world.capsule_count, 0);
         EXPECT_EQ(world.score, 1000);
         EXPECT_EQ(world.slow_time, 20.0f);
@@ -199,9 +197,9 @@ TEST_F(Capsules, SlowCatchTakesEffectFromTheNextStep) {
     World world = playing_world();
     add_ball(world, 640, 400, 0, -400);
     add_capsule(world, 640, 647, 'S');
-    step_world(world, kButtonNone, 0.01f);
+    step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
     EXPECT_FLOAT_EQ(world.balls[0].vy, -400);
-    step_world(world, kButtonNone, 0.01f);
+    step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
     EXPECT_FLOAT_EQ(world.balls[0].vy, -288);
 }
 

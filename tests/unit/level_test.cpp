@@ -4,11 +4,9 @@
 
 #include <cstring>
 
-#include "emulator/emulator.h"
 #include "game/layouts.h"
 #include "game/motion.h"
 #include "game/rng.h"
-#include "platform/clock.h"
 #include "support/game_world.h"
 #include "support/tones.h"
 
@@ -20,8 +18,7 @@ Rng rng;
 class Level : public testing::Test {
   protected:
     void SetUp() override {
-        emu::reset();
-        emu::use_virtual_time(true);
+        outbox = Outbox{};
         random_seed(rng, 1337);
         take_tones();
     }
@@ -53,7 +50,7 @@ TEST_F(Level, EachLevelGetsItsLayoutAndTheCycleRepeats) {
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(c.level);
         World world = playing_world();
-        load_level(world, c.level, rng);
+        load_level(world, c.level, rng, kNowMs);
         EXPECT_EQ(world.bricks_left, c.breakable);
         EXPECT_EQ(count_breakable(world), c.breakable);
         EXPECT_EQ(count_kind(world, 'G'), c.gold);
@@ -98,10 +95,10 @@ TEST_F(Level, LoadingResetsTheFieldAndKeepsTheGame) {
     world.shot_count = 1;
     world.bricks[7][9] = Brick{'G', 1, 0};  // a brick of no layout's bottom row
 
-    load_level(world, 7, rng);
+    load_level(world, 7, rng, kNowMs);
 
     EXPECT_EQ(world.phase, Phase::Serve);
-    EXPECT_EQ(world.phase_start_ms, now_ms());
+    EXPECT_EQ(world.phase_start_ms, kNowMs);
     EXPECT_EQ(world.bricks[7][9].kind, 0) << "the grid is cleared first";
     ASSERT_EQ(world.ball_count, 1);
     EXPECT_EQ(world.balls[0].stuck, 1);
@@ -133,7 +130,7 @@ TEST_F(Level, CapsulesComeFromTheRandomSequenceInReadingOrder) {
         const std::uint32_t seed = 4242 + level;
         random_seed(rng, seed);
         World world = playing_world();
-        load_level(world, level, rng);
+        load_level(world, level, rng, kNowMs);
         std::int32_t next_after_load = random_draw(rng);
 
         random_seed(rng, seed);
@@ -181,7 +178,7 @@ TEST_F(Level, HitBrickByKind) {
         world.bricks_left = 5;
         world.score = 1000;
         world.best = 1000;
-        hit_brick(world, 4, 3);
+        hit_brick(world, 4, 3, outbox);
         EXPECT_EQ(world.score, 1000 + c.points);
         EXPECT_EQ(world.best, 1000 + c.points) << "best follows the score at once";
         EXPECT_EQ(world.bricks[3][4].kind, c.kind_after);
@@ -198,7 +195,7 @@ TEST_F(Level, BestStaysWhenTheScoreIsBelowIt) {
     world.bricks[0][0] = Brick{'v', 1, 0};
     world.score = 100;
     world.best = 5000;
-    hit_brick(world, 0, 0);
+    hit_brick(world, 0, 0, outbox);
     EXPECT_EQ(world.score, 205);
     EXPECT_EQ(world.best, 5000);
 }
@@ -207,7 +204,7 @@ TEST_F(Level, DestroyedBrickReleasesItsCapsuleUnlessEightAreFalling) {
     World world = playing_world();
     world.bricks[2][3] = Brick{'g', 1, 'D'};
     world.bricks_left = 2;
-    hit_brick(world, 3, 2);
+    hit_brick(world, 3, 2, outbox);
     ASSERT_EQ(world.capsule_count, 1);
     EXPECT_EQ(world.capsules[0].x, 490.0f);
     EXPECT_EQ(world.capsules[0].y, 197.0f);
@@ -215,9 +212,9 @@ TEST_F(Level, DestroyedBrickReleasesItsCapsuleUnlessEightAreFalling) {
 
     // A silver brick only releases on the hit that breaks it.
     world.bricks[7][9] = Brick{'S', 2, 'P'};
-    hit_brick(world, 9, 7);
+    hit_brick(world, 9, 7, outbox);
     EXPECT_EQ(world.capsule_count, 1);
-    hit_brick(world, 9, 7);
+    hit_brick(world, 9, 7, outbox);
     ASSERT_EQ(world.capsule_count, 2);
     EXPECT_EQ(world.capsules[1].x, 1090.0f);
     EXPECT_EQ(world.capsules[1].y, 377.0f);
@@ -227,7 +224,7 @@ TEST_F(Level, DestroyedBrickReleasesItsCapsuleUnlessEightAreFalling) {
     world.bricks[1][1] = Brick{'b', 1, 'S'};
     world.bricks_left = 3;
     int score = world.score;
-    hit_brick(world, 1, 1);
+    hit_brick(world, 1, 1, outbox);
     EXPECT_EQ(world.capsule_count, kMaxCapsules) << "the ninth capsule is lost";
     EXPECT_EQ(world.capsules[7].kind, 'E');
     EXPECT_EQ(world.bricks[1][1].kind, 0) << "the brick still breaks";
@@ -237,20 +234,20 @@ TEST_F(Level, DestroyedBrickReleasesItsCapsuleUnlessEightAreFalling) {
 
 TEST_F(Level, LayoutThreeClearsWithItsGoldStanding) {
     World world = playing_world();
-    load_level(world, 3, rng);
+    load_level(world, 3, rng, kNowMs);
     world.phase = Phase::Play;
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             // Gold shrugs off any number of hits; silver takes two.
             for (int hit = 0; hit < 2 && world.bricks[row][column].kind != 0; ++hit) {
-                hit_brick(world, column, row);
+                hit_brick(world, column, row, outbox);
             }
         }
     }
     EXPECT_EQ(world.bricks_left, 0);
     EXPECT_EQ(count_kind(world, 'G'), 12);
     world.capsule_count = 0;
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.phase, Phase::LevelClear);
     EXPECT_EQ(world.levels_cleared, 1);
 }

@@ -117,11 +117,11 @@ protected:
         emu::use_virtual_time(true);
         page_info = PageInfo{};
         ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
-        world = World{};
+        game = Game{};
         buttons = ButtonState{};
-        paused = false;
-        start_ms = now_ms();
-        buttons.last_frame_ms = start_ms;
+        game.paused = false;
+        run_clock.start_ms = now_ms();
+        buttons.last_frame_ms = run_clock.start_ms;
     }
     void TearDown() override {
         close_framebuffer();
@@ -138,57 +138,57 @@ protected:
 
 TEST_F(Frames, PhasesAnswerTheirButtons) {
     frame(kButtonBack);
-    EXPECT_EQ(world.phase, Phase::Title) << "only MIDDLE starts a game";
+    EXPECT_EQ(game.world.phase, Phase::Title) << "only MIDDLE starts a game";
     frame(kButtonMiddleAlt);
-    EXPECT_EQ(world.phase, Phase::Serve);
-    EXPECT_EQ(world.lives, 3);
-    EXPECT_EQ(world.level, 1);
-    EXPECT_EQ(world.laser_time, 1000000000.0f);
+    EXPECT_EQ(game.world.phase, Phase::Serve);
+    EXPECT_EQ(game.world.lives, 3);
+    EXPECT_EQ(game.world.level, 1);
+    EXPECT_EQ(game.world.laser_time, 1000000000.0f);
 
     frame(kButtonNone);
-    EXPECT_EQ(world.balls[0].y, 633.0f) << "the ball waits on the paddle";
+    EXPECT_EQ(game.world.balls[0].y, 633.0f) << "the ball waits on the paddle";
     frame(kButtonBack);
-    EXPECT_TRUE(paused);
+    EXPECT_TRUE(game.paused);
     frame(kButtonMiddle);
-    EXPECT_EQ(world.phase, Phase::Play) << "MIDDLE launches even while paused";
-    EXPECT_TRUE(paused) << "and the game stays paused";
-    Ball before = world.balls[0];
+    EXPECT_EQ(game.world.phase, Phase::Play) << "MIDDLE launches even while game.paused";
+    EXPECT_TRUE(game.paused) << "and the game stays game.paused";
+    Ball before = game.world.balls[0];
     frame(kButtonNone);
-    EXPECT_EQ(world.balls[0].y, before.y) << "nothing moves while paused";
+    EXPECT_EQ(game.world.balls[0].y, before.y) << "nothing moves while game.paused";
     frame(kButtonMiddle);
-    EXPECT_FALSE(paused) << "MIDDLE resumes";
-    EXPECT_LT(world.balls[0].y, before.y) << "and the resuming frame steps the game";
+    EXPECT_FALSE(game.paused) << "MIDDLE resumes";
+    EXPECT_LT(game.world.balls[0].y, before.y) << "and the resuming frame steps the game";
     frame(kButtonBack);
-    EXPECT_TRUE(paused);
+    EXPECT_TRUE(game.paused);
     frame(kButtonBack);
-    EXPECT_FALSE(paused) << "BACK resumes too";
+    EXPECT_FALSE(game.paused) << "BACK resumes too";
 
-    world.phase = Phase::GameOver;
+    game.world.phase = Phase::GameOver;
     frame(kButtonBack);
-    EXPECT_EQ(world.phase, Phase::GameOver);
+    EXPECT_EQ(game.world.phase, Phase::GameOver);
     frame(kButtonMiddle);
-    EXPECT_EQ(world.phase, Phase::Title);
+    EXPECT_EQ(game.world.phase, Phase::Title);
 }
 
 TEST_F(Frames, LevelClearWaitsSixteenHundredMillisecondsThenLoadsTheNextLevel) {
     frame(kButtonMiddle);
-    world.phase = Phase::LevelClear;
-    world.phase_start_ms = buttons.last_frame_ms;
+    game.world.phase = Phase::LevelClear;
+    game.world.phase_start_ms = buttons.last_frame_ms;
     frame(kButtonNone, kButtonNone, 1600);
-    EXPECT_EQ(world.phase, Phase::LevelClear) << "1600 ms is not yet more than 1600";
+    EXPECT_EQ(game.world.phase, Phase::LevelClear) << "1600 ms is not yet more than 1600";
     frame(kButtonNone, kButtonNone, 1);
-    EXPECT_EQ(world.phase, Phase::Serve);
-    EXPECT_EQ(world.level, 2);
+    EXPECT_EQ(game.world.phase, Phase::Serve);
+    EXPECT_EQ(game.world.level, 2);
 }
 
 TEST_F(Frames, StallIsClampedToATenthOfASecond) {
     frame(kButtonMiddle);
-    float x = world.paddle_x;
+    float x = game.world.paddle_x;
     frame(kButtonNone, kButtonRight, 500);
-    EXPECT_FLOAT_EQ(world.paddle_x - x, 64.0f) << "640 px/s for 0.1 s, not 0.5 s";
-    x = world.paddle_x;
+    EXPECT_FLOAT_EQ(game.world.paddle_x - x, 64.0f) << "640 px/s for 0.1 s, not 0.5 s";
+    x = game.world.paddle_x;
     frame(kButtonNone, kButtonRight, 50);
-    EXPECT_FLOAT_EQ(world.paddle_x - x, 32.0f);
+    EXPECT_FLOAT_EQ(game.world.paddle_x - x, 32.0f);
 }
 
 }  // namespace

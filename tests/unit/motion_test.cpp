@@ -4,10 +4,8 @@
 
 #include <cmath>
 
-#include "emulator/emulator.h"
 #include "game/lasers.h"
 #include "game/rng.h"
-#include "platform/os.h"
 #include "support/game_world.h"
 #include "support/tones.h"
 
@@ -19,8 +17,7 @@ Rng rng;
 class Motion : public testing::Test {
   protected:
     void SetUp() override {
-        emu::reset();
-        emu::use_virtual_time(true);
+        outbox = Outbox{};
         random_seed(rng, 1337);
         take_tones();
     }
@@ -69,7 +66,7 @@ TEST_F(Motion, SubStepsAreShorterThanTenPixels) {
         world.levels_cleared = c.levels_cleared;
         world.slow_time = c.slowed ? 5.0f : 0.0f;
         add_ball(world, 640, 81.5f, 0, -100);
-        step_world(world, kButtonNone, c.dt);
+        step_world(world, kButtonNone, c.dt, kNowMs, outbox);
         float speed = ball_speed(world);
         float step = c.dt * speed / static_cast<float>(c.sub_steps);
         EXPECT_LT(step, 10.0f);
@@ -84,7 +81,7 @@ TEST_F(Motion, WallsAndCeilingTurnTheBallBack) {
     add_ball(world, 152, 400, -300, -100);
     add_ball(world, 1128, 400, 300, 100);
     add_ball(world, 640, 82, 100, -300);
-    step_world(world, kButtonNone, 0.01f);
+    step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
     EXPECT_EQ(world.balls[0].x, 151.0f);
     EXPECT_GT(world.balls[0].vx, 0);
     EXPECT_EQ(world.balls[1].x, 1129.0f);
@@ -128,7 +125,7 @@ TEST_F(Motion, PaddleAngleDependsOnWhereTheBallLands) {
         world.paddle_x = 640;
         add_ball(world, 640 + c.x_offset, c.y, 0, c.vy);
         // A step of a millisecond moves the ball 0.4 px, straight down.
-        step_world(world, kButtonNone, 0.001f);
+        step_world(world, kButtonNone, 0.001f, kNowMs, outbox);
         const Ball& ball = world.balls[0];
         if (c.bounces) {
             EXPECT_EQ(ball.y, 634.0f);
@@ -166,7 +163,7 @@ TEST_F(Motion, BallBouncesOffTheFaceItOverlapsLeast) {
         World world = playing_world();
         world.bricks[7][2] = Brick{'G', 1, 0};
         add_ball(world, c.x, c.y, c.vx, c.vy);
-        step_world(world, kButtonNone, c.dt);
+        step_world(world, kButtonNone, c.dt, kNowMs, outbox);
         const Ball& ball = world.balls[0];
         EXPECT_EQ(ball.vx > 0 ? 1 : -1, c.vx_sign);
         EXPECT_EQ(ball.vy > 0 ? 1 : -1, c.vy_sign);
@@ -180,7 +177,7 @@ TEST_F(Motion, BallInTheMarginOfACellHitsItsBrick) {
     world.bricks_left = 2;
     // x 341 is left of the brick (344) but inside its cell.
     add_ball(world, 341, 405, 0, -400);
-    step_world(world, kButtonNone, 0.05f);
+    step_world(world, kButtonNone, 0.05f, kNowMs, outbox);
     EXPECT_EQ(world.bricks[7][2].kind, 0);
     EXPECT_EQ(world.score, 95);
 }
@@ -193,7 +190,7 @@ TEST_F(Motion, SilverBrickHitTwiceInOneStepBreaks) {
     world.bricks[3][4] = Brick{'S', 2, 0};
     world.bricks_left = 2;
     add_ball(world, 590, 236, 0, -620);
-    step_world(world, kButtonNone, 0.1f);
+    step_world(world, kButtonNone, 0.1f, kNowMs, outbox);
     EXPECT_EQ(world.bricks[3][4].kind, 0);
     EXPECT_EQ(world.score, 120);
     EXPECT_EQ(world.bricks_left, 1);
@@ -205,7 +202,7 @@ TEST_F(Motion, SilverBrickHitTwiceInOneStepBreaks) {
     add_ball(world, 690, 335, 0, -400);
     world.shots[0] = Shot{700, 340};
     world.shot_count = 1;
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.bricks[5][5].kind, 0);
     EXPECT_EQ(world.shot_count, 0);
     EXPECT_GT(world.balls[0].vy, 0) << "the ball bounced off the bottom face";
@@ -240,7 +237,7 @@ TEST_F(Motion, PaddleMovesAndIsClampedWithTheWidthFromBeforeTheStep) {
         world.expanded = c.expanded ? 1 : 0;
         world.expand_time = c.expanded ? 10.0f : 0.0f;
         world.paddle_x = c.x;
-        step_world(world, c.button, c.dt);
+        step_world(world, c.button, c.dt, kNowMs, outbox);
         EXPECT_EQ(world.paddle_x, c.x_after);
         EXPECT_EQ(world.paddle_width, c.width_after);
     }
@@ -250,15 +247,15 @@ TEST_F(Motion, ExpansionRunsOutAndThePaddleShrinksBackStepByStep) {
     World world = playing_world();
     world.expanded = 1;
     world.expand_time = 0.05f;
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.expanded, 1);
     EXPECT_EQ(world.paddle_width, 116);
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.expanded, 0);
     EXPECT_EQ(world.paddle_width, 122) << "the width followed the old target in this step";
     int widths[3];
     for (int& width : widths) {
-        step_world(world, kButtonNone, 0.033f);
+        step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
         width = world.paddle_width;
     }
     EXPECT_EQ(widths[0], 116);
@@ -270,7 +267,7 @@ TEST_F(Motion, EndOfTheSlowCapsuleRestoresFullSpeedAtOnce) {
     World world = playing_world();
     world.slow_time = 0.02f;
     add_ball(world, 640, 400, 0, -288);
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_LT(world.slow_time, 0);
     EXPECT_FLOAT_EQ(speed_of(world.balls[0]), 400);
 }
@@ -283,7 +280,7 @@ TEST_F(Motion, LaunchSendsStuckBallsUpAtARandomTilt) {
     add_ball(world, 500, 300, 100, -200);  // already moving: left alone
     add_ball(world, 0, 0, 0, 0).stuck = 1;
     random_seed(rng, 77);
-    launch_balls(world, rng);
+    launch_balls(world, rng, kNowMs, outbox);
     std::int32_t next = random_draw(rng);
 
     random_seed(rng, 77);
@@ -307,7 +304,7 @@ TEST_F(Motion, LaunchEntersPlayEvenWithNoBallWaiting) {
     World world = playing_world();
     world.phase = Phase::Serve;
     random_seed(rng, 5);
-    launch_balls(world, rng);
+    launch_balls(world, rng, kNowMs, outbox);
     EXPECT_EQ(world.phase, Phase::Play);
     std::int32_t next = random_draw(rng);
     random_seed(rng, 5);
@@ -319,7 +316,7 @@ TEST_F(Motion, StuckBallRidesOnThePaddle) {
     World world = playing_world();
     world.phase = Phase::Serve;
     add_ball(world, 0, 0, 0, 0).stuck = 1;
-    step_world(world, kButtonRight, 0.05f);
+    step_world(world, kButtonRight, 0.05f, kNowMs, outbox);
     EXPECT_EQ(world.balls[0].x, 672.0f);
     EXPECT_EQ(world.balls[0].y, 633.0f);
     EXPECT_EQ(world.phase, Phase::Serve);
@@ -331,7 +328,7 @@ TEST_F(Motion, FallenBallsAreRemovedInOrder) {
     add_ball(world, 400, 300, 0, 400);
     add_ball(world, 500, 759, 0, 400);
     add_ball(world, 600, 300, 0, 400);
-    step_world(world, kButtonNone, 0.01f);
+    step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
     ASSERT_EQ(world.ball_count, 2);
     EXPECT_EQ(world.balls[0].x, 400);
     EXPECT_EQ(world.balls[1].x, 600);
@@ -344,7 +341,7 @@ TEST_F(Motion, InLevelClearFallenBallsCostNothing) {
     world.bricks_left = 0;
     add_ball(world, 300, 700, 0, 400);
     for (int i = 0; i < 10; ++i)
-        step_world(world, kButtonNone, 0.033f);
+        step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.ball_count, 0);
     EXPECT_EQ(world.lives, 3);
     EXPECT_EQ(world.phase, Phase::LevelClear);
@@ -363,7 +360,7 @@ TEST_F(Motion, ShotsRiseAndStrikeTheFirstBrickTheirTipReaches) {
     world.shots[3] = Shot{900, 300};  // empty column
     world.shot_count = 4;
     add_ball(world, 0, 0, 0, 0).stuck = 1;  // keeps the game from losing a life
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.bricks[5][5].kind, 'G');
     EXPECT_EQ(world.bricks[4][6].kind, 0);
     EXPECT_EQ(take_tones(), "240/16 620/20") << "the gold shot first, in shot order";
@@ -373,7 +370,7 @@ TEST_F(Motion, ShotsRiseAndStrikeTheFirstBrickTheirTipReaches) {
     EXPECT_NEAR(world.shots[0].y, 130 - 950 * 0.033f, 1e-3f);
     EXPECT_EQ(world.bricks[0][1].kind, 'r');
     EXPECT_EQ(world.shots[1].x, 900);
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     ASSERT_EQ(world.shot_count, 1) << "a shot at y <= 76 is gone";
     EXPECT_EQ(world.shots[0].x, 900);
 }
@@ -381,30 +378,27 @@ TEST_F(Motion, ShotsRiseAndStrikeTheFirstBrickTheirTipReaches) {
 TEST_F(Motion, LasersFireAVolleyEvery280MsWithRoomForTwoShots) {
     World world = playing_world();
     world.paddle_x = 640;
-    world.last_shot_ms = emu::clock_ms() - 1000;
-    fire_lasers(world);
+    world.last_shot_ms = kNowMs - 1000;
+    fire_lasers(world, kNowMs, outbox);
     ASSERT_EQ(world.shot_count, 2);
     EXPECT_EQ(world.shots[0].x, 591.0f);
     EXPECT_EQ(world.shots[1].x, 689.0f);
     EXPECT_EQ(world.shots[0].y, 632.0f);
-    EXPECT_EQ(world.last_shot_ms, emu::clock_ms());
+    EXPECT_EQ(world.last_shot_ms, kNowMs);
 
-    os::sleep_us(279 * 1000);
-    fire_lasers(world);
+    fire_lasers(world, kNowMs + 279, outbox);
     EXPECT_EQ(world.shot_count, 2) << "too soon";
-    os::sleep_us(1000);
-    fire_lasers(world);
+    fire_lasers(world, kNowMs + 280, outbox);
     EXPECT_EQ(world.shot_count, 4);
-    os::sleep_us(1000 * 1000);
-    fire_lasers(world);
+    fire_lasers(world, kNowMs + 1280, outbox);
     EXPECT_EQ(world.shot_count, 4) << "four in flight";
     world.shot_count = 3;
-    fire_lasers(world);
+    fire_lasers(world, kNowMs + 1280, outbox);
     EXPECT_EQ(world.shot_count, 3) << "three in flight leave no room for a pair";
 
     world.shot_count = 0;
     world.laser_time = 0;
-    fire_lasers(world);
+    fire_lasers(world, kNowMs, outbox);
     EXPECT_EQ(world.shot_count, 0) << "no laser";
     EXPECT_EQ(take_tones(), "980/28 980/28") << "one tone per volley";
 }

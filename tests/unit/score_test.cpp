@@ -2,15 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
-#include "emulator/emulator.h"
-#include "game/high_score.h"
 #include "game/motion.h"
 #include "game/rng.h"
 #include "support/game_world.h"
-#include "support/run_game.h"
 #include "support/tones.h"
 
 namespace {
@@ -24,26 +20,7 @@ constexpr const char* kFanfare = "523/70 659/70 784/70 1047/140";
 
 class Score : public testing::Test {
   protected:
-    void SetUp() override {
-        emu::reset();
-        emu::use_virtual_time(true);
-        take_tones();
-        dir_ = make_temp_dir();
-        emu::set_sandbox(dir_.c_str());
-        make_dirs(dir_ + kHighScoreDir);
-    }
-    void TearDown() override { emu::reset(); }
-
-    std::string stored() const { return read_file(dir_ + kHighScorePath); }
-    bool stored_exists() const { return std::ifstream(dir_ + kHighScorePath).good(); }
-    void store(const std::string& text) const {
-        FILE* file = std::fopen((dir_ + kHighScorePath).c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        std::fputs(text.c_str(), file);
-        std::fclose(file);
-    }
-
-    std::string dir_;
+    void SetUp() override { outbox = Outbox{}; }
 };
 
 TEST_F(Score, LastBallLostWithLivesLeftServesAgain) {
@@ -58,11 +35,11 @@ TEST_F(Score, LastBallLostWithLivesLeftServesAgain) {
     world.shots[0] = Shot{900, 500};
     world.shot_count = 1;
 
-    step_world(world, kButtonNone, 0.01f);
+    step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
 
     EXPECT_EQ(world.lives, 1);
     EXPECT_EQ(world.phase, Phase::Serve);
-    EXPECT_EQ(world.phase_start_ms, emu::clock_ms());
+    EXPECT_EQ(world.phase_start_ms, kNowMs);
     ASSERT_EQ(world.ball_count, 1);
     EXPECT_EQ(world.balls[0].stuck, 1);
     EXPECT_EQ(world.capsule_count, 0);
@@ -71,16 +48,14 @@ TEST_F(Score, LastBallLostWithLivesLeftServesAgain) {
     EXPECT_EQ(world.expanded, 1);
     EXPECT_EQ(world.paddle_width, 146);
     EXPECT_GT(world.slow_time, 4.9f);
-    EXPECT_EQ(take_tones(), kLifeLost);
-    EXPECT_FALSE(stored_exists()) << "no write before game over";
+    EXPECT_EQ(take_requests(), kLifeLost) << "no save before game over";
 
-    step_world(world, kButtonNone, 0.01f);
+    step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
     EXPECT_EQ(world.balls[0].x, world.paddle_x);
     EXPECT_EQ(world.balls[0].y, 633.0f);
 }
 
 TEST_F(Score, LastLifeLostEndsTheGameAndTheCapsuleStepStillRuns) {
-    store("500\n");
     World world = playing_world();
     world.lives = 1;
     world.score = 700;
@@ -89,58 +64,53 @@ TEST_F(Score, LastLifeLostEndsTheGameAndTheCapsuleStepStillRuns) {
     add_capsule(world, 640, 647, 'D');
     add_capsule(world, 900, 300, 'E');
 
-    step_world(world, kButtonNone, 0.01f);
+    step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
 
     EXPECT_EQ(world.lives, 0);
     EXPECT_EQ(world.phase, Phase::GameOver);
-    EXPECT_EQ(world.phase_start_ms, emu::clock_ms());
+    EXPECT_EQ(world.phase_start_ms, kNowMs);
     EXPECT_EQ(world.ball_count, 0) << "a D finds no ball to split";
-    EXPECT_EQ(stored(), "700\n") << "written before the capsule was caught";
     EXPECT_EQ(world.score, 1200);
     EXPECT_EQ(world.best, 700);
     ASSERT_EQ(world.capsule_count, 1) << "the falling capsules stay";
     EXPECT_EQ(world.capsules[0].kind, 'E');
-    EXPECT_EQ(take_tones(), std::string(kLifeLost) + " " + kGameOver + " 700/24 1050/24");
+    // The save carries the best as the game-over rule saw it, before the
+    // capsule's points.
+    EXPECT_EQ(take_requests(),
+              std::string(kLifeLost) + " save 700 " + kGameOver + " 700/24 1050/24");
 }
 
 struct GameOverCase {
     const char* what;
-    const char* stored;  // nullptr: no file
-    int best;            // in memory, as loaded or raised earlier in the run
+    int best;  // in memory, as loaded or raised earlier in the run
     int score;
-    const char* stored_after;  // nullptr: no file
+    int saved;  // the best the game asks to store, or -1 for no save
     int best_after;
 };
 
 TEST_F(Score, GameOverStoresATiedOrBeatenBest) {
     const GameOverCase cases[] = {
-        {"no file and nothing scored", nullptr, 0, 0, "0\n", 0},
-        {"beaten", "500\n", 500, 800, "800\n", 800},
-        {"tied: written again", "500 old\n", 500, 500, "500\n", 500},
-        {"below the best", "500 old\n", 500, 499, "500 old\n", 500},
-        {"negative stored best", "-7\n", -7, 0, "0\n", 0},
-        {"best raised by this game's bricks", "100\n", 950, 950, "950\n", 950},
-        {"best from an earlier game of this run", "100\n", 2000, 1500, "100\n", 2000},
+        {"nothing stored and nothing scored", 0, 0, 0, 0},
+        {"beaten", 500, 800, 800, 800},
+        {"tied: stored again", 500, 500, 500, 500},
+        {"below the best", 500, 499, -1, 500},
+        {"negative stored best", -7, 0, 0, 0},
+        {"best raised by this game's bricks", 950, 950, 950, 950},
+        {"best from an earlier game of this run", 2000, 1500, -1, 2000},
     };
     for (const GameOverCase& c : cases) {
         SCOPED_TRACE(c.what);
-        std::remove((dir_ + kHighScorePath).c_str());
-        if (c.stored != nullptr)
-            store(c.stored);
         World world = playing_world();
         world.lives = 1;
         world.score = c.score;
         world.best = c.best;
         add_ball(world, 300, 759, 0, 400);
-        step_world(world, kButtonNone, 0.01f);
+        step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
         EXPECT_EQ(world.phase, Phase::GameOver);
         EXPECT_EQ(world.best, c.best_after);
-        bool exists = stored_exists();
-        EXPECT_EQ(exists, c.stored_after != nullptr);
-        if (exists && c.stored_after != nullptr) {
-            EXPECT_EQ(stored(), c.stored_after);
-        }
-        take_tones();
+        std::string requests = take_requests();
+        std::string save = c.saved < 0 ? "" : "save " + std::to_string(c.saved) + " ";
+        EXPECT_EQ(requests, std::string(kLifeLost) + " " + save + kGameOver);
     }
 }
 
@@ -153,17 +123,16 @@ TEST_F(Score, LastBrickClearsTheLevel) {
     world.bricks_left = 1;
     add_ball(world, 590, 300, 0, -400);  // reaches row 4 (254..290)
 
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
 
     EXPECT_EQ(world.phase, Phase::LevelClear);
-    EXPECT_EQ(world.phase_start_ms, emu::clock_ms());
+    EXPECT_EQ(world.phase_start_ms, kNowMs);
     EXPECT_EQ(world.levels_cleared, 3);
     EXPECT_EQ(world.score, 1055);
     EXPECT_EQ(world.best, 1055);
-    EXPECT_EQ(take_tones(), std::string("620/20 ") + kFanfare);
-    EXPECT_FALSE(stored_exists()) << "a clear writes no file";
+    EXPECT_EQ(take_requests(), std::string("620/20 ") + kFanfare) << "a clear saves nothing";
 
-    step_world(world, kButtonNone, 0.033f);
+    step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.score, 1055) << "cleared once";
     EXPECT_EQ(world.levels_cleared, 3);
 }
@@ -180,7 +149,7 @@ TEST_F(Score, ShotThatBreaksTheLastBrickAsTheLastBallFallsDoesNotClear) {
         world.shots[0] = Shot{700, 340};
         world.shot_count = 1;
 
-        step_world(world, kButtonNone, 0.033f);
+        step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
         EXPECT_EQ(world.bricks_left, 0);
         EXPECT_EQ(world.score, 105);
         EXPECT_EQ(world.phase, lives > 1 ? Phase::Serve : Phase::GameOver);
@@ -188,10 +157,10 @@ TEST_F(Score, ShotThatBreaksTheLastBrickAsTheLastBallFallsDoesNotClear) {
 
         if (lives > 1) {
             // The level is cleared by the first step after the launch.
-            step_world(world, kButtonNone, 0.033f);
+            step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
             EXPECT_EQ(world.phase, Phase::Serve);
-            launch_balls(world, rng);
-            step_world(world, kButtonNone, 0.033f);
+            launch_balls(world, rng, kNowMs, outbox);
+            step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
             EXPECT_EQ(world.phase, Phase::LevelClear);
             EXPECT_EQ(world.score, 1105);
         }

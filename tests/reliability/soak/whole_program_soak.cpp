@@ -114,7 +114,7 @@ int stored_best() {
 }
 
 void check_frame() {
-    const World& w = world;
+    const World& w = game.world;
     SOAK_CHECK(w.ball_count >= 0 && w.ball_count <= kMaxBalls);
     SOAK_CHECK(w.capsule_count >= 0 && w.capsule_count <= kMaxCapsules);
     SOAK_CHECK(w.shot_count >= 0 && w.shot_count <= kMaxShots);
@@ -179,7 +179,7 @@ ButtonCode let_go(const World& w) {
 
 ButtonCode choose_button(std::int64_t now) {
     const bool press = (now / kPressHalfMs) % 2 != 0;
-    switch (world.phase) {
+    switch (game.world.phase) {
         case Phase::Title:
         case Phase::Serve:
         case Phase::GameOver:
@@ -190,9 +190,9 @@ ButtonCode choose_button(std::int64_t now) {
             // that goes on without scoring (a ball straight up and down
             // beside a wall, say) is let go as well. Letting go is running to
             // the half of the field away from the lowest ball.
-            if (world.levels_cleared >= kLevelsPerGame || watch.letting_go)
-                return let_go(world);
-            return autopilot_button(world);
+            if (game.world.levels_cleared >= kLevelsPerGame || watch.letting_go)
+                return let_go(game.world);
+            return autopilot_button(game.world);
         case Phase::LevelClear:
             return kButtonNone;
     }
@@ -205,7 +205,7 @@ void after_frame(void*) {
     watch.frames += 1;
     const int score_before = watch.score;
     check_frame();
-    if (world.score != score_before || world.phase != Phase::Play) {
+    if (game.world.score != score_before || game.world.phase != Phase::Play) {
         watch.last_score_change_ms = now;
         watch.letting_go = false;
     } else if (!watch.letting_go && now - watch.last_score_change_ms > kStuckRallyMs) {
@@ -231,7 +231,7 @@ void write_report(void*) {
         "most_balls %lld\nbest %d\nbreaks %lld\nrss_first_minute_kib %lld\nrss_last_kib %lld\n"
         "rss_most_kib %lld\nrallies_let_go %lld\n",
         watch.frames, watch.games, watch.levels_cleared, watch.capsules_caught, watch.most_balls,
-        world.best, watch.breaks, watch.rss_first_minute_kib, watch.rss_last_kib,
+        game.world.best, watch.breaks, watch.rss_first_minute_kib, watch.rss_last_kib,
         watch.rss_most_kib, watch.rallies_let_go);
     int fd = emu::trace_file("soak.txt");
     if (fd >= 0) {

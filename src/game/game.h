@@ -1,0 +1,32 @@
+#pragma once
+// The rules of a frame: what the buttons do in each phase, the step of the
+// simulation and the moves between phases (a new game, the pause, the next
+// level, back to the title). Pure: the frame's time and buttons come in as
+// its input, and what the game wants done outside goes out as requests.
+#include <cstdint>
+
+#include "devices/button_code.h"
+#include "game/outbox.h"
+#include "game/rng.h"
+#include "game/world.h"
+
+// Everything the game keeps between frames. The shell owns the one Game of
+// the process; only the main thread touches it.
+struct Game {
+    World world;
+    bool paused = false;  // toggled by BACK in Serve and Play
+    Rng rng;              // the game's one random sequence; the starfield draws from it too
+};
+
+struct FrameInput {
+    ButtonCode held = kButtonNone;     // the latest reading
+    ButtonCode pressed = kButtonNone;  // a one-shot press made since the last frame
+    std::int64_t now_ms = 0;           // the frame's time
+    float dt = 0;                      // seconds since the last frame, at most 0.1
+};
+
+// A level's ball rests this long after its last brick before the next one.
+constexpr std::int64_t kLevelClearPauseMs = 1600;
+
+// Runs one frame of the game for its input, appending its requests.
+void play_frame(Game& game, const FrameInput& input, Outbox& outbox);
