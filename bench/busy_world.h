@@ -22,7 +22,7 @@ inline World busy_world() {
     load_level(world, 1, rng, 0);
     world.phase = Phase::Play;
     world.laser_time = 1000000000.0f;
-    world.expanded = 1;
+    world.expanded = true;
     world.paddle_width = 170;
     world.expand_time = 9.5f;
     world.slow_time = 3.2f;
@@ -31,7 +31,8 @@ inline World busy_world() {
         const float x = 220.0f + 160.0f * static_cast<float>(i);
         world.balls[i] = Ball{x, 420.0f + 30.0f * static_cast<float>(i % 3), 250.0f, -300.0f, 0};
     }
-    constexpr char kKinds[] = "ESDP";
+    constexpr CapsuleKind kKinds[] = {CapsuleKind::Expand, CapsuleKind::Slow, CapsuleKind::Split,
+                                      CapsuleKind::Life};
     world.capsule_count = kMaxCapsules;
     for (int i = 0; i < kMaxCapsules; ++i) {
         const float x = 190.0f + 120.0f * static_cast<float>(i);

@@ -50,7 +50,7 @@ void BM_StepWorldHeaviestFrame(benchmark::State& state) {
     start.levels_cleared = 7;  // 620 px/s: seven sub-steps at dt = 0.1
     for (auto& row : start.bricks) {
         for (Brick& brick : row)
-            brick = Brick{'S', 2, 'D'};
+            brick = Brick{BrickKind::Silver, 2, CapsuleKind::Split};
     }
     start.bricks_left = 80;
     start.ball_count = 6;
@@ -62,7 +62,7 @@ void BM_StepWorldHeaviestFrame(benchmark::State& state) {
         start.shots[i] = Shot{300.0f + 200.0f * static_cast<float>(i), 600};
     start.capsule_count = 8;
     for (int i = 0; i < 8; ++i)
-        start.capsules[i] = Capsule{200.0f + 100.0f * i, 500.0f, 'E'};
+        start.capsules[i] = Capsule{200.0f + 100.0f * i, 500.0f, CapsuleKind::Expand};
 
     for (auto _ : state) {
         World world = start;

@@ -62,7 +62,7 @@ int bricks_side(const World& world, float x) {
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             const Brick& brick = world.bricks[row][column];
-            if (brick.kind == 0 || brick.kind == 'G')
+            if (brick.kind == BrickKind::None || brick.kind == BrickKind::Gold)
                 continue;
             sum += static_cast<float>(brick_x(column) + kBrickWidth / 2);
             count += 1;

@@ -41,15 +41,15 @@ constexpr float kStarRetire = 0.05f;
 constexpr float kStarProjection = 560.0f;
 
 
-std::uint32_t brick_colour(char kind) {
+std::uint32_t brick_colour(BrickKind kind) {
     switch (kind) {
-        case 'r': return 0xffe84040;
-        case 'o': return 0xffe88a2a;
-        case 'y': return 0xffe8d82a;
-        case 'g': return 0xff3ad84a;
-        case 'b': return 0xff3a6ae8;
-        case 'v': return 0xff9a4ae8;
-        case 'S': return 0xffb8c0c8;
+        case BrickKind::Red: return 0xffe84040;
+        case BrickKind::Orange: return 0xffe88a2a;
+        case BrickKind::Yellow: return 0xffe8d82a;
+        case BrickKind::Green: return 0xff3ad84a;
+        case BrickKind::Blue: return 0xff3a6ae8;
+        case BrickKind::Violet: return 0xff9a4ae8;
+        case BrickKind::Silver: return 0xffb8c0c8;
         default: return 0xffc8a428;  // gold, and anything unknown
     }
 }
@@ -123,7 +123,7 @@ void clear_around_bricks(const World& world) {
     for (int row = 0; row < kGridRows; ++row, top += kGridPitchY) {
         int gap_left = 0;
         for (int column = 0; column < kGridColumns; ++column) {
-            if (world.bricks[row][column].kind == 0) continue;
+            if (world.bricks[row][column].kind == BrickKind::None) continue;
             int bx = brick_x(column);
             fill_rect(gap_left, top, bx - gap_left, kBrickHeight, kBackground);
             gap_left = bx + kBrickWidth;
@@ -138,11 +138,11 @@ void draw_bricks(const World& world) {
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             const Brick& brick = world.bricks[row][column];
-            if (brick.kind == 0) continue;
+            if (brick.kind == BrickKind::None) continue;
             int bx = brick_x(column);
             int by = brick_y(row);
             draw_block(bx, by, kBrickWidth, kBrickHeight, brick_colour(brick.kind));
-            if (brick.kind == 'G') {
+            if (brick.kind == BrickKind::Gold) {
                 put_pixel(bx + 6, by + 6, kRivet);
                 put_pixel(bx + 85, by + 6, kRivet);
                 put_pixel(bx + 6, by + 23, kRivet);
@@ -178,7 +178,7 @@ void draw_moving_parts(const World& world) {
         int x = static_cast<int>(capsule.x);
         int y = static_cast<int>(capsule.y);
         draw_block(x - 23, y - 10, 46, 20, kCapsuleRed);
-        char letter[2] = {capsule.kind, 0};
+        char letter[2] = {letter_of(capsule.kind), 0};
         draw_text(letter, x - 4, y - 6, 2, kWhite);
     }
     for (int i = 0; i < world.shot_count; ++i) {
@@ -196,8 +196,8 @@ void draw_moving_parts(const World& world) {
         // a fresh ball has no position yet in the frame right after a level
         // load or a lost life, which runs no step after it.
         const Ball& ball = world.balls[i];
-        float x = ball.stuck != 0 ? world.paddle_x : ball.x;
-        float y = ball.stuck != 0 ? kStuckY : ball.y;
+        float x = ball.stuck ? world.paddle_x : ball.x;
+        float y = ball.stuck ? kStuckY : ball.y;
         draw_block(static_cast<int>(x) - 5, static_cast<int>(y) - 5, 10, 10, kWhite);
     }
 }

@@ -57,24 +57,24 @@ void split_balls(World& world) {
     }
 }
 
-void apply_capsule(World& world, char kind, Outbox& outbox) {
+void apply_capsule(World& world, CapsuleKind kind, Outbox& outbox) {
     switch (kind) {
-        case 'E':
-            world.expanded = 1;
+        case CapsuleKind::Expand:
+            world.expanded = true;
             world.expand_time = kExpandSeconds;
             break;
-        case 'S':
+        case CapsuleKind::Slow:
             world.slow_time = kSlowSeconds;
             break;
-        case 'D':
+        case CapsuleKind::Split:
             split_balls(world);
             break;
-        case 'P':
+        case CapsuleKind::Life:
             if (world.lives <= kMostLivesForBonus)
                 world.lives += 1;
             request_tones(outbox, kLifeTones);
             break;
-        default:
+        case CapsuleKind::None:
             break;
     }
 }

@@ -8,9 +8,8 @@
 // width change.
 void step_capsules(World& world, float dt, int hw, Outbox& outbox);
 
-// The power-up of one caught capsule: 'E' widens the paddle, 'S' slows the
-// balls, 'D' splits them, 'P' gives a life.
-void apply_capsule(World& world, char kind, Outbox& outbox);
+// The power-up of one caught capsule.
+void apply_capsule(World& world, CapsuleKind kind, Outbox& outbox);
 
 // Adds, for each ball in order, a copy turned by +0.45 rad and one turned by
 // -0.45 rad, until six balls are in play.

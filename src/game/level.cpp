@@ -7,36 +7,37 @@
 
 namespace {
 
-struct BrickKind {
-    char letter;
+struct BrickRule {
+    BrickKind kind;
     std::uint8_t hits;  // hits to break it
     int points;         // scored when it is destroyed
 };
 
-constexpr char kGold = 'G';
 constexpr char kEmpty = '.';
 
 // Gold is not listed: it never breaks, scores nothing and carries nothing
 // (it is loaded with one hit that is never taken).
-constexpr BrickKind kBrickKinds[] = {
-    {'r', 1, 55}, {'o', 1, 65},  {'y', 1, 75},  {'g', 1, 85},
-    {'b', 1, 95}, {'v', 1, 105}, {'S', 2, 120},
+constexpr BrickRule kBrickRules[] = {
+    {BrickKind::Red, 1, 55},   {BrickKind::Orange, 1, 65}, {BrickKind::Yellow, 1, 75},
+    {BrickKind::Green, 1, 85}, {BrickKind::Blue, 1, 95},   {BrickKind::Violet, 1, 105},
+    {BrickKind::Silver, 2, 120},
 };
 // A letter the layouts never use still makes a sound one-hit brick.
-constexpr BrickKind kOtherKind = {0, 1, 120};
+constexpr BrickRule kOtherRule = {BrickKind::None, 1, 120};
 
-constexpr BrickKind kind_of(char letter) {
-    for (const BrickKind& kind : kBrickKinds) {
-        if (kind.letter == letter)
-            return kind;
+constexpr BrickRule rule_of(BrickKind kind) {
+    for (const BrickRule& rule : kBrickRules) {
+        if (rule.kind == kind)
+            return rule;
     }
-    return kOtherKind;
+    return kOtherRule;
 }
 
 // Each breakable brick carries a capsule with 36 chances in 100, the four
 // kinds equally likely.
 constexpr int kCapsuleChanceBelow = 36;
-constexpr char kCapsuleKinds[] = "ESDP";
+constexpr CapsuleKind kCapsuleKinds[] = {CapsuleKind::Expand, CapsuleKind::Slow,
+                                         CapsuleKind::Split, CapsuleKind::Life};
 
 // A released capsule starts at the brick's centre x, 3 px above its centre.
 constexpr float capsule_start_x(int column) {
@@ -72,9 +73,9 @@ void load_level(World& world, int level, Rng& rng, std::int64_t now_ms) {
             if (letter == kEmpty)
                 continue;
             Brick& brick = world.bricks[row][column];
-            brick.kind = letter;
-            brick.hits = kind_of(letter).hits;
-            if (letter == kGold)
+            brick.kind = static_cast<BrickKind>(letter);
+            brick.hits = rule_of(brick.kind).hits;
+            if (brick.kind == BrickKind::Gold)
                 continue;
             world.bricks_left += 1;
             // The draws are made in this order for every breakable brick, so
@@ -88,20 +89,20 @@ void load_level(World& world, int level, Rng& rng, std::int64_t now_ms) {
     world.ball_count = 1;
     for (Ball& ball : world.balls)
         ball = Ball{};
-    world.balls[0].stuck = 1;
+    world.balls[0].stuck = true;
 
     world.shot_count = 0;
     world.capsule_count = 0;
     world.slow_time = 0;
     world.expand_time = 0;
-    world.expanded = 0;
+    world.expanded = false;
 
     enter_phase(world, Phase::Serve, now_ms);
 }
 
 void hit_brick(World& world, int column, int row, Outbox& outbox) {
     Brick& brick = world.bricks[row][column];
-    if (brick.kind == kGold) {
+    if (brick.kind == BrickKind::Gold) {
         request_tone(outbox, kGoldTone);
         return;
     }
@@ -111,8 +112,8 @@ void hit_brick(World& world, int column, int row, Outbox& outbox) {
         return;
     }
 
-    add_points(world, kind_of(brick.kind).points);
-    if (brick.capsule != 0 && world.capsule_count < kMaxCapsules) {
+    add_points(world, rule_of(brick.kind).points);
+    if (brick.capsule != CapsuleKind::None && world.capsule_count < kMaxCapsules) {
         Capsule& capsule = world.capsules[world.capsule_count++];
         capsule.x = capsule_start_x(column);
         capsule.y = capsule_start_y(row);
@@ -120,7 +121,7 @@ void hit_brick(World& world, int column, int row, Outbox& outbox) {
     }
     // With eight capsules already falling this one is lost, but the brick
     // still breaks and scores.
-    brick.kind = 0;
+    brick.kind = BrickKind::None;
     world.bricks_left -= 1;
     request_tone(outbox, kBreakTone);
 }

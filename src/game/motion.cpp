@@ -75,7 +75,7 @@ void run_timers(World& world, float dt) {
     if (world.expand_time > 0) {
         world.expand_time -= dt;
         if (world.expand_time <= 0)
-            world.expanded = 0;
+            world.expanded = false;
     }
     if (world.slow_time > 0)
         world.slow_time -= dt;
@@ -127,7 +127,7 @@ void bounce_off_bricks(World& world, Ball& ball, Outbox& outbox) {
     Cell cell;
     if (!find_cell(ball.x, ball.y, &cell))
         return;
-    if (world.bricks[cell.row][cell.column].kind == 0)
+    if (world.bricks[cell.row][cell.column].kind == BrickKind::None)
         return;
 
     float bx = static_cast<float>(brick_x(cell.column));
@@ -203,12 +203,12 @@ float ball_speed(const World& world) {
 void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox) {
     for (int i = 0; i < world.ball_count; ++i) {
         Ball& ball = world.balls[i];
-        if (ball.stuck == 0)
+        if (!ball.stuck)
             continue;
         int degrees = random_draw(rng) % kLaunchSpread - kLaunchTilt;
         float a = static_cast<float>(degrees) * kRadiansPerDegree;
         float s = ball_speed(world);
-        ball.stuck = 0;
+        ball.stuck = false;
         ball.vx = s * std::sin(a);
         ball.vy = -(s * std::cos(a));
     }
@@ -226,7 +226,7 @@ void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms, 
 
     for (int i = 0; i < world.ball_count; ++i) {
         Ball& ball = world.balls[i];
-        if (ball.stuck != 0) {
+        if (ball.stuck) {
             ball.x = world.paddle_x;
             ball.y = kStuckY;
         }
@@ -234,7 +234,7 @@ void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms, 
 
     float speed = ball_speed(world);
     for (int i = 0; i < world.ball_count; ++i) {
-        if (world.balls[i].stuck == 0)
+        if (!world.balls[i].stuck)
             step_ball(world, world.balls[i], hw, speed, dt, outbox);
     }
     drop_lost_balls(world);

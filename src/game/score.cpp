@@ -28,7 +28,7 @@ void lose_life(World& world, std::int64_t now_ms, Outbox& outbox) {
         world.ball_count = 1;
         for (Ball& ball : world.balls)
             ball = Ball{};
-        world.balls[0].stuck = 1;
+        world.balls[0].stuck = true;
         world.capsule_count = 0;
         enter_phase(world, Phase::Serve, now_ms);
         return;

@@ -14,18 +14,47 @@ enum class Phase : int {
 struct Ball {
     float x = 0, y = 0;    // centre
     float vx = 0, vy = 0;  // px/s
-    int stuck = 0;         // nonzero: rides on the paddle
+    bool stuck = false;    // rides on the paddle
 };
 
+// A brick's kind is the letter the layouts write it with.
+enum class BrickKind : char {
+    None = 0,  // an empty cell
+    Red = 'r',
+    Orange = 'o',
+    Yellow = 'y',
+    Green = 'g',
+    Blue = 'b',
+    Violet = 'v',
+    Silver = 'S',  // takes two hits
+    Gold = 'G',    // never breaks
+};
+
+// A capsule's kind is the letter it shows as it falls.
+enum class CapsuleKind : char {
+    None = 0,
+    Expand = 'E',  // a wider paddle
+    Slow = 'S',    // slower balls
+    Split = 'D',   // three balls from one
+    Life = 'P',    // one life more
+};
+
+constexpr char letter_of(BrickKind kind) {
+    return static_cast<char>(kind);
+}
+constexpr char letter_of(CapsuleKind kind) {
+    return static_cast<char>(kind);
+}
+
 struct Brick {
-    char kind = 0;          // 0: empty cell; otherwise the layout letter
-    std::uint8_t hits = 0;  // hits still needed to destroy it
-    char capsule = 0;       // 0, or 'E', 'S', 'D', 'P' released on destruction
+    BrickKind kind = BrickKind::None;
+    std::uint8_t hits = 0;                    // hits still needed to destroy it
+    CapsuleKind capsule = CapsuleKind::None;  // released on destruction
 };
 
 struct Capsule {
     float x = 0, y = 0;  // centre
-    char kind = 0;       // 'E', 'S', 'D' or 'P'
+    CapsuleKind kind = CapsuleKind::None;
 };
 
 struct Shot {
@@ -52,7 +81,7 @@ struct World {
     Shot shots[kMaxShots] = {};
     int shot_count = 0;
     std::int64_t last_shot_ms = 0;
-    std::uint8_t expanded = 0;
+    bool expanded = false;  // the paddle grows towards its wide size
     float expand_time = 0;  // seconds of paddle expansion left
     float slow_time = 0;    // seconds of slow ball left
     float laser_time = 0;   // seconds of laser left

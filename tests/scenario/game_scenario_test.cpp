@@ -87,7 +87,7 @@ void watch_level1() {
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             char& before = pilot.kinds[row][column];
-            char now = game.world.bricks[row][column].kind;
+            char now = letter_of(game.world.bricks[row][column].kind);
             if (before != 0 && now == 0)
                 count(ball_beside(column, row) ? "ball_breaks" : "other_breaks");
             before = now;
@@ -138,7 +138,7 @@ void tick(void*) {
                 note("next_level", game.world.level);
                 note("next_start_ms", game.world.phase_start_ms);
                 note("next_bricks_left", game.world.bricks_left);
-                note("next_corner_kind", game.world.bricks[0][0].kind);
+                note("next_corner_kind", letter_of(game.world.bricks[0][0].kind));
                 note("next_silver", game.world.bricks[0][0].hits);
                 pilot.last_lives = game.world.lives;
                 pilot.stage = Stage::LoseAll;

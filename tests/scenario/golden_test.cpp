@@ -62,14 +62,14 @@ void script(const std::string& out_dir) {
          [] {
              // A busy moment: both power-ups running, capsules falling and
              // three balls in the air.
-             game.world.expanded = 1;
+             game.world.expanded = true;
              game.world.expand_time = 9.5f;
              game.world.slow_time = 3.2f;
              game.world.capsule_count = 4;
-             game.world.capsules[0] = {290.0f, 300.0f, 'E'};
-             game.world.capsules[1] = {590.0f, 420.0f, 'S'};
-             game.world.capsules[2] = {890.0f, 500.0f, 'D'};
-             game.world.capsules[3] = {1090.0f, 600.0f, 'P'};
+             game.world.capsules[0] = {290.0f, 300.0f, CapsuleKind::Expand};
+             game.world.capsules[1] = {590.0f, 420.0f, CapsuleKind::Slow};
+             game.world.capsules[2] = {890.0f, 500.0f, CapsuleKind::Split};
+             game.world.capsules[3] = {1090.0f, 600.0f, CapsuleKind::Life};
              game.world.ball_count = 3;
              game.world.balls[1] = {400.0f, 450.0f, 200.0f, -300.0f, 0};
              game.world.balls[2] = {800.0f, 380.0f, -250.0f, -250.0f, 0};

@@ -191,8 +191,8 @@ World play_world(float paddle_x) {
     world.balls[0] = ball_at(300, 200, 0, -400);  // going up
     world.balls[1] = ball_at(800, 400, 0, 400);   // coming down at x 800
     // The only bricks lie to the left, so the ball is met right of centre.
-    world.bricks[0][0] = Brick{'r', 1, 0};
-    world.bricks[0][9] = Brick{'G', 1, 0};  // gold does not count
+    world.bricks[0][0] = Brick{BrickKind::Red, 1, CapsuleKind::None};
+    world.bricks[0][9] = Brick{BrickKind::Gold, 1, CapsuleKind::None};  // gold does not count
     return world;
 }
 

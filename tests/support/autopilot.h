@@ -28,7 +28,7 @@ inline ButtonCode autopilot_button(const World& world) {
     int count = 0;
     for (const auto& row : world.bricks) {
         for (int column = 0; column < kGridColumns; ++column) {
-            if (row[column].kind != 0 && row[column].kind != 'G') {
+            if (row[column].kind != BrickKind::None && row[column].kind != BrickKind::Gold) {
                 sum += static_cast<float>(190 + 100 * column);
                 count += 1;
             }

@@ -12,7 +12,7 @@ inline World playing_world() {
     world.lives = 3;
     world.level = 1;
     world.laser_time = 1000000000.0f;
-    world.bricks[0][0] = Brick{'r', 1, 0};
+    world.bricks[0][0] = Brick{BrickKind::Red, 1, CapsuleKind::None};
     world.bricks_left = 1;
     return world;
 }
@@ -23,7 +23,7 @@ inline Ball& add_ball(World& world, float x, float y, float vx, float vy) {
     return ball;
 }
 
-inline Capsule& add_capsule(World& world, float x, float y, char kind) {
+inline Capsule& add_capsule(World& world, float x, float y, CapsuleKind kind) {
     Capsule& capsule = world.capsules[world.capsule_count++];
     capsule = Capsule{x, y, kind};
     return capsule;
@@ -34,7 +34,7 @@ inline int count_breakable(const World& world) {
     int count = 0;
     for (const auto& row : world.bricks) {
         for (const Brick& brick : row) {
-            if (brick.kind != 0 && brick.kind != 'G')
+            if (brick.kind != BrickKind::None && brick.kind != BrickKind::Gold)
                 count += 1;
         }
     }

@@ -14,7 +14,7 @@ namespace {
 // lost while the capsules fall.
 World catching_world() {
     World world = playing_world();
-    add_ball(world, 0, 0, 0, 0).stuck = 1;
+    add_ball(world, 0, 0, 0, 0).stuck = true;
     return world;
 }
 
@@ -54,7 +54,7 @@ TEST_F(Capsules, CatchBoundsIncludeTheirEdges) {
         SCOPED_TRACE(c.what);
         World world = catching_world();
         world.paddle_x = 640;
-        add_capsule(world, c.x, c.y, 'S');
+        add_capsule(world, c.x, c.y, CapsuleKind::Slow);
         step_world(world, kButtonNone, 0, kNowMs, outbox);
         EXPECT_EQ(world.slow_time > 0, c.caught);
         EXPECT_EQ(world.score, c.caught ? 500 : 0);
@@ -66,7 +66,7 @@ TEST_F(Capsules, CatchBoundsIncludeTheirEdges) {
 TEST_F(Capsules, CapsulesFallAndTheCatchUsesTheWidthFromBeforeTheStep) {
     World world = catching_world();
     world.paddle_x = 640;
-    add_capsule(world, 300, 200, 'E');
+    add_capsule(world, 300, 200, CapsuleKind::Expand);
     step_world(world, kButtonNone, 0.05f, kNowMs, outbox);
     EXPECT_FLOAT_EQ(world.capsules[0].y, 208.5f);
 
@@ -75,9 +75,9 @@ TEST_F(Capsules, CapsulesFallAndTheCatchUsesTheWidthFromBeforeTheStep) {
     for (float offset : {78.0f, 79.0f}) {
         world = catching_world();
         world.paddle_x = 640;
-        world.expanded = 1;
+        world.expanded = true;
         world.expand_time = 20;
-        add_capsule(world, 640 + offset, 647, 'S');
+        add_capsule(world, 640 + offset, 647, CapsuleKind::Slow);
         step_world(world, kButtonNone, 0, kNowMs, outbox);
         EXPECT_EQ(world.paddle_width, 116);
         EXPECT_EQ(world.capsule_count, offset == 78.0f ? 0 : 1) << offset;
@@ -87,7 +87,7 @@ TEST_F(Capsules, CapsulesFallAndTheCatchUsesTheWidthFromBeforeTheStep) {
 TEST_F(Capsules, EffectsOfEachKind) {
     World world = catching_world();
     world.best = 100;
-    add_capsule(world, 640, 647, 'E');
+    add_capsule(world, 640, 647, CapsuleKind::Expand);
     step_world(world, kButtonNone, 0, kNowMs, outbox);
     EXPECT_EQ(world.expanded, 1);
     EXPECT_EQ(world.expand_time, 25.0f);
@@ -98,13 +98,13 @@ TEST_F(Capsules, EffectsOfEachKind) {
     // Again while expanded: the time starts over, the target stays.
     world.paddle_width = 170;
     world.expand_time = 3;
-    apply_capsule(world, 'E', outbox);
+    apply_capsule(world, CapsuleKind::Expand, outbox);
     EXPECT_EQ(world.expand_time, 25.0f);
     step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.paddle_width, 170);
 
     world.slow_time = 2;
-    apply_capsule(world, 'S', outbox);
+    apply_capsule(world, CapsuleKind::Slow, outbox);
     EXPECT_EQ(world.slow_time, 20.0f) << "times do not add up";
 }
 
@@ -115,7 +115,7 @@ TEST_F(Capsules, ExtraLifeUpToSixWithItsTonesEitherWay) {
         SCOPED_TRACE(lives_before[i]);
         World world = catching_world();
         world.lives = lives_before[i];
-        add_capsule(world, 640, 647, 'P');
+        add_capsule(world, 640, 647, CapsuleKind::Life);
         step_world(world, kButtonNone, 0, kNowMs, outbox);
         EXPECT_EQ(world.lives, lives_after[i]);
         EXPECT_EQ(world.score, 500);
@@ -160,7 +160,7 @@ TEST_F(Capsules, SplitAddsTurnedCopiesUntilSixBalls) {
 TEST_F(Capsules, SplitOfABallOnThePaddleUsesTheBallSpeed) {
     World world = playing_world();
     world.slow_time = 3;
-    add_ball(world, 640, 633, 0, 0).stuck = 1;
+    add_ball(world, 640, 633, 0, 0).stuck = true;
     split_balls(world);
     ASSERT_EQ(world.ball_count, 3);
     for (int i = 1; i < 3; ++i) {
@@ -180,9 +180,9 @@ TEST_F(Capsules, TwoCatchesInOneStepApplyInArrayOrder) {
         SCOPED_TRACE(orders[i]);
         World world = playing_world();
         world.phase = Phase::Serve;
-        add_ball(world, 0, 0, 0, 0).stuck = 1;
-        add_capsule(world, 620, 640, orders[i][0]);
-        add_capsule(world, 660, 650, orders[i][1]);
+        add_ball(world, 0, 0, 0, 0).stuck = true;
+        add_capsule(world, 620, 640, static_cast<CapsuleKind>(orders[i][0]));
+        add_capsule(world, 660, 650, static_cast<CapsuleKind>(orders[i][1]));
         step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
         EXPECT_EQ(world.capsule_count, 0);
         EXPECT_EQ(world.score, 1000);
@@ -196,7 +196,7 @@ TEST_F(Capsules, TwoCatchesInOneStepApplyInArrayOrder) {
 TEST_F(Capsules, SlowCatchTakesEffectFromTheNextStep) {
     World world = playing_world();
     add_ball(world, 640, 400, 0, -400);
-    add_capsule(world, 640, 647, 'S');
+    add_capsule(world, 640, 647, CapsuleKind::Slow);
     step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
     EXPECT_FLOAT_EQ(world.balls[0].vy, -400);
     step_world(world, kButtonNone, 0.01f, kNowMs, outbox);

@@ -28,7 +28,7 @@ int count_kind(const World& world, char kind) {
     int count = 0;
     for (const auto& row : world.bricks) {
         for (const Brick& brick : row)
-            count += brick.kind == kind ? 1 : 0;
+            count += letter_of(brick.kind) == kind ? 1 : 0;
     }
     return count;
 }
@@ -57,16 +57,16 @@ TEST_F(Level, EachLevelGetsItsLayoutAndTheCycleRepeats) {
         EXPECT_EQ(count_kind(world, 'S'), c.silver);
         for (int column = 0; column < kGridColumns; ++column) {
             char expected = c.row0[column] == '.' ? 0 : c.row0[column];
-            EXPECT_EQ(world.bricks[0][column].kind, expected) << "column " << column;
+            EXPECT_EQ(letter_of(world.bricks[0][column].kind), expected) << "column " << column;
         }
         for (int row = 0; row < kGridRows; ++row) {
             for (int column = 0; column < kGridColumns; ++column) {
                 const Brick& brick = world.bricks[row][column];
-                if (brick.kind == 0)
+                if (brick.kind == BrickKind::None)
                     continue;
-                EXPECT_EQ(brick.hits, brick.kind == 'S' ? 2 : 1);
-                if (brick.kind == 'G') {
-                    EXPECT_EQ(brick.capsule, 0) << "gold carries nothing";
+                EXPECT_EQ(brick.hits, brick.kind == BrickKind::Silver ? 2 : 1);
+                if (brick.kind == BrickKind::Gold) {
+                    EXPECT_EQ(brick.capsule, CapsuleKind::None) << "gold carries nothing";
                 }
             }
         }
@@ -77,7 +77,7 @@ TEST_F(Level, LoadingResetsTheFieldAndKeepsTheGame) {
     World world = playing_world();
     world.paddle_x = 300.5f;
     world.paddle_width = 152;
-    world.expanded = 1;
+    world.expanded = true;
     world.expand_time = 3;
     world.slow_time = 4;
     world.laser_time = 5;
@@ -90,16 +90,16 @@ TEST_F(Level, LoadingResetsTheFieldAndKeepsTheGame) {
     world.phase = Phase::LevelClear;
     add_ball(world, 500, 500, 100, -100);
     add_ball(world, 600, 500, 100, -100);
-    add_capsule(world, 400, 400, 'E');
+    add_capsule(world, 400, 400, CapsuleKind::Expand);
     world.shots[0] = Shot{400, 400};
     world.shot_count = 1;
-    world.bricks[7][9] = Brick{'G', 1, 0};  // a brick of no layout's bottom row
+    world.bricks[7][9] = Brick{BrickKind::Gold, 1, CapsuleKind::None};  // a brick of no layout's bottom row
 
     load_level(world, 7, rng, kNowMs);
 
     EXPECT_EQ(world.phase, Phase::Serve);
     EXPECT_EQ(world.phase_start_ms, kNowMs);
-    EXPECT_EQ(world.bricks[7][9].kind, 0) << "the grid is cleared first";
+    EXPECT_EQ(world.bricks[7][9].kind, BrickKind::None) << "the grid is cleared first";
     ASSERT_EQ(world.ball_count, 1);
     EXPECT_EQ(world.balls[0].stuck, 1);
     EXPECT_EQ(world.balls[0].vx, 0);
@@ -140,13 +140,13 @@ TEST_F(Level, CapsulesComeFromTheRandomSequenceInReadingOrder) {
             char letter = layout[cell];
             const Brick& brick = world.bricks[cell / 10][cell % 10];
             if (letter == '.' || letter == 'G') {
-                EXPECT_EQ(brick.capsule, 0);
+                EXPECT_EQ(brick.capsule, CapsuleKind::None);
                 continue;
             }
             char expected = 0;
             if (random_draw(rng) % 100 <= 35)
                 expected = "ESDP"[random_draw(rng) % 4];
-            EXPECT_EQ(brick.capsule, expected) << "cell " << cell;
+            EXPECT_EQ(letter_of(brick.capsule), expected) << "cell " << cell;
             capsules += expected != 0 ? 1 : 0;
         }
         EXPECT_EQ(random_draw(rng), next_after_load) << "no draw more or less than the bricks need";
@@ -174,14 +174,14 @@ TEST_F(Level, HitBrickByKind) {
     for (const HitCase& c : cases) {
         SCOPED_TRACE(c.kind);
         World world = playing_world();
-        world.bricks[3][4] = Brick{c.kind, c.hits, 0};
+        world.bricks[3][4] = Brick{static_cast<BrickKind>(c.kind), c.hits, CapsuleKind::None};
         world.bricks_left = 5;
         world.score = 1000;
         world.best = 1000;
         hit_brick(world, 4, 3, outbox);
         EXPECT_EQ(world.score, 1000 + c.points);
         EXPECT_EQ(world.best, 1000 + c.points) << "best follows the score at once";
-        EXPECT_EQ(world.bricks[3][4].kind, c.kind_after);
+        EXPECT_EQ(letter_of(world.bricks[3][4].kind), c.kind_after);
         EXPECT_EQ(world.bricks_left, 5 + c.bricks_left_change);
         EXPECT_EQ(take_tones(), c.tone);
         if (c.kind_after != 0) {
@@ -192,7 +192,7 @@ TEST_F(Level, HitBrickByKind) {
 
 TEST_F(Level, BestStaysWhenTheScoreIsBelowIt) {
     World world = playing_world();
-    world.bricks[0][0] = Brick{'v', 1, 0};
+    world.bricks[0][0] = Brick{BrickKind::Violet, 1, CapsuleKind::None};
     world.score = 100;
     world.best = 5000;
     hit_brick(world, 0, 0, outbox);
@@ -202,16 +202,16 @@ TEST_F(Level, BestStaysWhenTheScoreIsBelowIt) {
 
 TEST_F(Level, DestroyedBrickReleasesItsCapsuleUnlessEightAreFalling) {
     World world = playing_world();
-    world.bricks[2][3] = Brick{'g', 1, 'D'};
+    world.bricks[2][3] = Brick{BrickKind::Green, 1, CapsuleKind::Split};
     world.bricks_left = 2;
     hit_brick(world, 3, 2, outbox);
     ASSERT_EQ(world.capsule_count, 1);
     EXPECT_EQ(world.capsules[0].x, 490.0f);
     EXPECT_EQ(world.capsules[0].y, 197.0f);
-    EXPECT_EQ(world.capsules[0].kind, 'D');
+    EXPECT_EQ(world.capsules[0].kind, CapsuleKind::Split);
 
     // A silver brick only releases on the hit that breaks it.
-    world.bricks[7][9] = Brick{'S', 2, 'P'};
+    world.bricks[7][9] = Brick{BrickKind::Silver, 2, CapsuleKind::Life};
     hit_brick(world, 9, 7, outbox);
     EXPECT_EQ(world.capsule_count, 1);
     hit_brick(world, 9, 7, outbox);
@@ -220,14 +220,14 @@ TEST_F(Level, DestroyedBrickReleasesItsCapsuleUnlessEightAreFalling) {
     EXPECT_EQ(world.capsules[1].y, 377.0f);
 
     for (int i = world.capsule_count; i < kMaxCapsules; ++i)
-        add_capsule(world, 500, 300, 'E');
-    world.bricks[1][1] = Brick{'b', 1, 'S'};
+        add_capsule(world, 500, 300, CapsuleKind::Expand);
+    world.bricks[1][1] = Brick{BrickKind::Blue, 1, CapsuleKind::Slow};
     world.bricks_left = 3;
     int score = world.score;
     hit_brick(world, 1, 1, outbox);
     EXPECT_EQ(world.capsule_count, kMaxCapsules) << "the ninth capsule is lost";
-    EXPECT_EQ(world.capsules[7].kind, 'E');
-    EXPECT_EQ(world.bricks[1][1].kind, 0) << "the brick still breaks";
+    EXPECT_EQ(world.capsules[7].kind, CapsuleKind::Expand);
+    EXPECT_EQ(world.bricks[1][1].kind, BrickKind::None) << "the brick still breaks";
     EXPECT_EQ(world.score, score + 95) << "and scores";
     EXPECT_EQ(world.bricks_left, 2);
 }
@@ -239,7 +239,7 @@ TEST_F(Level, LayoutThreeClearsWithItsGoldStanding) {
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
             // Gold shrugs off any number of hits; silver takes two.
-            for (int hit = 0; hit < 2 && world.bricks[row][column].kind != 0; ++hit) {
+            for (int hit = 0; hit < 2 && world.bricks[row][column].kind != BrickKind::None; ++hit) {
                 hit_brick(world, column, row, outbox);
             }
         }

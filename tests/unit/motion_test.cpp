@@ -161,24 +161,24 @@ TEST_F(Motion, BallBouncesOffTheFaceItOverlapsLeast) {
     for (const FaceCase& c : cases) {
         SCOPED_TRACE(c.what);
         World world = playing_world();
-        world.bricks[7][2] = Brick{'G', 1, 0};
+        world.bricks[7][2] = Brick{BrickKind::Gold, 1, CapsuleKind::None};
         add_ball(world, c.x, c.y, c.vx, c.vy);
         step_world(world, kButtonNone, c.dt, kNowMs, outbox);
         const Ball& ball = world.balls[0];
         EXPECT_EQ(ball.vx > 0 ? 1 : -1, c.vx_sign);
         EXPECT_EQ(ball.vy > 0 ? 1 : -1, c.vy_sign);
-        EXPECT_EQ(world.bricks[7][2].kind, 'G');
+        EXPECT_EQ(world.bricks[7][2].kind, BrickKind::Gold);
     }
 }
 
 TEST_F(Motion, BallInTheMarginOfACellHitsItsBrick) {
     World world = playing_world();
-    world.bricks[7][2] = Brick{'b', 1, 0};
+    world.bricks[7][2] = Brick{BrickKind::Blue, 1, CapsuleKind::None};
     world.bricks_left = 2;
     // x 341 is left of the brick (344) but inside its cell.
     add_ball(world, 341, 405, 0, -400);
     step_world(world, kButtonNone, 0.05f, kNowMs, outbox);
-    EXPECT_EQ(world.bricks[7][2].kind, 0);
+    EXPECT_EQ(world.bricks[7][2].kind, BrickKind::None);
     EXPECT_EQ(world.score, 95);
 }
 
@@ -187,23 +187,23 @@ TEST_F(Motion, SilverBrickHitTwiceInOneStepBreaks) {
     // it, the ball is not pushed out, and the second sub-step breaks it.
     World world = playing_world();
     world.levels_cleared = 7;
-    world.bricks[3][4] = Brick{'S', 2, 0};
+    world.bricks[3][4] = Brick{BrickKind::Silver, 2, CapsuleKind::None};
     world.bricks_left = 2;
     add_ball(world, 590, 236, 0, -620);
     step_world(world, kButtonNone, 0.1f, kNowMs, outbox);
-    EXPECT_EQ(world.bricks[3][4].kind, 0);
+    EXPECT_EQ(world.bricks[3][4].kind, BrickKind::None);
     EXPECT_EQ(world.score, 120);
     EXPECT_EQ(world.bricks_left, 1);
 
     // The same by a ball and a shot: the ball cracks it, the shot breaks it.
     world = playing_world();
-    world.bricks[5][5] = Brick{'S', 2, 0};
+    world.bricks[5][5] = Brick{BrickKind::Silver, 2, CapsuleKind::None};
     world.bricks_left = 2;
     add_ball(world, 690, 335, 0, -400);
     world.shots[0] = Shot{700, 340};
     world.shot_count = 1;
     step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
-    EXPECT_EQ(world.bricks[5][5].kind, 0);
+    EXPECT_EQ(world.bricks[5][5].kind, BrickKind::None);
     EXPECT_EQ(world.shot_count, 0);
     EXPECT_GT(world.balls[0].vy, 0) << "the ball bounced off the bottom face";
 }
@@ -245,7 +245,7 @@ TEST_F(Motion, PaddleMovesAndIsClampedWithTheWidthFromBeforeTheStep) {
 
 TEST_F(Motion, ExpansionRunsOutAndThePaddleShrinksBackStepByStep) {
     World world = playing_world();
-    world.expanded = 1;
+    world.expanded = true;
     world.expand_time = 0.05f;
     step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     EXPECT_EQ(world.expanded, 1);
@@ -276,9 +276,9 @@ TEST_F(Motion, LaunchSendsStuckBallsUpAtARandomTilt) {
     World world = playing_world();
     world.phase = Phase::Serve;
     world.levels_cleared = 2;
-    add_ball(world, 0, 0, 0, 0).stuck = 1;
+    add_ball(world, 0, 0, 0, 0).stuck = true;
     add_ball(world, 500, 300, 100, -200);  // already moving: left alone
-    add_ball(world, 0, 0, 0, 0).stuck = 1;
+    add_ball(world, 0, 0, 0, 0).stuck = true;
     random_seed(rng, 77);
     launch_balls(world, rng, kNowMs, outbox);
     std::int32_t next = random_draw(rng);
@@ -315,7 +315,7 @@ TEST_F(Motion, LaunchEntersPlayEvenWithNoBallWaiting) {
 TEST_F(Motion, StuckBallRidesOnThePaddle) {
     World world = playing_world();
     world.phase = Phase::Serve;
-    add_ball(world, 0, 0, 0, 0).stuck = 1;
+    add_ball(world, 0, 0, 0, 0).stuck = true;
     step_world(world, kButtonRight, 0.05f, kNowMs, outbox);
     EXPECT_EQ(world.balls[0].x, 672.0f);
     EXPECT_EQ(world.balls[0].y, 633.0f);
@@ -350,25 +350,25 @@ TEST_F(Motion, InLevelClearFallenBallsCostNothing) {
 
 TEST_F(Motion, ShotsRiseAndStrikeTheFirstBrickTheirTipReaches) {
     World world = playing_world();
-    world.bricks[5][5] = Brick{'G', 1, 0};
-    world.bricks[4][6] = Brick{'y', 1, 0};
-    world.bricks[0][1] = Brick{'r', 1, 0};
+    world.bricks[5][5] = Brick{BrickKind::Gold, 1, CapsuleKind::None};
+    world.bricks[4][6] = Brick{BrickKind::Yellow, 1, CapsuleKind::None};
+    world.bricks[0][1] = Brick{BrickKind::Red, 1, CapsuleKind::None};
     world.bricks_left = 3;
     world.shots[0] = Shot{700, 340};  // under the gold brick
     world.shots[1] = Shot{790, 310};  // under the yellow one, row 4 ends at y 290
     world.shots[2] = Shot{300, 130};  // rises above the grid: nothing to hit
     world.shots[3] = Shot{900, 300};  // empty column
     world.shot_count = 4;
-    add_ball(world, 0, 0, 0, 0).stuck = 1;  // keeps the game from losing a life
+    add_ball(world, 0, 0, 0, 0).stuck = true;  // keeps the game from losing a life
     step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
-    EXPECT_EQ(world.bricks[5][5].kind, 'G');
-    EXPECT_EQ(world.bricks[4][6].kind, 0);
+    EXPECT_EQ(world.bricks[5][5].kind, BrickKind::Gold);
+    EXPECT_EQ(world.bricks[4][6].kind, BrickKind::None);
     EXPECT_EQ(take_tones(), "240/16 620/20") << "the gold shot first, in shot order";
     EXPECT_EQ(world.score, 75);
     ASSERT_EQ(world.shot_count, 2);
     EXPECT_EQ(world.shots[0].x, 300);
     EXPECT_NEAR(world.shots[0].y, 130 - 950 * 0.033f, 1e-3f);
-    EXPECT_EQ(world.bricks[0][1].kind, 'r');
+    EXPECT_EQ(world.bricks[0][1].kind, BrickKind::Red);
     EXPECT_EQ(world.shots[1].x, 900);
     step_world(world, kButtonNone, 0.033f, kNowMs, outbox);
     ASSERT_EQ(world.shot_count, 1) << "a shot at y <= 76 is gone";

@@ -26,12 +26,12 @@ class Score : public testing::Test {
 TEST_F(Score, LastBallLostWithLivesLeftServesAgain) {
     World world = playing_world();
     world.lives = 2;
-    world.expanded = 1;
+    world.expanded = true;
     world.expand_time = 10;
     world.paddle_width = 140;
     world.slow_time = 5;
     add_ball(world, 300, 759, 0, 400);
-    add_capsule(world, 640, 647, 'P');  // would be caught in this step
+    add_capsule(world, 640, 647, CapsuleKind::Life);  // would be caught in this step
     world.shots[0] = Shot{900, 500};
     world.shot_count = 1;
 
@@ -61,8 +61,8 @@ TEST_F(Score, LastLifeLostEndsTheGameAndTheCapsuleStepStillRuns) {
     world.score = 700;
     world.best = 500;
     add_ball(world, 300, 759, 0, 400);
-    add_capsule(world, 640, 647, 'D');
-    add_capsule(world, 900, 300, 'E');
+    add_capsule(world, 640, 647, CapsuleKind::Split);
+    add_capsule(world, 900, 300, CapsuleKind::Expand);
 
     step_world(world, kButtonNone, 0.01f, kNowMs, outbox);
 
@@ -73,7 +73,7 @@ TEST_F(Score, LastLifeLostEndsTheGameAndTheCapsuleStepStillRuns) {
     EXPECT_EQ(world.score, 1200);
     EXPECT_EQ(world.best, 700);
     ASSERT_EQ(world.capsule_count, 1) << "the falling capsules stay";
-    EXPECT_EQ(world.capsules[0].kind, 'E');
+    EXPECT_EQ(world.capsules[0].kind, CapsuleKind::Expand);
     // The save carries the best as the game-over rule saw it, before the
     // capsule's points.
     EXPECT_EQ(take_requests(),
@@ -118,8 +118,8 @@ TEST_F(Score, LastBrickClearsTheLevel) {
     World world = playing_world();
     world.best = 500;
     world.levels_cleared = 2;
-    world.bricks[4][4] = Brick{'r', 1, 0};
-    world.bricks[0][0] = Brick{'G', 1, 0};
+    world.bricks[4][4] = Brick{BrickKind::Red, 1, CapsuleKind::None};
+    world.bricks[0][0] = Brick{BrickKind::Gold, 1, CapsuleKind::None};
     world.bricks_left = 1;
     add_ball(world, 590, 300, 0, -400);  // reaches row 4 (254..290)
 
@@ -143,7 +143,7 @@ TEST_F(Score, ShotThatBreaksTheLastBrickAsTheLastBallFallsDoesNotClear) {
         World world = playing_world();
         world.lives = lives;
         world.bricks[0][0] = Brick{};
-        world.bricks[5][5] = Brick{'v', 1, 0};
+        world.bricks[5][5] = Brick{BrickKind::Violet, 1, CapsuleKind::None};
         world.bricks_left = 1;
         add_ball(world, 300, 759, 0, 400);
         world.shots[0] = Shot{700, 340};

@@ -152,7 +152,7 @@ TEST_F(Screens, AFreshBallIsDrawnOnThePaddleBeforeAnyStepPlacesIt) {
     World world = game_in(Phase::Serve);
     world.paddle_x = 500.0f;
     world.balls[0] = Ball{};
-    world.balls[0].stuck = 1;
+    world.balls[0].stuck = true;
     compose_frame(world, false, 800, rng);
     EXPECT_EQ(count(0, 0, 6, 6, kBackground), 36) << "nothing in the corner";
     const int white_when_fresh = count(495, 628, 10, 10, kWhite);
@@ -206,9 +206,9 @@ TEST_F(Screens, GameOverCentresItsLinesAndMarksANewBest) {
 
 TEST_F(Screens, SilverMarkShowsOnlyWhileTwoHitsAreLeft) {
     World world = game_in(Phase::Play);
-    world.bricks[0][0] = {'S', 2, 0};
-    world.bricks[0][1] = {'S', 1, 0};
-    world.bricks[1][0] = {'G', 1, 0};
+    world.bricks[0][0] = {BrickKind::Silver, 2, CapsuleKind::None};
+    world.bricks[0][1] = {BrickKind::Silver, 1, CapsuleKind::None};
+    world.bricks[1][0] = {BrickKind::Gold, 1, CapsuleKind::None};
     compose_frame(world, false, 0, rng);
     EXPECT_EQ(count(144 + 45, 113 + 5, 2, 20, 0xff8890a0), 40);
     EXPECT_EQ(count(244 + 45, 113 + 5, 2, 20, 0xff8890a0), 0);
@@ -230,9 +230,9 @@ TEST_F(Screens, NothingOutsideTheDrawingAreaIsEverWritten) {
     world.balls[2] = {600.0f, 722.0f, 0, 0, 0};
     world.balls[3] = {2.0f, -1.0f, 0, 0, 0};
     world.capsule_count = 3;
-    world.capsules[0] = {10.0f, 715.0f, 'E'};
-    world.capsules[1] = {1275.0f, 30.0f, 'D'};
-    world.capsules[2] = {-20.0f, 5.0f, 'P'};
+    world.capsules[0] = {10.0f, 715.0f, CapsuleKind::Expand};
+    world.capsules[1] = {1275.0f, 30.0f, CapsuleKind::Split};
+    world.capsules[2] = {-20.0f, 5.0f, CapsuleKind::Life};
     world.shots[0] = {1279.0f, -5.0f};
     world.shots[1] = {0.0f, 712.0f};
     world.shot_count = 2;

@@ -120,7 +120,7 @@ void check_frame() {
     SOAK_CHECK(w.shot_count >= 0 && w.shot_count <= kMaxShots);
     for (int i = 0; i < w.ball_count; ++i) {
         const Ball& ball = w.balls[i];
-        if (ball.stuck != 0 && ball.x == 0 && ball.y == 0)
+        if (ball.stuck && ball.x == 0 && ball.y == 0)
             continue;  // placed on the paddle at the next step
         SOAK_CHECK(ball.x >= 151.0f && ball.x <= 1129.0f);
         SOAK_CHECK(ball.y >= 81.0f && ball.y < 760.0f);
