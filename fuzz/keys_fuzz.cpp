@@ -19,7 +19,7 @@ bool ready = false;
 void set_up() {
     emu::reset();
     emu::use_virtual_time(true);
-    if (keys_open() != 0)
+    if (!keys_open())
         std::abort();
     ready = true;
 }

@@ -74,15 +74,15 @@ ButtonCode decode(std::uint32_t sample) {
 
 }  // namespace
 
-int keys_open() {
+bool keys_open() {
     int fd = os::open("/dev/mem", O_RDWR | O_SYNC);
     if (fd < 0)
-        return -1;
+        return false;
     void* base =
         os::mmap(kConverterPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kConverterBase);
     if (base == MAP_FAILED) {
         os::close(fd);
-        return -1;
+        return false;
     }
     status_reg = register_at(base, kStatusOffset);
     control_reg = register_at(base, kControlOffset);
@@ -92,7 +92,7 @@ int keys_open() {
     // The mapping outlives the descriptor; the process exit releases it.
     os::close(fd);
     keys_ready = true;
-    return 0;
+    return true;
 }
 
 int keys_read() {

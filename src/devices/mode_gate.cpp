@@ -93,11 +93,11 @@ int mode_probe(int transport_fd) {
 
 #if VMX_MODE_GATE
 
-int mode_gate(int required) {
+bool mode_gate(int required) {
     int fd = os::open("/dev/remote_i2c", O_RDWR | O_NONBLOCK);
     if (fd < 0) {
         diag("mode_gate: brak transportu i2c — ODMOWA\n");
-        return 0;
+        return false;
     }
     int mode = mode_probe(fd);
     for (int probe = 1; probe < kProbes && mode == kGoggleModeUnknown; ++probe) {
@@ -106,18 +106,18 @@ int mode_gate(int required) {
     }
     os::close(fd);
     if (mode == required)
-        return 1;
+        return true;
     diag("ODMOWA: tryb gogli=%d, apka wymaga=%d (0=? 1=NORMAL 2=HDMI 3=AV)\n", mode, required);
-    return 0;
+    return false;
 }
 
 #else
 
 // A build for a machine without the goggles' I2C transport: there is no
 // chip to ask, so the game runs in whatever mode the display is.
-int mode_gate(int /*required*/) {
+bool mode_gate(int /*required*/) {
     diag("mode_gate: left out of this build, no video mode check\n");
-    return 1;
+    return true;
 }
 
 #endif

@@ -6,9 +6,9 @@ constexpr int kGoggleModeNormal = 1;
 constexpr int kGoggleModeHdmi = 2;
 constexpr int kGoggleModeAv = 3;
 
-// 1 when the goggles are in exactly the required mode, 0 otherwise; writes
-// its own messages.
-int mode_gate(int required);
+// True when the goggles are in exactly the required mode, so the game may
+// run; writes its own messages.
+bool mode_gate(int required);
 
 // One probe of the converter over the open transport; the mode 0..3.
 int mode_probe(int transport_fd);

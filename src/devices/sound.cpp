@@ -139,22 +139,22 @@ int sound_thread() {
     }
 }
 
-int hold_tone_init() {
+bool hold_tone_init() {
     int fd = os::open(kExportPath, O_WRONLY);
     if (fd < 0 && errno != EBUSY)
-        return -1;
+        return false;
     if (fd >= 0) {
         long written = os::write(fd, kBuzzerChannelText, sizeof kBuzzerChannelText - 1);
         if (written < 0 && errno != EBUSY) {
             os::close(fd);
-            return -1;
+            return false;
         }
         os::close(fd);
     }
     pwm_write("enable", "0");
     pwm_write("duty_cycle", "0");
     hold_tone_ready = true;
-    return 0;
+    return true;
 }
 
 void hold_tone_begin() {

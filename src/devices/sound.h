@@ -22,7 +22,8 @@ void pwm_write(const char* attribute, const char* text);
 void pwm_silence();
 
 // The exit-hold tone, driven by the main thread while PLAY is held.
-int hold_tone_init();
+// False when the buzzer cannot be used; the hold is then silent.
+bool hold_tone_init();
 void hold_tone_begin();
 void hold_tone_update(int held_ms);
 void hold_tone_confirm();

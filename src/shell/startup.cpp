@@ -33,7 +33,7 @@ int vmx_main(int argc, const char* const* argv) {
 
     // The game suits only the goggles' normal video mode; nothing may touch
     // the display before the gate has agreed.
-    if (mode_gate(kGoggleModeNormal) == 0) return 2;
+    if (!mode_gate(kGoggleModeNormal)) return 2;
 
     hold_tone_init();
 
@@ -52,7 +52,7 @@ int vmx_main(int argc, const char* const* argv) {
     random_seed(game.rng, kRandomSeed);
     init_starfield(game.rng);
 
-    if (keys_open() != 0) diag("keys: ADC open fail (exit gesture dead)\n");
+    if (!keys_open()) diag("keys: ADC open fail (exit gesture dead)\n");
 
     game.world.best = load_high_score();
     game.world.paddle_x = kPaddleStartX;

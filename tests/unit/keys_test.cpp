@@ -52,7 +52,7 @@ Reading read_timed() {
 TEST(Keys, LadderDecodesEveryWindowEdge) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_EQ(keys_open(), 0);
+        EXPECT_TRUE(keys_open());
         struct Case {
             std::uint32_t sample;
             int result;
@@ -108,7 +108,7 @@ TEST(Keys, LadderDecodesEveryWindowEdge) {
 TEST(Keys, SecondSampleDecidesAfterTheWait) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_EQ(keys_open(), 0);
+        EXPECT_TRUE(keys_open());
         struct Case {
             std::uint32_t first;
             std::uint32_t second;
@@ -140,7 +140,7 @@ TEST(Keys, SecondSampleDecidesAfterTheWait) {
 TEST(Keys, DisturbedControlRegisterDiscardsTheSample) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_EQ(keys_open(), 0);
+        EXPECT_TRUE(keys_open());
         emu::adc::hold_button(kButtonPlay);
         settle();
         struct Case {
@@ -167,7 +167,7 @@ TEST(Keys, DisturbedControlRegisterDiscardsTheSample) {
 TEST(Keys, SetsTheConverterUpBeforeEverySample) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_EQ(keys_open(), 0);
+        EXPECT_TRUE(keys_open());
         struct Case {
             std::uint32_t status_before;
             std::uint32_t status_after;
@@ -209,7 +209,7 @@ TEST(Keys, WithoutTheConverterNothingIsTouched) {
                 emu::add_fault({emu::Call::Mmap, "/dev/mem", 1, emu::Action::Fail, EINVAL});
             }
             if (setup != Setup::NotOpened) {
-                EXPECT_EQ(keys_open(), -1);
+                EXPECT_FALSE(keys_open());
             }
             EXPECT_EQ(next_free_descriptor(), free_before) << "descriptor left open";
 

@@ -39,7 +39,7 @@ struct GateCase {
     const char* name;
     std::vector<Answer> answers;
     int required;
-    int allowed;
+    bool allowed;
     std::int64_t waited_ms;
     std::string messages;
 };
@@ -113,7 +113,7 @@ TEST(ModeGate, RefusesWithoutTheTransport) {
             emu::add_fault(
                 {emu::Call::Open, "/dev/remote_i2c", 1, emu::Action::Fail, c.open_errno});
         }
-        EXPECT_EQ(mode_gate(kGoggleModeNormal), 0);
+        EXPECT_FALSE(mode_gate(kGoggleModeNormal));
         EXPECT_EQ(emu::clock_ms(), emu::kVirtualStartMs) << "no pause";
         EXPECT_STREQ(emu::stderr_text(), kRefusalNoTransport);
         EXPECT_EQ(emu::i2c::transfer_count(), 0);
@@ -124,7 +124,7 @@ TEST(ModeGate, RefusesWithoutTheTransport) {
 TEST(ModeGate, FailingTransportReadsAsNoMode) {
     start_emulated_goggles();
     emu::i2c::fail_transfers(EIO);
-    EXPECT_EQ(mode_gate(kGoggleModeNormal), 0);
+    EXPECT_FALSE(mode_gate(kGoggleModeNormal));
     EXPECT_EQ(emu::clock_ms() - emu::kVirtualStartMs, 1200);
     std::string zeros = register_line(0, 0, 0);
     EXPECT_EQ(std::string(emu::stderr_text()), zeros + zeros + zeros + refusal(0, 1));
@@ -137,7 +137,7 @@ TEST(ModeGate, FailingTransportReadsAsNoMode) {
 TEST(ModeGate, LeftOutOfThisBuildAllowsTheGame) {
     start_emulated_goggles();
     emu::i2c::script({{0x02, 0x02, 0x01}});
-    EXPECT_EQ(mode_gate(kGoggleModeNormal), 1);
+    EXPECT_TRUE(mode_gate(kGoggleModeNormal));
     EXPECT_STREQ(emu::stderr_text(), "mode_gate: left out of this build, no video mode check\n");
     EXPECT_EQ(emu::i2c::opens(), 0);
 }

@@ -305,12 +305,13 @@ TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
     struct Case {
         emu::pwm::Settings pwm;
         int open_errno;  // the export's open fails with this, 0: it does not
-        int result;
+        bool ready;
     };
     const Case cases[] = {
-        {{true, 0, false}, 0, 0},       {{true, 0, true}, 0, 0},    {{true, EBUSY, true}, 0, 0},
-        {{true, EACCES, false}, 0, -1}, {{false, 0, false}, 0, -1}, {{true, 0, true}, EBUSY, 0},
-        {{true, 0, false}, EACCES, -1},
+        {{true, 0, false}, 0, true},        {{true, 0, true}, 0, true},
+        {{true, EBUSY, true}, 0, true},     {{true, EACCES, false}, 0, false},
+        {{false, 0, false}, 0, false},      {{true, 0, true}, EBUSY, true},
+        {{true, 0, false}, EACCES, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.pwm.export_errno << " " << c.open_errno);
@@ -319,7 +320,7 @@ TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
             if (c.open_errno != 0) {
                 emu::add_fault({emu::Call::Open, "export", 1, emu::Action::Fail, c.open_errno});
             }
-            EXPECT_EQ(hold_tone_init(), c.result);
+            EXPECT_EQ(hold_tone_init(), c.ready);
             if (emu::pwm::exported()) {
                 Log log = pwm_log();
                 Log tail = {at(kStart, "enable 0"), at(kStart, "duty_cycle 0")};
@@ -328,7 +329,7 @@ TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
             }
             // Ready or not shows in whether the confirmation beeps for 100 ms.
             hold_tone_confirm();
-            EXPECT_EQ(emu::clock_ms(), c.result == 0 ? kStart + 100 : kStart);
+            EXPECT_EQ(emu::clock_ms(), c.ready ? kStart + 100 : kStart);
             return child_verdict();
         });
         EXPECT_EQ(status, 0);
@@ -338,7 +339,7 @@ TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
 TEST(HoldTone, PitchRisesOverThreeSeconds) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_EQ(hold_tone_init(), 0);
+        EXPECT_TRUE(hold_tone_init());
         struct Case {
             int held_ms;
             std::uint32_t hz;
@@ -374,7 +375,7 @@ TEST(HoldTone, PitchRisesOverThreeSeconds) {
 TEST(HoldTone, BeginStopAndConfirm) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_EQ(hold_tone_init(), 0);
+        EXPECT_TRUE(hold_tone_init());
 
         int from = emu::pwm::write_count();
         hold_tone_stop();
@@ -416,7 +417,7 @@ TEST(HoldTone, BeginStopAndConfirm) {
 TEST(HoldTone, WithoutTheChannelNothingIsWrittenOrAwaited) {
     int status = run_in_child([] {
         start_emulated_goggles({true, EACCES, false});
-        EXPECT_EQ(hold_tone_init(), -1);
+        EXPECT_FALSE(hold_tone_init());
         int from = emu::pwm::write_count();
         hold_tone_begin();
         hold_tone_update(0);
