@@ -122,12 +122,28 @@ ButtonCode autoplay_decide(const World& world, bool paused, std::int64_t now_ms,
     if (paused)
         return tap(now_ms, state);
     state.tap_start_ms = -1;
+    return steer_button(world);
+}
+
+ButtonCode steer_button(const World& world) {
     const float offset = paddle_target(world) - world.paddle_x;
     if (offset < -kDeadbandPx)
         return kButtonLeft;
     if (offset > kDeadbandPx)
         return kButtonRight;
     return kButtonMiddle;
+}
+
+ButtonCode dodge_button(const World& world) {
+    const Ball* lowest = nullptr;
+    for (int i = 0; i < world.ball_count; ++i) {
+        const Ball& ball = world.balls[i];
+        if (!ball.stuck && (lowest == nullptr || ball.y > lowest->y))
+            lowest = &ball;
+    }
+    if (lowest == nullptr)
+        return kButtonNone;
+    return lowest->x > world.paddle_x ? kButtonLeft : kButtonRight;
 }
 
 }  // namespace sim

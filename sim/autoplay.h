@@ -3,7 +3,8 @@
 // would hold now. It follows the lowest ball, meeting it where it will come
 // down, holds MIDDLE (the lasers) while the paddle is in place, and taps
 // MIDDLE to start games, launch balls and resume from a pause. It acts only
-// through the button the simulator then holds on the emulated converter.
+// through a held button, as a player's thumb would: the simulator holds it
+// on the emulated converter, and the tests' whole games play with it.
 #include <cstdint>
 
 #include "devices/button_code.h"
@@ -31,5 +32,12 @@ float landing_x(const Ball& ball, float y);
 
 // The paddle centre the player steers to in Play.
 float paddle_target(const World& world);
+
+// The button to hold in Play: towards paddle_target, MIDDLE once there.
+ButtonCode steer_button(const World& world);
+
+// The button that keeps the paddle away from the lowest moving ball, for a
+// player who means to lose it.
+ButtonCode dodge_button(const World& world);
 
 }  // namespace sim

@@ -23,7 +23,7 @@
 #include "game/high_score.h"
 #include "shell/main_loop.h"
 #include "shell/startup.h"
-#include "support/autopilot.h"
+#include "sim/autoplay.h"
 #include "support/run_game.h"
 
 // ---- The counting allocator ---------------------------------------------
@@ -220,7 +220,7 @@ void tick(void*) {
             if (game.world.phase == Phase::Serve)
                 hold = pressing(now);
             if (game.world.phase == Phase::Play) {
-                hold = autopilot_button(game.world);
+                hold = sim::steer_button(game.world);
                 // One pause and resume a few seconds into the play.
                 if (!pilot.paused_once && now - pilot.stage_start_ms > 4000) {
                     hold = pressing(now, kButtonBack);
@@ -244,7 +244,7 @@ void tick(void*) {
             if (game.world.phase == Phase::Serve)
                 hold = pressing(now);
             if (game.world.phase == Phase::Play)
-                hold = dodge_button(game.world);
+                hold = sim::dodge_button(game.world);
             if (game.world.phase == Phase::GameOver)
                 enter(Stage::BackToTitle, now);
             break;

@@ -12,7 +12,7 @@
 #include "emulator/i2c_device.h"
 #include "game/high_score.h"
 #include "shell/main_loop.h"
-#include "support/autopilot.h"
+#include "sim/autoplay.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ void tick(void*) {
             if (game.world.phase == Phase::Play) {
                 if (game.world.score > kOldBest)
                     pilot.stage = Stage::Lose;
-                hold = pilot.stage == Stage::Score ? autopilot_button(game.world) : dodge_button(game.world);
+                hold = pilot.stage == Stage::Score ? sim::steer_button(game.world) : sim::dodge_button(game.world);
             }
             break;
         case Stage::Hold:

@@ -17,7 +17,7 @@
 #include "emulator/emulator.h"
 #include "game/high_score.h"
 #include "shell/main_loop.h"
-#include "support/autopilot.h"
+#include "sim/autoplay.h"
 #include "support/game_world.h"
 #include "support/run_game.h"
 
@@ -114,7 +114,7 @@ void tick(void*) {
             if (game.world.phase == Phase::Serve)
                 hold = pressing(now);
             if (game.world.phase == Phase::Play) {
-                hold = autopilot_button(game.world);
+                hold = sim::steer_button(game.world);
                 watch_level1();
             }
             if (game.world.phase == Phase::LevelClear) {
@@ -148,7 +148,7 @@ void tick(void*) {
             if (game.world.phase == Phase::Serve)
                 hold = pressing(now);
             if (game.world.phase == Phase::Play)
-                hold = dodge_button(game.world);
+                hold = sim::dodge_button(game.world);
             if (game.world.lives < pilot.last_lives)
                 count("lives_lost");
             pilot.last_lives = game.world.lives;

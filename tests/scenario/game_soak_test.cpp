@@ -9,7 +9,7 @@
 
 #include "emulator/emulator.h"
 #include "game/game.h"
-#include "support/autopilot.h"
+#include "sim/autoplay.h"
 #include "support/game_world.h"
 #include "support/run_game.h"
 
@@ -94,7 +94,7 @@ void soak(const std::string& dir, SoakCounts* counts) {
         FrameInput input;
         input.now_ms = now;
         input.dt = std::min(static_cast<float>(gap) / 1000.0f, 0.1f);
-        input.held = autopilot_button(world);
+        input.held = sim::steer_button(world);
         const Phase phase = world.phase;
         if (phase == Phase::Title || phase == Phase::Serve || phase == Phase::GameOver)
             input.pressed = kButtonMiddle;

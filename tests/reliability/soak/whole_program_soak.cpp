@@ -17,7 +17,7 @@
 #include "emulator/pwm_device.h"
 #include "game/high_score.h"
 #include "shell/main_loop.h"
-#include "support/autopilot.h"
+#include "sim/autoplay.h"
 #include "support/game_world.h"
 
 namespace {
@@ -192,7 +192,7 @@ ButtonCode choose_button(std::int64_t now) {
             // the half of the field away from the lowest ball.
             if (game.world.levels_cleared >= kLevelsPerGame || watch.letting_go)
                 return let_go(game.world);
-            return autopilot_button(game.world);
+            return sim::steer_button(game.world);
         case Phase::LevelClear:
             return kButtonNone;
     }
