@@ -177,7 +177,8 @@ void draw_moving_parts(const World& world) {
         const Capsule& capsule = world.capsules[i];
         int x = static_cast<int>(capsule.x);
         int y = static_cast<int>(capsule.y);
-        draw_block(x - 23, y - 10, 46, 20, kCapsuleRed);
+        draw_block(x - kCapsuleHalfWidth, y - kCapsuleHalfHeight, 2 * kCapsuleHalfWidth,
+                   2 * kCapsuleHalfHeight, kCapsuleRed);
         char letter[2] = {letter_of(capsule.kind), 0};
         draw_text(letter, x - 4, y - 6, 2, kWhite);
     }
@@ -198,7 +199,8 @@ void draw_moving_parts(const World& world) {
         const Ball& ball = world.balls[i];
         float x = ball.stuck ? world.paddle_x : ball.x;
         float y = ball.stuck ? kStuckY : ball.y;
-        draw_block(static_cast<int>(x) - 5, static_cast<int>(y) - 5, 10, 10, kWhite);
+        draw_block(static_cast<int>(x) - kBallHalf, static_cast<int>(y) - kBallHalf, 2 * kBallHalf,
+                   2 * kBallHalf, kWhite);
     }
 }
 
@@ -250,9 +252,13 @@ void draw_game_over(const World& world, std::int64_t elapsed_ms, char* text, std
 
 void draw_play(const World& world, bool paused, std::int64_t elapsed_ms) {
     char text[64];
-    fill_rect(140, 70, 1000, 6, kFrameCyan);
-    fill_rect(140, 70, 6, 620, kFrameCyan);
-    fill_rect(1134, 70, 6, 620, kFrameCyan);
+    constexpr int kFrameLeft = kWallLeft - kFrameThickness;
+    constexpr int kFrameTop = kCeiling - kFrameThickness;
+    constexpr int kFrameHeight = kFrameBottom - kFrameTop;
+    fill_rect(kFrameLeft, kFrameTop, kWallRight + kFrameThickness - kFrameLeft, kFrameThickness,
+              kFrameCyan);
+    fill_rect(kFrameLeft, kFrameTop, kFrameThickness, kFrameHeight, kFrameCyan);
+    fill_rect(kWallRight, kFrameTop, kFrameThickness, kFrameHeight, kFrameCyan);
     draw_bricks(world);
     draw_moving_parts(world);
     draw_status_line(world, text, sizeof text);

@@ -3,15 +3,11 @@
 #include <cmath>
 
 #include "game/motion.h"
+#include "game/playfield.h"
 
 namespace {
 
 constexpr float kFallSpeed = 170.0f;  // px/s
-// The catch band around the paddle's top, and the reach beyond its ends.
-constexpr float kCatchTop = 630.0f;
-constexpr float kCatchBottom = 664.0f;
-constexpr int kCatchReach = 23;
-constexpr float kMissedY = 750.0f;
 constexpr int kCatchPoints = 500;
 
 constexpr float kExpandSeconds = 25.0f;

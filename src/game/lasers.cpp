@@ -6,8 +6,6 @@
 namespace {
 
 constexpr float kShotSpeed = 950.0f;  // px/s, upward
-constexpr float kShotStartY = 632.0f;
-constexpr int kShotInset = 6;  // from each end of the paddle
 constexpr std::int64_t kVolleyIntervalMs = 280;
 // A volley needs room for its two shots.
 constexpr int kMaxShotsBeforeVolley = kMaxShots - 2;

@@ -39,14 +39,6 @@ constexpr int kCapsuleChanceBelow = 36;
 constexpr CapsuleKind kCapsuleKinds[] = {CapsuleKind::Expand, CapsuleKind::Slow,
                                          CapsuleKind::Split, CapsuleKind::Life};
 
-// A released capsule starts at the brick's centre x, 3 px above its centre.
-constexpr float capsule_start_x(int column) {
-    return static_cast<float>(100 * column + 190);
-}
-constexpr float capsule_start_y(int row) {
-    return static_cast<float>(36 * row + 125);
-}
-
 constexpr Tone kGoldTone = {240, 16};
 constexpr Tone kCrackTone = {440, 18};
 constexpr Tone kBreakTone = {620, 20};

@@ -30,13 +30,9 @@ constexpr float kRadiansPerDegree = 0.01745f;
 // A ball moves in sub-steps shorter than this, so it cannot jump a brick.
 constexpr float kSubStepLength = 10.0f;
 
-// The paddle catches a falling ball whose centre is in this band and
-// within the ball's half-size of either end; it sends the ball back at an
-// angle set by where it landed, up to 60 degrees at the ends.
-constexpr float kPaddleBandTop = 635.0f;
-constexpr float kPaddleBandBottom = 656.0f;
+// The paddle sends a ball back at an angle set by where it landed, up to 60
+// degrees at the ends.
 constexpr float kPaddleMaxAngle = 1.0471975f;
-constexpr float kPaddleBounceY = 634.0f;
 
 constexpr Tone kLaunchTone = {520, 30};
 constexpr Tone kWallTone = {240, 16};

@@ -1,7 +1,8 @@
 #pragma once
-// The geometry of the playfield, shared by the balls, the shots, the
-// capsules and the screens. Positions are float pixels of the 1280 x 720
-// drawing area, y downward.
+// The geometry of the playfield: the one place its numbers are written. The
+// balls, the shots, the capsules, the screens and the automatic player all
+// take theirs from here. Positions are pixels of the 1280 x 720 drawing
+// area, y downward (floats in the simulation).
 #include "game/world.h"
 
 // The ball is a square of this half-size for every collision.
@@ -16,14 +17,42 @@ constexpr float kBallMinX = kWallLeft + kBallHalf;   // 151
 constexpr float kBallMaxX = kWallRight - kBallHalf;  // 1129
 constexpr float kBallMinY = kCeiling + kBallHalf;    // 81
 
+// The frame drawn around the field: bars this thick outside the walls and
+// the ceiling, down to this line.
+constexpr int kFrameThickness = 6;
+constexpr int kFrameBottom = 690;
+
 // The paddle's top edge and height; a ball whose centre gets this low is
 // lost.
 constexpr int kPaddleTop = 640;
 constexpr int kPaddleHeight = 16;
 constexpr float kBallLostY = 760.0f;
+// Every game starts with the paddle in the middle.
+constexpr float kPaddleStartX = 640.0f;
 
 // A stuck ball rides on the paddle's centre at this height.
 constexpr float kStuckY = 633.0f;
+
+// The paddle catches a falling ball whose centre is in this band (from the
+// paddle's top less the ball's half-size to the paddle's bottom) and sends
+// it back from just above it.
+constexpr float kPaddleBandTop = kPaddleTop - kBallHalf;          // 635
+constexpr float kPaddleBandBottom = kPaddleTop + kPaddleHeight;  // 656
+constexpr float kPaddleBounceY = 634.0f;
+
+// Shots start at this height, this far in from the paddle's ends.
+constexpr float kShotStartY = 632.0f;
+constexpr int kShotInset = 6;
+
+// A capsule is a 46 x 20 tile around its centre. The paddle catches one
+// whose centre is in this band and within its half-width of either end;
+// one that falls below kMissedY is gone.
+constexpr int kCapsuleHalfWidth = 23;
+constexpr int kCapsuleHalfHeight = 10;
+constexpr float kCatchTop = 630.0f;
+constexpr float kCatchBottom = 664.0f;
+constexpr int kCatchReach = kCapsuleHalfWidth;
+constexpr float kMissedY = 750.0f;
 
 // Bricks: column c, row r has its top-left corner at (144 + 100c, 113 + 36r)
 // and is 92 x 30. Its cell adds a 4 px margin left and right and 3 px above
@@ -44,6 +73,15 @@ constexpr int brick_x(int column) {
 constexpr int brick_y(int row) {
     return kBrickTop + kGridPitchY * row;
 }
+
+// A released capsule starts at its brick's centre x, 3 px above its centre.
+constexpr float capsule_start_x(int column) {
+    return static_cast<float>(brick_x(column) + kBrickWidth / 2);
+}
+constexpr float capsule_start_y(int row) {
+    return static_cast<float>(brick_y(row) + kBrickHeight / 2 - 3);
+}
+static_assert(capsule_start_x(0) == 190.0f && capsule_start_y(0) == 125.0f);
 
 // The cell a point falls in, looked up by the point alone (the ball's size
 // plays no part). False when the point is outside the grid.

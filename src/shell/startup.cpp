@@ -8,6 +8,7 @@
 #include "display/framebuffer.h"
 #include "display/screens.h"
 #include "game/high_score.h"
+#include "game/playfield.h"
 #include "game/rng.h"
 #include "platform/clock.h"
 #include "platform/diag.h"
@@ -18,7 +19,6 @@
 
 namespace {
 constexpr std::uint32_t kRandomSeed = 1337;
-constexpr float kPaddleStartX = 640.0f;
 
 void request_stop(int /*signal_number*/) { stop_flag.store(1); }
 }  // namespace
