@@ -17,9 +17,9 @@ constexpr std::int64_t kGameOverWaitMs = 2500;
 // Close enough to the target: the paddle covers 25 px between two polls.
 constexpr float kDeadbandPx = 12.0f;
 // The ball is met off the paddle's centre by this part of the half-width,
-// so that it leaves at an angle (about 20 degrees) towards the bricks
+// so that it leaves at an angle (30 degrees) towards the bricks
 // rather than straight up and down the same column.
-constexpr float kAimPart = 0.35f;
+constexpr float kAimPart = 0.5f;
 // The height of a ball's centre as the paddle returns it.
 constexpr float kMeetY = static_cast<float>(kPaddleTop - 6);
 // Below this a ball has passed the paddle and is lost whatever it does.

@@ -28,7 +28,6 @@ constexpr std::uint32_t kConfigWord = 140;
 // A sample this high may be a button on its way down; the second sample,
 // 9 ms later, is the one that counts.
 constexpr std::uint32_t kSettleFromCounts = 115;
-constexpr unsigned kSettleUs = 9000;
 
 // 1020 counts are 1800 mV.
 constexpr std::uint32_t kFullScaleCounts = 1020;
@@ -95,7 +94,20 @@ bool keys_open() {
     return true;
 }
 
-int keys_read() {
+namespace {
+
+// The reading of a sample once it is final.
+int finish_with(std::uint32_t sample) {
+    // Someone else used the converter meanwhile: the sample may belong to
+    // another channel.
+    if ((*control_reg & 0xff) != kSetupValue)
+        return -1;
+    return decode(sample);
+}
+
+}  // namespace
+
+int keys_poll_begin() {
     if (!keys_ready)
         return kButtonNone;
 
@@ -106,15 +118,21 @@ int keys_read() {
         *status_reg = kSetupValue;
 
     std::uint32_t sample = *sample_reg;
-    if (sample >= kSettleFromCounts) {
-        os::sleep_us(kSettleUs);
-        sample = *sample_reg;
-    }
+    if (sample >= kSettleFromCounts)
+        return kKeysSettling;
+    return finish_with(sample);
+}
 
-    // Someone else used the converter meanwhile: the sample may belong to
-    // another channel.
-    if ((*control_reg & 0xff) != kSetupValue)
-        return -1;
+int keys_poll_finish() {
+    if (!keys_ready)
+        return kButtonNone;
+    return finish_with(*sample_reg);
+}
 
-    return decode(sample);
+int keys_read() {
+    int reading = keys_poll_begin();
+    if (reading != kKeysSettling)
+        return reading;
+    os::sleep_us(kKeysSettleUs);
+    return keys_poll_finish();
 }

@@ -118,12 +118,33 @@ void carry_out(const Outbox& outbox) {
 void main_loop() {
     buttons.last_frame_ms = run_clock.start_ms;
     for (;;) {
-        std::int64_t now = now_ms();
+        const std::int64_t now_in_us = now_us();
+        const std::int64_t now = now_in_us / 1000;
         if (run_clock.run_seconds != 0 && (now - run_clock.start_ms) / 1000 >= run_clock.run_seconds)
             return;
-        if (now - buttons.last_poll_ms >= kPollIntervalMs) poll_buttons(now);
+        // A poll that sees a button reads the converter twice, 9 ms apart;
+        // the loop goes on running frames in between instead of sleeping
+        // through them, so a held button costs no frames.
+        if (buttons.settle_due_us >= 0) {
+            if (now_in_us >= buttons.settle_due_us) {
+                buttons.settle_due_us = -1;
+                handle_reading(keys_poll_finish(), buttons.last_poll_ms);
+            }
+        } else if (now - buttons.last_poll_ms >= kPollIntervalMs) {
+            int reading = keys_poll_begin();
+            if (reading == kKeysSettling) {
+                buttons.last_poll_ms = now;
+                buttons.settle_due_us = now_in_us + kKeysSettleUs;
+            } else {
+                handle_reading(reading, now);
+            }
+        }
         if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(now);
-        os::sleep_us(kPassSleepUs);
+        // The pass wakes when the second sample is due, not later.
+        std::int64_t sleep_us = kPassSleepUs;
+        if (buttons.settle_due_us >= 0 && buttons.settle_due_us - now_in_us < sleep_us)
+            sleep_us = buttons.settle_due_us - now_in_us;
+        os::sleep_us(static_cast<unsigned>(sleep_us));
         if (stop_flag.load() != 0) return;
     }
 }

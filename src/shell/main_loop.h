@@ -17,6 +17,9 @@ struct ButtonState {
     std::int64_t play_seen_ms = -1;        // last PLAY reading of the hold
     std::int64_t last_poll_ms = 0;
     std::int64_t last_frame_ms = 0;
+    // While the converter settles after a first sample that may be a
+    // button, the time its second sample is due; -1 when no poll is open.
+    std::int64_t settle_due_us = -1;
 };
 
 // The run's limits, set once by start-up before the loop starts.
@@ -33,7 +36,8 @@ extern RunClock run_clock;
 
 void main_loop();
 
-// One button poll at the pass's time now: keys_read, then handle_reading.
+// One whole button poll at the pass's time now: keys_read, then
+// handle_reading.
 void poll_buttons(std::int64_t now);
 
 // Takes one reading (a ButtonCode, or -1 for a disturbed sample) into the

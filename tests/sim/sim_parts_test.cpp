@@ -197,13 +197,13 @@ World play_world(float paddle_x) {
 }
 
 TEST(SimAutoplay, PlaySteersUnderTheFallingBallAndFiresWhenThere) {
-    // Target: 800 + 0.35 * 55 = 819.25.
+    // Target: 800 + 0.5 * 55 = 827.5.
     const struct {
         float paddle_x;
         ButtonCode button;
     } cases[] = {
-        {600, kButtonRight},  {805, kButtonRight}, {810, kButtonMiddle}, {819, kButtonMiddle},
-        {830, kButtonMiddle}, {835, kButtonLeft},  {1000, kButtonLeft},
+        {600, kButtonRight},  {815, kButtonRight}, {816, kButtonMiddle}, {827, kButtonMiddle},
+        {839, kButtonMiddle}, {840, kButtonLeft},  {1000, kButtonLeft},
     };
     for (const auto& test : cases) {
         World world = play_world(test.paddle_x);
@@ -212,7 +212,7 @@ TEST(SimAutoplay, PlaySteersUnderTheFallingBallAndFiresWhenThere) {
     }
     World world = play_world(600);
     world.balls[1].y = 700;  // past the paddle: lost, so the other ball counts
-    EXPECT_FLOAT_EQ(sim::paddle_target(world), 300 + 0.35f * 55);
+    EXPECT_FLOAT_EQ(sim::paddle_target(world), 300 + 0.5f * 55);
 }
 
 // The buttons decided every 20 ms from the start, as runs of "button:ms".
