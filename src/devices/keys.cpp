@@ -46,12 +46,17 @@ constexpr LadderStep key_ladder[] = {
     {6, 400}, {7, 600}, {0, 800}, {1, 1600}, {3, 1200}, {2, 1000}, {4, 1400}, {5, 1800},
 };
 
-bool keys_ready = false;
-volatile std::uint32_t* control_reg = nullptr;
-volatile std::uint32_t* status_reg = nullptr;
-volatile std::uint32_t* config_reg = nullptr;
-volatile std::uint32_t* channel_reg = nullptr;
-volatile std::uint32_t* sample_reg = nullptr;
+// The converter's registers as keys_open mapped them; written once at
+// start-up and read by every poll, all on the main thread.
+struct Converter {
+    bool ready = false;
+    volatile std::uint32_t* control = nullptr;
+    volatile std::uint32_t* status = nullptr;
+    volatile std::uint32_t* config = nullptr;
+    volatile std::uint32_t* channel = nullptr;
+    volatile std::uint32_t* sample = nullptr;
+};
+Converter converter;
 
 volatile std::uint32_t* register_at(void* base, std::uint32_t offset) {
     return reinterpret_cast<volatile std::uint32_t*>(static_cast<char*>(base) + offset);
@@ -83,14 +88,14 @@ bool keys_open() {
         os::close(fd);
         return false;
     }
-    status_reg = register_at(base, kStatusOffset);
-    control_reg = register_at(base, kControlOffset);
-    config_reg = register_at(base, kConfigOffset);
-    channel_reg = register_at(base, kChannelOffset);
-    sample_reg = register_at(base, kSampleOffset);
+    converter.status = register_at(base, kStatusOffset);
+    converter.control = register_at(base, kControlOffset);
+    converter.config = register_at(base, kConfigOffset);
+    converter.channel = register_at(base, kChannelOffset);
+    converter.sample = register_at(base, kSampleOffset);
     // The mapping outlives the descriptor; the process exit releases it.
     os::close(fd);
-    keys_ready = true;
+    converter.ready = true;
     return true;
 }
 
@@ -100,7 +105,7 @@ namespace {
 int finish_with(std::uint32_t sample) {
     // Someone else used the converter meanwhile: the sample may belong to
     // another channel.
-    if ((*control_reg & 0xff) != kSetupValue)
+    if ((*converter.control & 0xff) != kSetupValue)
         return -1;
     return decode(sample);
 }
@@ -108,25 +113,25 @@ int finish_with(std::uint32_t sample) {
 }  // namespace
 
 int keys_poll_begin() {
-    if (!keys_ready)
+    if (!converter.ready)
         return kButtonNone;
 
-    *control_reg = kSetupValue;
-    *channel_reg = kSetupValue;
-    *config_reg = kConfigWord;
-    if ((*status_reg & 0xff) != kSetupValue)
-        *status_reg = kSetupValue;
+    *converter.control = kSetupValue;
+    *converter.channel = kSetupValue;
+    *converter.config = kConfigWord;
+    if ((*converter.status & 0xff) != kSetupValue)
+        *converter.status = kSetupValue;
 
-    std::uint32_t sample = *sample_reg;
+    std::uint32_t sample = *converter.sample;
     if (sample >= kSettleFromCounts)
         return kKeysSettling;
     return finish_with(sample);
 }
 
 int keys_poll_finish() {
-    if (!keys_ready)
+    if (!converter.ready)
         return kButtonNone;
-    return finish_with(*sample_reg);
+    return finish_with(*converter.sample);
 }
 
 int keys_read() {

@@ -35,9 +35,12 @@ constexpr std::uint32_t kHoldRiseMs = 3000;
 constexpr std::uint32_t kConfirmHz = 1700;
 constexpr unsigned kConfirmUs = 100000;
 
-// Main thread only.
-bool hold_tone_ready = false;
-std::uint32_t hold_tone_freq = 0;
+// The exit-hold tone's state; the main thread alone drives it.
+struct HoldTone {
+    bool ready = false;         // the channel could be exported at start-up
+    std::uint32_t freq_hz = 0;  // the pitch sounding now, 0 when silent
+};
+HoldTone hold_tone;
 
 void pwm_write_number(const char* attribute, std::uint32_t value) {
     char text[16];
@@ -58,18 +61,18 @@ void write_pitch(std::uint32_t freq_hz) {
 // exceed the new period, which the driver would refuse. So the duty cycle
 // goes to 0 first, and the buzzer is switched on at every step.
 void set_hold_pitch(std::uint32_t freq_hz) {
-    if (freq_hz == 0 || !hold_tone_ready)
+    if (freq_hz == 0 || !hold_tone.ready)
         return;
     pwm_write("duty_cycle", "0");
     write_pitch(freq_hz);
     pwm_write("enable", "1");
-    hold_tone_freq = freq_hz;
+    hold_tone.freq_hz = freq_hz;
 }
 
 void silence_hold_tone() {
     pwm_write("duty_cycle", "0");
     pwm_write("enable", "0");
-    hold_tone_freq = 0;
+    hold_tone.freq_hz = 0;
 }
 
 // Writes the channel number to the export file. Returns 0, or the errno of
@@ -153,7 +156,7 @@ bool hold_tone_init() {
     }
     pwm_write("enable", "0");
     pwm_write("duty_cycle", "0");
-    hold_tone_ready = true;
+    hold_tone.ready = true;
     return true;
 }
 
@@ -162,7 +165,7 @@ void hold_tone_begin() {
 }
 
 void hold_tone_update(int held_ms) {
-    if (!hold_tone_ready)
+    if (!hold_tone.ready)
         return;
     // A negative hold reads as a huge one, so it gives the top pitch.
     std::uint32_t t = static_cast<std::uint32_t>(held_ms);
@@ -172,9 +175,9 @@ void hold_tone_update(int held_ms) {
 }
 
 void hold_tone_confirm() {
-    if (hold_tone_freq != 0)
+    if (hold_tone.freq_hz != 0)
         silence_hold_tone();
-    if (!hold_tone_ready)
+    if (!hold_tone.ready)
         return;
     set_hold_pitch(kConfirmHz);
     os::sleep_us(kConfirmUs);
@@ -182,6 +185,6 @@ void hold_tone_confirm() {
 }
 
 void hold_tone_stop() {
-    if (hold_tone_freq != 0)
+    if (hold_tone.freq_hz != 0)
         silence_hold_tone();
 }
