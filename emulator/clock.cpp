@@ -191,7 +191,10 @@ int sleep_us(unsigned microseconds) {
         hold.unlock();
         struct timespec want = {static_cast<time_t>(microseconds / 1000000),
                                 static_cast<long>(microseconds % 1000000) * 1000};
-        int result = nanosleep(&want, nullptr);
+        // Whole, like the goggles' own sleep: a handled signal does not cut it.
+        struct timespec left = {};
+        int result = 0;
+        while ((result = nanosleep(&want, &left)) != 0 && errno == EINTR) want = left;
         hold.lock();
         run_due(s, hold, real_now_ns());
         return result;

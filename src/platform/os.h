@@ -25,7 +25,8 @@ std::FILE* fopen(const char* path, const char* mode);
 
 // CLOCK_MONOTONIC.
 int clock_monotonic(struct timespec* now);
-// Sleeps for the given microseconds; 0 or -1 with errno, like usleep.
+// Sleeps for the whole given microseconds: a signal handled meanwhile does
+// not cut the sleep short. 0, or -1 with errno, like usleep.
 int sleep_us(unsigned microseconds);
 
 // One extra thread with default attributes. Results are error numbers as

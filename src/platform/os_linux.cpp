@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/os.h"
@@ -31,9 +32,16 @@ int clock_monotonic(struct timespec* now) { return ::clock_gettime(CLOCK_MONOTON
 int sleep_us(unsigned microseconds) {
     struct timespec want = {static_cast<time_t>(microseconds / 1000000),
                             static_cast<long>(microseconds % 1000000) * 1000};
-    // A signal (the stop request) may cut a sleep short; the game re-checks its
-    // clock every pass, so a short sleep is harmless and no retry is needed.
-    return ::nanosleep(&want, nullptr);
+    // A signal handled on this thread ends nanosleep early; the rest is slept
+    // too, so that a tone plays to its end and a settle wait is never short.
+    // The stop request is still seen: the main loop looks at it after every
+    // short pass sleep.
+    struct timespec left = {};
+    while (::nanosleep(&want, &left) != 0) {
+        if (errno != EINTR) return -1;
+        want = left;
+    }
+    return 0;
 }
 
 namespace {

@@ -3,13 +3,18 @@
 // of shutdown. Before its handler is installed a signal takes its default
 // action; after it, the game goes through its normal shutdown. No run hangs.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/emulator.h"
 #include "game/high_score.h"
+#include "platform/os.h"
 #include "scripted_game.h"
 
 namespace {
@@ -237,6 +242,34 @@ TEST(Signals, AtEveryStepOfShutdownTheShutdownCarriesOn) {
         }
     }
     EXPECT_GE(steps, 8) << "join, two silencing writes of three calls each, the pan back";
+}
+
+// A signal whose handler runs during a sleep does not end the sleep early:
+// the rest of it is slept too (a tone plays to its end). Real time here, so
+// that the sleep is the system's own.
+TEST(Signals, ASleepCutByAHandledSignalIsSleptToItsEnd) {
+    int status = run_in_child([] {
+        emu::reset();
+        emu::use_virtual_time(false);
+        static std::atomic<int> handled{0};
+        if (os::install_signal(SIGUSR1, [](int) { handled.store(1); }) != 0)
+            return 2;
+        pthread_t sleeper = pthread_self();
+        std::thread sender([sleeper] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            pthread_kill(sleeper, SIGUSR1);
+        });
+        auto begin = std::chrono::steady_clock::now();
+        int result = os::sleep_us(120000);
+        auto slept = std::chrono::steady_clock::now() - begin;
+        sender.join();
+        if (handled.load() != 1)
+            return 3;
+        if (result != 0)
+            return 4;
+        return slept >= std::chrono::milliseconds(120) ? 0 : 5;
+    });
+    EXPECT_EQ(status, 0) << "2: no handler, 3: no signal, 4: the sleep failed, 5: cut short";
 }
 
 }  // namespace
