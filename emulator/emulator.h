@@ -17,7 +17,10 @@ void reset();
 
 // ---- Files -------------------------------------------------------------
 // Paths no device serves (the high-score file among them) are looked up
-// below this folder: "/record/x" becomes "<dir>/record/x".
+// below this folder: "/record/x" becomes "<dir>/record/x". A link in the
+// sandbox whose text names a place inside the sandbox by its full real path
+// reads back as the game's path of that place, so absolute links work alike
+// whether the kernel or the game follows them.
 void set_sandbox(const char* dir);
 // The sandbox path for a game path, written into out (a fixed buffer).
 void sandbox_path(const char* game_path, char* out, std::size_t capacity);
@@ -48,7 +51,8 @@ void add_sleep_hook(void (*hook)(std::int64_t wake_ns));
 
 // ---- Faults ------------------------------------------------------------
 enum class Call {
-    Open, Close, Write, Ioctl, Mmap, Fsync, Rename, Fopen,
+    Open, Close, Write, Ioctl, Mmap, Fsync, Rename,
+    Read, Ftruncate, Fstat, Lstat, Readlink, Unlink,
     Clock, Sleep, ThreadStart, ThreadJoin, Signal,
 };
 const char* call_name(Call call);

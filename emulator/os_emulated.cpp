@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -195,9 +196,11 @@ void forget(int fd) {
 namespace emu {
 
 const char* call_name(Call call) {
-    static const char* const names[] = {"open",  "close", "write",        "ioctl",       "mmap",
-                                        "fsync", "rename", "fopen",       "clock",       "sleep",
-                                        "thread_start", "thread_join", "signal"};
+    static const char* const names[] = {
+        "open",  "close", "write", "ioctl",    "mmap",   "fsync", "rename",
+        "read",  "ftruncate", "fstat", "lstat", "readlink", "unlink",
+        "clock", "sleep",     "thread_start", "thread_join", "signal"};
+    static_assert(sizeof names / sizeof names[0] == static_cast<int>(Call::Signal) + 1);
     return names[static_cast<int>(call)];
 }
 
@@ -321,6 +324,72 @@ long write(int fd, const void* data, std::size_t size) {
     });
 }
 
+long read(int fd, void* data, std::size_t size) {
+    OpenFile file = lookup(fd);
+    return seam(Call::Read, describe(file, fd), -1L, [&]() -> long {
+        if (file.in_use && file.device >= 0) {
+            errno = EINVAL;  // no device of the goggles is read this way
+            return -1;
+        }
+        return ::read(fd, data, size);
+    });
+}
+
+int ftruncate(int fd, long long length) {
+    OpenFile file = lookup(fd);
+    return seam(Call::Ftruncate, describe(file, fd), -1, [&] {
+        if (file.in_use && file.device >= 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        return ::ftruncate(fd, static_cast<off_t>(length));
+    });
+}
+
+int fstat(int fd, struct stat* info) {
+    OpenFile file = lookup(fd);
+    // A device's descriptor is a character device, as the real ones are.
+    return seam(Call::Fstat, describe(file, fd), -1, [&] { return ::fstat(fd, info); });
+}
+
+int lstat(const char* path, struct stat* info) {
+    return seam(Call::Lstat, path, -1, [&] {
+        char real_path[kPathCapacity * 2];
+        emu::sandbox_path(path, real_path, sizeof real_path);
+        return ::lstat(real_path, info);
+    });
+}
+
+long readlink(const char* path, char* text, std::size_t capacity) {
+    return seam(Call::Readlink, path, -1L, [&]() -> long {
+        char real_path[kPathCapacity * 2];
+        emu::sandbox_path(path, real_path, sizeof real_path);
+        char link[kPathCapacity * 4];
+        long length = ::readlink(real_path, link, sizeof link);
+        if (length < 0) return -1;
+        // A full real path into the sandbox reads as the game's path.
+        const char* shown = link;
+        const char* sandbox = state().sandbox;
+        std::size_t prefix = std::strlen(sandbox);
+        if (prefix > 0 && static_cast<std::size_t>(length) > prefix &&
+            std::strncmp(link, sandbox, prefix) == 0 && link[prefix] == '/') {
+            shown += prefix;
+            length -= static_cast<long>(prefix);
+        }
+        if (static_cast<std::size_t>(length) > capacity) length = static_cast<long>(capacity);
+        std::memcpy(text, shown, static_cast<std::size_t>(length));
+        return length;
+    });
+}
+
+int unlink(const char* path) {
+    return seam(Call::Unlink, path, -1, [&] {
+        char real_path[kPathCapacity * 2];
+        emu::sandbox_path(path, real_path, sizeof real_path);
+        return ::unlink(real_path);
+    });
+}
+
 int ioctl(int fd, unsigned long request, void* arg) {
     OpenFile file = lookup(fd);
     char target[128];
@@ -358,14 +427,6 @@ int rename(const char* from, const char* to) {
         emu::sandbox_path(from, real_from, sizeof real_from);
         emu::sandbox_path(to, real_to, sizeof real_to);
         return std::rename(real_from, real_to);
-    });
-}
-
-std::FILE* fopen(const char* path, const char* mode) {
-    return seam(Call::Fopen, path, static_cast<std::FILE*>(nullptr), [&] {
-        char real_path[kPathCapacity * 2];
-        emu::sandbox_path(path, real_path, sizeof real_path);
-        return std::fopen(real_path, mode);
     });
 }
 

@@ -1,15 +1,30 @@
 #include "game/high_score.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/os.h"
 
 namespace {
 
+// Whether text is head followed by tail.
+constexpr bool is_joined(const char* text, const char* head, const char* tail) {
+    while (*head != 0) {
+        if (*text++ != *head++)
+            return false;
+    }
+    while (*tail != 0) {
+        if (*text++ != *tail++)
+            return false;
+    }
+    return *text == 0;
+}
 constexpr bool starts_with(const char* text, const char* prefix) {
     while (*prefix != 0) {
         if (*text++ != *prefix++)
@@ -18,25 +33,53 @@ constexpr bool starts_with(const char* text, const char* prefix) {
     return true;
 }
 static_assert(starts_with(kHighScorePath, kHighScoreDir) &&
-                  starts_with(kHighScoreTempPath, kHighScorePath),
+                  is_joined(kHighScoreTempPath, kHighScorePath, kHighScoreTempSuffix),
               "the temporary file must live beside the high-score file");
 
-constexpr int kFileMode = 0644;
+// A new file gets what the owner's umask leaves of read and write for all.
+constexpr unsigned kFileMode = 0666;
+// Links followed from the high-score path at most, as many as the kernel
+// follows in one lookup.
+constexpr int kMaxLinks = 40;
+constexpr std::size_t kPathCapacity = 512;
 
 bool is_blank(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// The file a buffer at a time; next() gives one byte, or -1 at the end of
+// the file or on a read error, as getc does.
+class Reader {
+  public:
+    explicit Reader(int fd) : fd_(fd) {}
+    int next() {
+        if (at_ == length_) {
+            long got = os::read(fd_, buffer_, sizeof buffer_);
+            at_ = 0;
+            length_ = got > 0 ? got : 0;
+            if (got <= 0)
+                return -1;
+        }
+        return static_cast<unsigned char>(buffer_[at_++]);
+    }
+
+  private:
+    int fd_;
+    char buffer_[512];
+    long length_ = 0;
+    long at_ = 0;
+};
+
 // Reads one number the way "%d" does, without its undefined behaviour: a
 // value beyond an int is no number. The file is read only as far as the
 // number goes.
-bool read_number(std::FILE* file, int* value) {
-    int c = std::getc(file);
+bool read_number(Reader& file, int* value) {
+    int c = file.next();
     while (is_blank(c))
-        c = std::getc(file);
+        c = file.next();
     bool negative = c == '-';
     if (c == '-' || c == '+')
-        c = std::getc(file);
+        c = file.next();
     if (c < '0' || c > '9')
         return false;
 
@@ -45,13 +88,18 @@ bool read_number(std::FILE* file, int* value) {
     // read in constant memory and never overflows.
     const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
     long long magnitude = 0;
-    for (; c >= '0' && c <= '9'; c = std::getc(file)) {
+    for (; c >= '0' && c <= '9'; c = file.next()) {
         magnitude = magnitude * 10 + (c - '0');
         if (magnitude > limit)
             return false;
     }
     *value = static_cast<int>(negative ? -magnitude : magnitude);
     return true;
+}
+
+bool is_regular(int fd) {
+    struct stat info;
+    return os::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool write_all(int fd, const char* text, int length) {
@@ -67,32 +115,134 @@ bool write_all(int fd, const char* text, int length) {
     return true;
 }
 
-// Writes, flushes to the disk and closes; false if any of it failed.
-bool write_and_close(int fd, const char* text, int length) {
-    bool written = write_all(fd, text, length) && os::fsync(fd) == 0;
-    bool closed = os::close(fd) == 0;
-    return written && closed;
+// On the disk, or on a file system that has no such flush (EINVAL), where
+// written is as far as a file ever gets.
+bool flushed(int fd) {
+    return os::fsync(fd) == 0 || errno == EINVAL;
 }
 
-// Makes the rename itself survive a power cut.
-void sync_folder() {
-    int fd = os::open(kHighScoreDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// The length of the folder part of path, without the last slash.
+std::size_t folder_length(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path);
+}
+
+// Makes a rename in the folder of path survive a power cut.
+void sync_folder(const char* path) {
+    char folder[kPathCapacity] = "/";
+    std::size_t length = folder_length(path);
+    if (length > 0) {
+        std::memcpy(folder, path, length);
+        folder[length] = 0;
+    }
+    int fd = os::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     os::fsync(fd);
     os::close(fd);
 }
 
+enum class Target {
+    Regular,  // a regular file
+    Missing,  // nothing yet: the save creates it
+    Other,    // a pipe, a folder, a device: never written
+    Unknown,  // could not be told (too many links, a path too long, an error)
+};
+
+// Follows links from the high-score path to the file they lead to, the way
+// the kernel follows them for a plain open, and writes its path into path.
+Target find_target(char (&path)[kPathCapacity]) {
+    std::snprintf(path, sizeof path, "%s", kHighScorePath);
+    for (int links = 0; links <= kMaxLinks; ++links) {
+        struct stat info;
+        if (os::lstat(path, &info) != 0)
+            return errno == ENOENT ? Target::Missing : Target::Unknown;
+        if (S_ISREG(info.st_mode))
+            return Target::Regular;
+        if (!S_ISLNK(info.st_mode))
+            return Target::Other;
+        char link[kPathCapacity];
+        long length = os::readlink(path, link, sizeof link);
+        if (length <= 0 || length >= static_cast<long>(sizeof link))
+            return Target::Unknown;
+        // A relative link leads on from the folder that holds it.
+        std::size_t kept = link[0] == '/' ? 0 : folder_length(path) + 1;
+        if (kept + static_cast<std::size_t>(length) >= sizeof path)
+            return Target::Unknown;
+        std::memcpy(path + kept, link, static_cast<std::size_t>(length));
+        path[kept + static_cast<std::size_t>(length)] = 0;
+    }
+    return Target::Unknown;
+}
+
+// A fresh temporary file. It is never opened through a link or over an old
+// file: whatever has the name (left by a save that was cut short, or put
+// there) is removed first, and a link so removed is gone, not what it leads
+// to.
+int create_temporary(const char* temp) {
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = os::open(temp, flags, kFileMode);
+    if (fd < 0 && errno == EEXIST && os::unlink(temp) == 0)
+        fd = os::open(temp, flags, kFileMode);
+    return fd;
+}
+
+enum class Replaced { Done, NoTemporary, Failed };
+
+// Writes text to a temporary file beside target and renames it over target.
+// A failure after the temporary was made removes it again.
+Replaced replace(const char* target, const char* text, int length) {
+    char temp[kPathCapacity];
+    int needed = std::snprintf(temp, sizeof temp, "%s%s", target, kHighScoreTempSuffix);
+    if (needed < 0 || needed >= static_cast<int>(sizeof temp))
+        return Replaced::NoTemporary;
+    int fd = create_temporary(temp);
+    if (fd < 0)
+        return Replaced::NoTemporary;
+    bool written = write_all(fd, text, length) && flushed(fd);
+    bool closed = os::close(fd) == 0;
+    if (written && closed && os::rename(temp, target) == 0) {
+        sync_folder(target);
+        return Replaced::Done;
+    }
+    os::unlink(temp);
+    return Replaced::Failed;
+}
+
+// The way left when no replacement could be made: the file is rewritten in
+// place. It is not truncated first: a kill or power cut between the open
+// and the write would leave it empty. The new line goes over the start of
+// the old text and the file is then cut to its length; a kill before the
+// cut leaves the rest of the old text after the newline, where the reader
+// never looks. A new file is made only where the folder has just taken the
+// temporary; without one, a folder that refuses new files gets none.
+void rewrite_in_place(const char* text, int length, bool may_create) {
+    int flags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | (may_create ? O_CREAT : 0);
+    int fd = os::open(kHighScorePath, flags, kFileMode);
+    if (fd < 0)
+        return;
+    if (is_regular(fd) && write_all(fd, text, length)) {
+        os::ftruncate(fd, length);
+        os::fsync(fd);
+    }
+    os::close(fd);
+}
+
 }  // namespace
 
 int load_high_score() {
-    int best = 0;
-    std::FILE* file = os::fopen(kHighScorePath, "r");
-    if (file == nullptr)
+    // Without blocking: a pipe in the file's place would otherwise hold the
+    // start-up until something wrote into it.
+    int fd = os::open(kHighScorePath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return 0;
-    if (!read_number(file, &best))
-        best = 0;
-    std::fclose(file);
+    int best = 0;
+    if (is_regular(fd)) {
+        Reader reader(fd);
+        if (!read_number(reader, &best))
+            best = 0;
+    }
+    os::close(fd);
     return best;
 }
 
@@ -100,28 +250,13 @@ void save_high_score(int best) {
     char text[16];
     int length = std::snprintf(text, sizeof text, "%d\n", best);
 
-    int fd = os::open(kHighScoreTempPath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                      kFileMode);
-    if (fd >= 0) {
-        if (write_and_close(fd, text, length) &&
-            os::rename(kHighScoreTempPath, kHighScorePath) == 0) {
-            sync_folder();
-        }
-        // Otherwise the old file was never touched; the best stays in memory.
+    char target[kPathCapacity];
+    Target found = find_target(target);
+    if (found == Target::Other)
         return;
-    }
-
-    // A folder that refuses new files may still hold a writable old file:
-    // then it is rewritten in place, as the only way left to keep the best.
-    // It is not truncated first: a kill or power cut between the open and the
-    // write would leave it empty. The new line goes over the start of the old
-    // text instead; a shorter line leaves the rest of the old text after its
-    // newline, where the reader never looks. A link in the file's place is
-    // not followed, so the game never writes anywhere but its own file.
-    if (errno != EACCES && errno != EPERM)
-        return;
-    fd = os::open(kHighScorePath, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    write_and_close(fd, text, length);
+    Replaced replaced = Replaced::NoTemporary;
+    if (found != Target::Unknown)
+        replaced = replace(target, text, length);
+    if (replaced != Replaced::Done)
+        rewrite_in_place(text, length, replaced == Replaced::Failed);
 }

@@ -8,20 +8,29 @@
 // of game code runs on the goggles, in tests and in the desktop simulator.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
+
+struct stat;
 
 namespace os {
 
 int open(const char* path, int flags, unsigned mode = 0);
 int close(int fd);
+long read(int fd, void* data, std::size_t size);
 long write(int fd, const void* data, std::size_t size);
+int ftruncate(int fd, long long length);
+// The file behind a descriptor, and the thing at a path itself (a link is
+// described, not followed).
+int fstat(int fd, struct stat* info);
+int lstat(const char* path, struct stat* info);
+// The text of the link at path, not terminated; its length, or -1.
+long readlink(const char* path, char* text, std::size_t capacity);
+int unlink(const char* path);
 int ioctl(int fd, unsigned long request, void* arg);
 // Maps at an address of the system's choice; MAP_FAILED on failure.
 void* mmap(std::size_t length, int prot, int flags, int fd, long long offset);
 int fsync(int fd);
 int rename(const char* from, const char* to);
-std::FILE* fopen(const char* path, const char* mode);
 
 // CLOCK_MONOTONIC.
 int clock_monotonic(struct timespec* now);

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,7 +17,15 @@ namespace os {
 
 int open(const char* path, int flags, unsigned mode) { return ::open(path, flags, mode); }
 int close(int fd) { return ::close(fd); }
+long read(int fd, void* data, std::size_t size) { return ::read(fd, data, size); }
 long write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
+int ftruncate(int fd, long long length) { return ::ftruncate(fd, static_cast<off_t>(length)); }
+int fstat(int fd, struct stat* info) { return ::fstat(fd, info); }
+int lstat(const char* path, struct stat* info) { return ::lstat(path, info); }
+long readlink(const char* path, char* text, std::size_t capacity) {
+    return ::readlink(path, text, capacity);
+}
+int unlink(const char* path) { return ::unlink(path); }
 int ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
 
 void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
@@ -25,7 +34,6 @@ void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
 
 int fsync(int fd) { return ::fsync(fd); }
 int rename(const char* from, const char* to) { return std::rename(from, to); }
-std::FILE* fopen(const char* path, const char* mode) { return std::fopen(path, mode); }
 
 int clock_monotonic(struct timespec* now) { return ::clock_gettime(CLOCK_MONOTONIC, now); }
 

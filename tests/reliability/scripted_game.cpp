@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -177,4 +179,61 @@ bool call_kind(const std::string& name, emu::Call* kind) {
         }
     }
     return false;
+}
+
+std::vector<std::size_t> save_calls(const std::vector<CallLine>& calls) {
+    std::vector<std::size_t> found;
+    bool started = false;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        started = started || calls[i].call == "thread_start";
+        if (started && calls[i].target.rfind("/record/", 0) == 0)
+            found.push_back(i);
+    }
+    return found;
+}
+
+bool save_setup(const std::string& name, std::function<void()>* setup) {
+    if (name.empty() || name == "-") {
+        *setup = [] {};
+    } else if (name == "refuse_new_files") {
+        *setup = [] {
+            emu::add_fault({emu::Call::Open, "brikon.hi.tmp", 0, emu::Action::Fail, EACCES});
+        };
+    } else if (name == "flush_refused") {
+        *setup = [] {
+            emu::add_fault({emu::Call::Fsync, "brikon.hi.tmp", 0, emu::Action::Fail, EIO});
+        };
+    } else if (name == "stale_temp") {
+        *setup = [] {
+            char path[512];
+            emu::sandbox_path(kHighScoreTempPath, path, sizeof path);
+            std::ofstream(path) << "12";
+        };
+    } else if (name == "link") {
+        *setup = [] {
+            char path[512];
+            emu::sandbox_path("/record/vemlo-x/kept", path, sizeof path);
+            make_dirs(path);
+            std::ofstream(std::string(path) + "/best") << kOldBestText;
+            emu::sandbox_path(kHighScorePath, path, sizeof path);
+            unlink(path);
+            if (symlink("../kept/best", path) != 0)
+                std::abort();
+        };
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> leftover_temporaries(const GameResult& result) {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(result.dir + "/sandbox", error)) {
+        const std::string path = entry.path().string();
+        if (path.size() > 4 && path.compare(path.size() - 4, 4, ".tmp") == 0)
+            found.push_back(path);
+    }
+    return found;
 }

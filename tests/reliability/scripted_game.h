@@ -60,6 +60,25 @@ int fault_occurrence(const std::vector<CallLine>& calls, std::size_t index);
 // name it does not know.
 bool call_kind(const std::string& name, emu::Call* kind);
 
+// The calls of the save at game over: every call after start-up (the sound
+// thread's start) on a file below /record, in order, as indexes into calls.
+std::vector<std::size_t> save_calls(const std::vector<CallLine>& calls);
+
+// How the high-score file stands before a run, for the save to meet:
+//   "" or "-"          the plain file holding the old best
+//   "refuse_new_files" the folder refuses new files (every open of the
+//                      temporary fails with EACCES)
+//   "flush_refused"    every flush of the temporary fails with EIO
+//   "stale_temp"       a temporary left behind by a save that was cut short
+//   "link"             the file is a relative link to ../kept/best, which
+//                      holds the old best
+// Sets *setup to what the run's setup does for it; false for a name it does
+// not know.
+bool save_setup(const std::string& name, std::function<void()>* setup);
+
+// Files ending in ".tmp" anywhere below the run's sandbox.
+std::vector<std::string> leftover_temporaries(const GameResult& result);
+
 // The fault target for a logged target ("-" means none).
 const char* fault_target(const CallLine& line);
 
