@@ -59,7 +59,7 @@ int fuzz_draw_block(const std::uint8_t* data, std::size_t size) {
             *pixel = kMarker;
     }
 
-    draw_block(x, y, w, h, colour);
+    draw_block(page_canvas(back_page), x, y, w, h, colour);
 
     const bool any = w >= 1 && h >= 1 && left < right && top < bottom;
     for (int i = 0; i < 6; ++i) {

@@ -34,8 +34,8 @@ int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
     // where the box is clipped to the area.
     long long length = static_cast<long long>(std::strlen(text.c_str()));
     bool drawable = size_code >= 1 && size_code <= kFontSizeCount;
-    long long width = drawable ? kCellWidth[size_code - 1] : 0;
-    long long height = drawable ? kCellHeight[size_code - 1] : 0;
+    long long width = drawable ? kTextCellWidth[size_code - 1] : 0;
+    long long height = drawable ? kTextCellHeight[size_code - 1] : 0;
     const long long box[4] = {x, y, x + width * length, y + height};
     auto at = [](long long px, long long py) -> std::uint32_t* {
         if (px < 0 || py < 0 || px >= kAreaWidth || py >= kAreaHeight)
@@ -51,7 +51,7 @@ int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
             *pixel = kMarker;
     }
 
-    draw_text(text.c_str(), x, y, size_code, colour);
+    draw_text(page_canvas(back_page), text.c_str(), x, y, size_code, colour);
 
     for (const auto& p : probes) {
         if (std::uint32_t* pixel = at(p[0], p[1]))

@@ -20,6 +20,7 @@
 
 #include "../../tests/support/autopilot.h"
 #include "../busy_world.h"
+#include "display/compositor.h"
 #include "display/framebuffer.h"
 #include "display/screens.h"
 #include "game/level.h"
@@ -41,6 +42,10 @@ constexpr std::uint32_t kMemoryBytes = kFbStride * kFbVirtualHeight;
 constexpr int kFbDescriptor = 3;
 
 std::int64_t virtual_now_ms = 0;
+
+// The stars of the composed frames draw from their own sequence; the game
+// played for the recording draws from the main loop's.
+Rng replay_random;
 
 struct RecordedFrame {
     World world;
@@ -75,14 +80,17 @@ void play_and_record(int duration_ms) {
     recording = false;
 }
 
-// Composes the recorded frames as the main loop does, each between markers.
-void replay(int sequence) {
+// Composes the recorded frames as the main loop does, each between markers;
+// whole: each frame into a page of unknown content.
+void replay(int sequence, bool whole = false) {
     mark(kSequence, sequence);
     for (int i = 0; i < recorded_count; ++i) {
         const RecordedFrame& frame = recorded[i];
         const int y = select_back_page();
+        if (whole)
+            forget_page_contents();
         mark(kFrameBegin);
-        compose_frame(frame.world, frame.paused, frame.elapsed_ms);
+        compose_frame(frame.world, frame.paused, frame.elapsed_ms, replay_random);
         mark(kFrameEnd);
         present_page(y);
     }
@@ -186,11 +194,12 @@ void write_stderr(const char* text, std::size_t size) {
 }  // namespace os
 
 // Sequences: 1 the title screen for 10 s, 2 an ordinary game played by the
-// automatic player, 3 the busiest play screen played on, 4 frames composed
-// right after a level is loaded.
+// automatic player, 3 the busiest play screen played on, 4 the first frame
+// of a level composed whole, as into a page of unknown content.
 int main() {
-    random_seed(1337);
-    init_starfield();
+    random_seed(game_random, 1337);
+    init_starfield(game_random);
+    random_seed(replay_random, 1337);
     virtual_now_ms = 1000;
     start_ms = virtual_now_ms;
     buttons.last_frame_ms = start_ms;
@@ -229,10 +238,10 @@ int main() {
     for (int level = 1; level <= 6; ++level) {
         World loaded = busy_world();
         loaded.phase = Phase::Serve;
-        load_level(loaded, level);
+        load_level(loaded, level, rng);
         recorded[recorded_count++] = RecordedFrame{loaded, false, 5000 + 33 * level};
     }
     start_display();
-    replay(4);
+    replay(4, true);
     return 0;
 }

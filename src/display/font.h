@@ -20,8 +20,8 @@ static_assert(kFontAtlasBytes == 414960);
 
 // The glyph cell of each size, indexed by size - 1. Text advances by exactly
 // the cell width per character.
-constexpr std::uint8_t kCellWidth[kFontSizeCount] = {7, 13, 19, 26};
-constexpr std::uint8_t kCellHeight[kFontSizeCount] = {12, 22, 31, 42};
+constexpr std::uint8_t kTextCellWidth[kFontSizeCount] = {7, 13, 19, 26};
+constexpr std::uint8_t kTextCellHeight[kFontSizeCount] = {12, 22, 31, 42};
 
 // Where the letters sit in a cell, indexed by size - 1: capitals fill rows
 // kCapitalTopRow to kCapitalBottomRow, and descenders (g, j, p, q, y) reach

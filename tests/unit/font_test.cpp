@@ -15,10 +15,10 @@ namespace {
 const std::string kAssets = std::string(VMX_SOURCE_DIR) + "/assets";
 
 int cell_w(int size) {
-    return kCellWidth[size - 1];
+    return kTextCellWidth[size - 1];
 }
 int cell_h(int size) {
-    return kCellHeight[size - 1];
+    return kTextCellHeight[size - 1];
 }
 
 // The rows of a glyph with coverage of at least threshold: first and last,
