@@ -113,11 +113,11 @@ void compose_next_frame(std::uint32_t* page, std::int64_t elapsed_ms);
 // again, or a pan was refused.
 void forget_page_contents();
 
-// A test mode: each frame is also composed whole, straight into this page
-// (a scratch page of the caller's, rows kPagePixelsPerRow apart), and the
-// two compared; nullptr ends it. frame_mismatches counts the pixels that
-// differed since the mode began.
-void check_frames_against(std::uint32_t* scratch_page);
+// A test mode: every frame (or every n-th) is also composed whole, straight
+// into this page (a scratch page of the caller's, rows kPagePixelsPerRow
+// apart, 720 of them), and the two compared; nullptr ends it.
+// frame_mismatches counts the pixels that differed since the mode began.
+void check_frames_against(std::uint32_t* scratch_page, int every = 1);
 long long frame_mismatches();
 
 // What the last compose_next_frame did, for benchmarks and tests.
