@@ -65,6 +65,15 @@ void record_frame() {
         RecordedFrame{world, paused, static_cast<int>(virtual_now_ms - start_ms)};
 }
 
+// The automatic player's button; MIDDLE is let go now and then, since only a
+// press after no button launches a ball or starts a game.
+ButtonCode button_now() {
+    const ButtonCode button = autopilot_button(world);
+    if (button == kButtonMiddle && virtual_now_ms / 120 % 2 == 0)
+        return kButtonNone;
+    return button;
+}
+
 // Plays the game from its current state for the given time, the buttons
 // chosen by the automatic player, and records every frame after those
 // recorded so far.
@@ -73,7 +82,7 @@ void play_and_record(int duration_ms) {
     const std::int64_t end = virtual_now_ms + duration_ms;
     for (; virtual_now_ms < end; ++virtual_now_ms) {
         if (virtual_now_ms - buttons.last_poll_ms >= 40)
-            handle_reading(autopilot_button(world), virtual_now_ms);
+            handle_reading(button_now(), virtual_now_ms);
         if (virtual_now_ms - buttons.last_frame_ms >= 33)
             run_frame(virtual_now_ms);
     }
