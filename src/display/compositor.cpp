@@ -71,18 +71,23 @@ void draw_item(const Canvas& canvas, const Item& item) {
             break;
         case ItemKind::Brick: {
             draw_block(canvas, item.x, item.y, item.w, item.h, item.colour);
+            // The marks stay on the brick, however small it is.
+            const Rect inside = intersect(canvas.window, item.box);
+            if (inside.empty())
+                break;
+            const Canvas brick{canvas.at(inside.left, inside.top), canvas.stride, inside};
             const int near_x = item.x + kRivetInset;
             const int far_x = item.x + item.w - 1 - kRivetInset;
             const int near_y = item.y + kRivetInset;
             const int far_y = item.y + item.h - 1 - kRivetInset;
             if ((item.size & kBrickRivets) != 0) {
-                put_pixel(canvas, near_x, near_y, kRivet);
-                put_pixel(canvas, far_x, near_y, kRivet);
-                put_pixel(canvas, near_x, far_y, kRivet);
-                put_pixel(canvas, far_x, far_y, kRivet);
+                put_pixel(brick, near_x, near_y, kRivet);
+                put_pixel(brick, far_x, near_y, kRivet);
+                put_pixel(brick, near_x, far_y, kRivet);
+                put_pixel(brick, far_x, far_y, kRivet);
             }
             if ((item.size & kBrickStripe) != 0) {
-                fill_rect(canvas, item.x + item.w / 2 - 1, item.y + kStripeEnds, 2,
+                fill_rect(brick, item.x + item.w / 2 - 1, item.y + kStripeEnds, 2,
                           item.h - 2 * kStripeEnds, kStripe);
             }
             break;

@@ -278,11 +278,12 @@ const LogoInk logo_ink[2] = {find_logo_ink(1), find_logo_ink(2)};
 }  // namespace
 
 void fill_rect(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour) {
+    // Clipped in 64 bits, so that no position or size can overflow.
     const Rect& window = canvas.window;
-    const int left = std::max(x, window.left);
-    const int right = std::min(x + w, window.right);
-    const int top = std::max(y, window.top);
-    const int bottom = std::min(y + h, window.bottom);
+    const int left = clamp_to(x, window.left, window.right);
+    const int right = clamp_to(static_cast<long long>(x) + w, window.left, window.right);
+    const int top = clamp_to(y, window.top, window.bottom);
+    const int bottom = clamp_to(static_cast<long long>(y) + h, window.top, window.bottom);
     if (left >= right)
         return;
     for (int row = top; row < bottom; ++row)
