@@ -18,7 +18,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "../../tests/support/autopilot.h"
 #include "../busy_world.h"
 #include "display/compositor.h"
 #include "display/framebuffer.h"
@@ -27,6 +26,7 @@
 #include "game/rng.h"
 #include "platform/os.h"
 #include "shell/main_loop.h"
+#include "sim/autoplay.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ constexpr int kFbDescriptor = 3;
 std::int64_t virtual_now_ms = 0;
 
 // The stars of the composed frames draw from their own sequence; the game
-// played for the recording draws from the main loop's.
+// played for the recording draws from the game's own.
 Rng replay_random;
 
 struct RecordedFrame {
@@ -61,17 +61,18 @@ bool recording = false;
 void record_frame() {
     if (!recording || recorded_count == kMaxFrames)
         return;
-    recorded[recorded_count++] =
-        RecordedFrame{world, paused, static_cast<int>(virtual_now_ms - start_ms)};
+    recorded[recorded_count++] = RecordedFrame{
+        game.world, game.paused, static_cast<int>(virtual_now_ms - run_clock.start_ms)};
 }
 
-// The automatic player's button; MIDDLE is let go now and then, since only a
-// press after no button launches a ball or starts a game.
+// The automatic player, asked as often as it likes to be.
+sim::AutoplayState autoplay;
+ButtonCode held = kButtonNone;
+
 ButtonCode button_now() {
-    const ButtonCode button = autopilot_button(world);
-    if (button == kButtonMiddle && virtual_now_ms / 120 % 2 == 0)
-        return kButtonNone;
-    return button;
+    if (virtual_now_ms % sim::kAutoplayStepMs == 0)
+        held = sim::autoplay_decide(game.world, game.paused, virtual_now_ms, autoplay);
+    return held;
 }
 
 // Plays the game from its current state for the given time, the buttons
@@ -206,12 +207,12 @@ void write_stderr(const char* text, std::size_t size) {
 // automatic player, 3 the busiest play screen played on, 4 the first frame
 // of a level composed whole, as into a page of unknown content.
 int main() {
-    random_seed(game_random, 1337);
-    init_starfield(game_random);
+    random_seed(game.rng, 1337);
+    init_starfield(game.rng);
     random_seed(replay_random, 1337);
     virtual_now_ms = 1000;
-    start_ms = virtual_now_ms;
-    buttons.last_frame_ms = start_ms;
+    run_clock.start_ms = virtual_now_ms;
+    buttons.last_frame_ms = run_clock.start_ms;
 
     // The title screen: no button for 10 s.
     start_display();
@@ -233,11 +234,11 @@ int main() {
 
     // The busiest screen: half a second paused (its box on top), then
     // played on for three seconds.
-    world = busy_world();
-    paused = true;
+    game.world = busy_world();
+    game.paused = true;
     recorded_count = 0;
     play_and_record(500);
-    paused = false;
+    game.paused = false;
     play_and_record(3000);
     start_display();
     replay(3);
@@ -247,7 +248,7 @@ int main() {
     for (int level = 1; level <= 6; ++level) {
         World loaded = busy_world();
         loaded.phase = Phase::Serve;
-        load_level(loaded, level, rng);
+        load_level(loaded, level, rng, 0);
         recorded[recorded_count++] = RecordedFrame{loaded, false, 5000 + 33 * level};
     }
     start_display();
