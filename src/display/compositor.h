@@ -11,6 +11,11 @@
 // new list would draw. Only the damage is composed, in a small buffer in
 // ordinary memory where blends read what was drawn before them, and copied
 // into the page with wide stores; the page itself is never read.
+//
+// State kept here, written by the main thread alone (compose_frame): three
+// lists (one per page, one for the frame being described), what each page
+// was last composed from and when it was last composed whole, the damage of
+// the frame, the small buffer, and the test mode's scratch page and count.
 #include <cstdint>
 
 #include "display/draw.h"
