@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "devices/button_code.h"
 #include "display/compositor.h"
 #include "display/draw.h"
 #include "display/font.h"
@@ -11,6 +12,7 @@
 #include "display/logo.h"
 #include "game/playfield.h"
 #include "game/rng.h"
+#include "game/score.h"
 
 Star starfield[kStarCount];
 
@@ -114,10 +116,11 @@ void text_centred(DisplayList& list, const char* text, int y, int size, std::uin
 
 void describe_footer(DisplayList& list) {
     constexpr int kFooterY = 702;
-    constexpr const char* kExitHint = "hold PLAY 3 s to exit";
+    char exit_hint[32];
+    std::snprintf(exit_hint, sizeof exit_hint, "hold PLAY %d s to exit", kExitHoldMs / 1000);
     list.text(kWebAddress, kFooterMargin, kFooterY, 1, kGrey);
     text_centred(list, "LEFT/RIGHT move   MIDDLE launch/fire   BACK pause", kFooterY, 1, kGrey);
-    list.text(kExitHint, kAreaWidth - kFooterMargin - text_width(kExitHint, 1), kFooterY, 1,
+    list.text(exit_hint, kAreaWidth - kFooterMargin - text_width(exit_hint, 1), kFooterY, 1,
               kAmber);
 }
 
@@ -264,10 +267,13 @@ void describe_play(DisplayList& list, const World& world, bool paused, std::int6
             if (!paused && blink_on(elapsed_ms, 400))
                 text_centred(list, "MIDDLE: LAUNCH", 560, 2, kAmber);
             break;
-        case Phase::LevelClear:
+        case Phase::LevelClear: {
+            char bonus[16];
+            std::snprintf(bonus, sizeof bonus, "+%d", kLevelBonus);
             text_centred(list, "LEVEL CLEAR!", 330, 4, kYellow);
-            text_centred(list, "+1000", 390, 2, kGrey);
+            text_centred(list, bonus, 390, 2, kGrey);
             break;
+        }
         case Phase::GameOver:
             describe_game_over(list, world, elapsed_ms);
             break;
