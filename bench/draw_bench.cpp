@@ -29,7 +29,7 @@ struct Page {
         std::vector<std::uint32_t>(static_cast<std::size_t>(kPagePixelsPerRow) * kPageRows, 0);
     Page() {
         back_page = words.data();
-        fill_rect(0, 0, kAreaWidth, kAreaHeight, kBackground);
+        fill_rect(page_canvas(back_page), 0, 0, kAreaWidth, kAreaHeight, kBackground);
     }
     ~Page() { back_page = nullptr; }
     Page(const Page&) = delete;
@@ -61,8 +61,8 @@ struct PixmanGlyph {
 class PixmanFont {
   public:
     explicit PixmanFont(int size) {
-        const int w = kCellWidth[size - 1];
-        const int h = kCellHeight[size - 1];
+        const int w = kTextCellWidth[size - 1];
+        const int h = kTextCellHeight[size - 1];
         for (int code = kFirstGlyphCode; code <= kLastGlyphCode; ++code) {
             const std::uint8_t* coverage = glyph_coverage(size, code);
             int left = w, right = -1, top = h, bottom = -1;
@@ -135,9 +135,9 @@ void BM_DrawTextVsPixman(benchmark::State& state) {
     // Both draw the same line at the same place over a freshly cleared band,
     // as the game draws its texts over the cleared frame.
     measure_against(
-        state, [&] { draw_text(kLine, 20, 300, size, kTextColour); },
+        state, [&] { draw_text(page_canvas(back_page), kLine, 20, 300, size, kTextColour); },
         [&] { font.draw(target, kLine, 20, 300); },
-        [] { fill_rect(0, 300, kAreaWidth, kCellHeight[kFontSizeCount - 1], kBackground); });
+        [] { fill_rect(page_canvas(back_page), 0, 300, kAreaWidth, kTextCellHeight[kFontSizeCount - 1], kBackground); });
     pixman_image_unref(target);
     state.SetItemsProcessed(state.iterations() * 40);
 }
@@ -159,7 +159,7 @@ void BM_FillRectVsPixmanFill(benchmark::State& state) {
     Page page;
     const Box box = kBoxes[state.range(0)];
     measure_against(
-        state, [&] { fill_rect(box.x, box.y, box.w, box.h, 0xff101828); },
+        state, [&] { fill_rect(page_canvas(back_page), box.x, box.y, box.w, box.h, 0xff101828); },
         [&] {
             pixman_fill(back_page, kPagePixelsPerRow, 32, box.x, box.y, box.w, box.h, 0xff101828);
         });

@@ -25,5 +25,16 @@ function(vmx_embed_bytes input name size header output)
     COMMENT "Embedding ${input}")
   set(VMX_ASSET_SOURCES ${VMX_ASSET_SOURCES} ${VMX_GENERATED}/${output} PARENT_SCOPE)
 endfunction()
-vmx_embed_bytes(assets/font/atlas.bin FontAtlas 414960 display/font.h font_atlas.cpp)
+# The font's glyphs are kept cropped to their cells: the file's slots are
+# sized for the largest.
+add_custom_command(
+  OUTPUT ${VMX_GENERATED}/font_atlas.cpp
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/assets/font/atlas.bin
+          -DOUTPUT=${VMX_GENERATED}/font_atlas.cpp -DHEADER=display/font.h -DNAME=FontAtlas
+          -DSLOT=1092 -DGLYPHS=95 -DCELLS=7x12,13x22,19x31,26x42
+          -P ${CMAKE_SOURCE_DIR}/cmake/embed_font.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/assets/font/atlas.bin ${CMAKE_SOURCE_DIR}/cmake/embed_font.cmake
+  COMMENT "Embedding assets/font/atlas.bin, each glyph cropped to its cell"
+  VERBATIM)
+list(APPEND VMX_ASSET_SOURCES ${VMX_GENERATED}/font_atlas.cpp)
 vmx_embed_bytes(assets/logo/logo.bin LogoMask 41200 display/logo.h logo_mask.cpp)

@@ -1,9 +1,16 @@
 // draw_block at any position and size, in any colour: it draws inside the
 // drawing area only (the page around it is a canary), and inside the area
-// it fills exactly the part of the block that lies there.
+// it fills exactly the part of the block that lies there. Drawn into a small
+// canvas over a window of the area, it gives there exactly what it gives on
+// the page. And two frames made of such blocks, fills, pixels and texts,
+// the second a variation of the first: the first composed whole and then
+// the second only where the damage between them says, gives exactly the
+// second composed whole.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
+#include "display/compositor.h"
 #include "display/draw.h"
 #include "fuzz_check.h"
 #include "page_canary.h"
@@ -13,6 +20,112 @@ namespace {
 PageCanary* canary = nullptr;
 unsigned long long runs = 0;
 constexpr unsigned long long kFullCheckEvery = 4096;
+
+// The small canvas: a window of at most 64 x 64 pixels of the area.
+constexpr int kWindowSide = 64;
+std::uint32_t window_pixels[kWindowSide * kWindowSide];
+
+// A window of at most 64 x 64 pixels of the area, anywhere on it.
+Rect take_window(FuzzInput& input) {
+    const int left = input.range(-kWindowSide, kAreaWidth - 1);
+    const int top = input.range(-kWindowSide, kAreaHeight - 1);
+    return Rect{std::max(left, 0), std::max(top, 0), std::min(left + kWindowSide, kAreaWidth),
+                std::min(top + kWindowSide, kAreaHeight)};
+}
+
+// ---- Damage between two frames -------------------------------------------
+
+// The frames are drawn in the top-left corner of the area; items reach a
+// little beyond it, and past the area's top and left edges.
+constexpr Rect kCorner = {0, 0, 256, 192};
+DisplayList first;
+DisplayList second;
+std::uint32_t* composed = nullptr;  // the first, then the damage of the second
+std::uint32_t* whole = nullptr;     // the second, whole
+
+void add_item(FuzzInput& input, DisplayList& list, int kind, int x, int y, int w, int h,
+              std::uint32_t colour) {
+    switch (kind) {
+        case 0:
+            list.fill(x, y, w, h, colour);
+            break;
+        case 1:
+            list.pixel(x, y, colour);
+            break;
+        case 2:
+            list.block(x, y, w, h, colour);
+            break;
+        case 3:
+            list.brick(x, y, w, h, colour, static_cast<BrickMarks>(input.range(0, 3)));
+            break;
+        default: {
+            char text[4] = {static_cast<char>(input.range(32, 126)),
+                            static_cast<char>(input.range(32, 126)), 0, 0};
+            list.text(text, x, y, input.range(1, 4), colour);
+            break;
+        }
+    }
+}
+
+void check_damage(FuzzInput& input) {
+    if (composed == nullptr) {
+        composed = new std::uint32_t[kPagePixelsPerRow * kCorner.bottom];
+        whole = new std::uint32_t[kPagePixelsPerRow * kCorner.bottom];
+    }
+    first.clear();
+    second.clear();
+    // Each frame begins with its clear, as the game's do.
+    const std::uint32_t background = 0xff000000u | input.take<std::uint32_t>();
+    first.fill(0, 0, kAreaWidth, kAreaHeight, background);
+    second.fill(0, 0, kAreaWidth, kAreaHeight, background);
+    const int items = input.range(0, 24);
+    for (int i = 0; i < items; ++i) {
+        const int kind = input.range(0, 4);
+        int x = input.range(-20, kCorner.right);
+        int y = input.range(-20, kCorner.bottom);
+        const int w = input.range(1, 48);
+        const int h = input.range(1, 40);
+        std::uint32_t colour = input.take<std::uint32_t>();
+        add_item(input, first, kind, x, y, w, h, colour);
+        // Mostly the same item in the second frame; sometimes none, or
+        // moved, or in another colour, or another item before it.
+        switch (input.range(0, 7)) {
+            case 0:
+                continue;
+            case 1:
+                x += input.range(-3, 3);
+                y += input.range(-3, 3);
+                break;
+            case 2:
+                colour ^= 0x00010000u;
+                break;
+            case 3:
+                add_item(input, second, input.range(0, 4), input.range(-20, kCorner.right),
+                         input.range(-20, kCorner.bottom), input.range(1, 48), input.range(1, 40),
+                         input.take<std::uint32_t>());
+                break;
+            default:
+                break;
+        }
+        add_item(input, second, kind, x, y, w, h, colour);
+    }
+
+    compose_rect(first, kCorner, composed);
+    Damage damage;
+    find_damage(first, second, damage);
+    for (int i = 0; i < damage.count(); ++i) {
+        const Rect& rect = damage[i];
+        compose_rect(second,
+                     Rect{rect.left, rect.top, std::min(rect.right, kCorner.right),
+                          std::min(rect.bottom, kCorner.bottom)},
+                     composed);
+    }
+    compose_rect(second, kCorner, whole);
+    for (int row = 0; row < kCorner.bottom; ++row) {
+        FUZZ_CHECK(std::memcmp(composed + row * kPagePixelsPerRow, whole + row * kPagePixelsPerRow,
+                               kCorner.right * 4u) == 0);
+    }
+}
 
 }  // namespace
 
@@ -59,7 +172,23 @@ int fuzz_draw_block(const std::uint8_t* data, std::size_t size) {
             *pixel = kMarker;
     }
 
-    draw_block(x, y, w, h, colour);
+    // The same block drawn into a small canvas over a window of the area,
+    // which starts as a copy of the page there, gives the page's pixels.
+    const Canvas page = page_canvas(back_page);
+    const Rect window = take_window(input);
+    const int width = window.right - window.left;
+    const Canvas small{window_pixels, width, window};
+    for (int row = window.top; row < window.bottom; ++row)
+        std::memcpy(small.at(window.left, row), page.at(window.left, row), width * 4u);
+
+    draw_block(page, x, y, w, h, colour);
+    draw_block(small, x, y, w, h, colour);
+    for (int row = window.top; row < window.bottom; ++row) {
+        FUZZ_CHECK(std::memcmp(small.at(window.left, row), page.at(window.left, row), width * 4u) ==
+                   0);
+    }
+    if (input.flag())
+        check_damage(input);
 
     const bool any = w >= 1 && h >= 1 && left < right && top < bottom;
     for (int i = 0; i < 6; ++i) {

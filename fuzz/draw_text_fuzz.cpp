@@ -1,6 +1,8 @@
 // draw_text with any bytes, at any position, size and colour: it draws
 // inside the drawing area only (the page around it is a canary), and only
-// within the cells of its characters.
+// within the cells of its characters. Drawn into a small canvas over a
+// window of the area near its start, it gives there exactly what it gives on
+// the page.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +20,23 @@ unsigned long long runs = 0;
 constexpr unsigned long long kFullCheckEvery = 4096;
 constexpr std::uint32_t kMarker = 0x00123456u;  // no blended pixel is transparent
 
+// The small canvas: a window of at most 64 x 64 pixels of the area.
+constexpr int kWindowSide = 64;
+std::uint32_t window_pixels[kWindowSide * kWindowSide];
+
+// A window around (x, y), moved by up to 32 pixels each way by the colour's
+// low bits, so that it crosses the text's edges in every way.
+Rect window_near(long long x, long long y, std::uint32_t colour) {
+    const long long left =
+        std::clamp<long long>(x + (colour & 0x3f) - 32, -kWindowSide, kAreaWidth - 1);
+    const long long top =
+        std::clamp<long long>(y + ((colour >> 8) & 0x3f) - 32, -kWindowSide, kAreaHeight - 1);
+    return Rect{static_cast<int>(std::max<long long>(left, 0)),
+                static_cast<int>(std::max<long long>(top, 0)),
+                static_cast<int>(std::min<long long>(left + kWindowSide, kAreaWidth)),
+                static_cast<int>(std::min<long long>(top + kWindowSide, kAreaHeight))};
+}
+
 }  // namespace
 
 int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
@@ -34,8 +53,8 @@ int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
     // where the box is clipped to the area.
     long long length = static_cast<long long>(std::strlen(text.c_str()));
     bool drawable = size_code >= 1 && size_code <= kFontSizeCount;
-    long long width = drawable ? kCellWidth[size_code - 1] : 0;
-    long long height = drawable ? kCellHeight[size_code - 1] : 0;
+    long long width = drawable ? kTextCellWidth[size_code - 1] : 0;
+    long long height = drawable ? kTextCellHeight[size_code - 1] : 0;
     const long long box[4] = {x, y, x + width * length, y + height};
     auto at = [](long long px, long long py) -> std::uint32_t* {
         if (px < 0 || py < 0 || px >= kAreaWidth || py >= kAreaHeight)
@@ -51,7 +70,19 @@ int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
             *pixel = kMarker;
     }
 
-    draw_text(text.c_str(), x, y, size_code, colour);
+    const Canvas page = page_canvas(back_page);
+    const Rect window = window_near(x, y, colour);
+    const int window_width = window.right - window.left;
+    const Canvas small{window_pixels, window_width, window};
+    for (int row = window.top; row < window.bottom; ++row)
+        std::memcpy(small.at(window.left, row), page.at(window.left, row), window_width * 4u);
+
+    draw_text(page, text.c_str(), x, y, size_code, colour);
+    draw_text(small, text.c_str(), x, y, size_code, colour);
+    for (int row = window.top; row < window.bottom; ++row) {
+        FUZZ_CHECK(std::memcmp(small.at(window.left, row), page.at(window.left, row),
+                               window_width * 4u) == 0);
+    }
 
     for (const auto& p : probes) {
         if (std::uint32_t* pixel = at(p[0], p[1]))

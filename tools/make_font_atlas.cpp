@@ -118,8 +118,8 @@ struct Fit {
 Fit fit_size(int size, const Landmarks& marks) {
     Fit fit;
     fit.size = size;
-    fit.width = kCellWidth[size - 1];
-    fit.height = kCellHeight[size - 1];
+    fit.width = kTextCellWidth[size - 1];
+    fit.height = kTextCellHeight[size - 1];
     fit.baseline_row = kCapitalBottomRow[size - 1] + 1;
     fit.cap_px = kCapitalBottomRow[size - 1] - kCapitalTopRow + 1;
     fit.scale = fit.cap_px / marks.cap_height;

@@ -31,10 +31,10 @@ int draw_character_set(int size, int x, int y) {
     std::string all;
     for (int code = kFirstGlyphCode; code <= kLastGlyphCode; ++code)
         all += static_cast<char>(code);
-    const int per_line = (kAreaWidth - 2 * x) / kCellWidth[size - 1];
+    const int per_line = (kAreaWidth - 2 * x) / kTextCellWidth[size - 1];
     for (std::size_t start = 0; start < all.size(); start += per_line) {
-        draw_text(all.substr(start, per_line).c_str(), x, y, size, kWhite);
-        y += kCellHeight[size - 1];
+        draw_text(page_canvas(back_page), all.substr(start, per_line).c_str(), x, y, size, kWhite);
+        y += kTextCellHeight[size - 1];
     }
     return y;
 }
@@ -48,35 +48,35 @@ int main(int argc, char** argv) {
     }
     std::vector<std::uint32_t> page(static_cast<std::size_t>(kPagePixelsPerRow) * 1080, 0);
     back_page = page.data();
-    fill_rect(0, 0, kAreaWidth, kAreaHeight, kBackground);
+    fill_rect(page_canvas(back_page), 0, 0, kAreaWidth, kAreaHeight, kBackground);
 
     int y = 16;
     for (int size = 1; size <= kFontSizeCount; ++size) {
         char label[32];
         std::snprintf(label, sizeof label, "size %d", size);
-        draw_text(label, 16, y, 1, kGrey);
+        draw_text(page_canvas(back_page), label, 16, y, 1, kGrey);
         y = draw_character_set(size, 72, y) + 10;
     }
 
     // The logo at full and half size, on the background and on a panel.
-    fill_rect(0, y, kAreaWidth, 1, kGrey);
+    fill_rect(page_canvas(back_page), 0, y, kAreaWidth, 1, kGrey);
     y += 16;
-    draw_logo(24, y, 1);
-    draw_logo(150, y + 25, 2);
-    fill_rect(220, y, 250, 100, kPanel);
-    draw_logo(232, y, 1);
-    draw_logo(360, y + 25, 2);
-    draw_text("VEMLO X", 28, y + 108, 2, kCyan);
+    draw_logo(page_canvas(back_page), 24, y, 1);
+    draw_logo(page_canvas(back_page), 150, y + 25, 2);
+    fill_rect(page_canvas(back_page), 220, y, 250, 100, kPanel);
+    draw_logo(page_canvas(back_page), 232, y, 1);
+    draw_logo(page_canvas(back_page), 360, y + 25, 2);
+    draw_text(page_canvas(back_page), "VEMLO X", 28, y + 108, 2, kCyan);
 
     // Text in the game's colours, and bricks with text over them.
-    draw_text("BRIKON", 500, y, 4, kYellow);
-    draw_text("PRESS MIDDLE TO START", 500, y + 48, 3, kWhite);
-    draw_text("SCORE 0012340  BEST 0098765  LIVES 3", 500, y + 86, 2, kWhite);
-    draw_text("hold PLAY 3 s to exit", 500, y + 114, 1, kAmber);
+    draw_text(page_canvas(back_page), "BRIKON", 500, y, 4, kYellow);
+    draw_text(page_canvas(back_page), "PRESS MIDDLE TO START", 500, y + 48, 3, kWhite);
+    draw_text(page_canvas(back_page), "SCORE 0012340  BEST 0098765  LIVES 3", 500, y + 86, 2, kWhite);
+    draw_text(page_canvas(back_page), "hold PLAY 3 s to exit", 500, y + 114, 1, kAmber);
     for (int i = 0; i < 6; ++i) {
-        draw_block(500 + i * 112, y + 140, 104, 32, kBrickColours[i]);
+        draw_block(page_canvas(back_page), 500 + i * 112, y + 140, 104, 32, kBrickColours[i]);
     }
-    draw_text("blended over bricks: Wg0@", 510, y + 145, 3, kWhite);
+    draw_text(page_canvas(back_page), "blended over bricks: Wg0@", 510, y + 145, 3, kWhite);
 
     if (!png::save_area(argv[1], back_page))
         return 1;

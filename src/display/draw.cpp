@@ -1,10 +1,10 @@
 #include "display/draw.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 
 #include "display/font.h"
-#include "display/framebuffer.h"
 #include "display/logo.h"
 
 namespace {
@@ -25,23 +25,26 @@ constexpr unsigned kFullCoverage = 255;
 
 static_assert(sizeof(wchar_t) == sizeof(std::uint32_t), "a pixel fills as one wchar_t");
 
-std::uint32_t* pixel_row(int y) {
-    return back_page + y * kPagePixelsPerRow;
-}
-
-// Stores colour into n pixels from p. A long run goes to the C library's
-// wmemset (a pixel is one wchar_t here), which fills with the widest stores
-// the processor has, chosen when the program starts; a short one is not
-// worth the call. Runs of eight let the compiler use its widest stores
-// without knowing n (a plain loop of unknown length stays one word at a time
-// at the optimisation level we build with).
+// Stores colour into n pixels from p. On 32-bit ARM eight registers hold
+// the colour and each store-multiple writes 32 bytes. Elsewhere a long run
+// goes to the C library's wmemset (a pixel is one wchar_t here), which fills
+// with the widest stores the processor has, chosen when the program starts;
+// a short one is not worth the call. Runs of eight let the compiler use its
+// widest stores without knowing n.
 void store_run(std::uint32_t* p, int n, std::uint32_t colour) {
+#if defined(__arm__)
+    if (n >= 8) {
+        fill_pixels(p, n, colour);
+        return;
+    }
+#else
     constexpr int kLongRun = 64;
     if (n >= kLongRun) {
         std::wmemset(reinterpret_cast<wchar_t*>(p), static_cast<wchar_t>(colour),
                      static_cast<std::size_t>(n));
         return;
     }
+#endif
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         for (int k = 0; k < 8; ++k)
@@ -69,11 +72,12 @@ std::uint32_t dark_of(std::uint32_t colour) {
     return result;
 }
 
-// Clamps a 64-bit coordinate into 0..limit before it is narrowed, so that
+// Clamps a 64-bit coordinate into low..high before it is narrowed, so that
 // an edge beyond the int range (a block far below or right of the area)
 // cannot wrap to a negative row or column.
-int clamp_to(long long value, int limit) {
-    return static_cast<int>(std::clamp(value, 0LL, static_cast<long long>(limit)));
+int clamp_to(long long value, int low, int high) {
+    return static_cast<int>(
+        std::clamp(value, static_cast<long long>(low), static_cast<long long>(high)));
 }
 
 // Columns begin..end-1 of a row; empty when end <= begin.
@@ -81,14 +85,14 @@ struct Span {
     int begin, end;
 };
 
-// The columns from..to-1 that lie in the area.
-Span clip_columns(long long from, long long to) {
-    return Span{clamp_to(from, kAreaWidth), clamp_to(to, kAreaWidth)};
+// The columns from..to-1 that lie in the window.
+Span clip_columns(const Rect& window, long long from, long long to) {
+    return Span{clamp_to(from, window.left, window.right), clamp_to(to, window.left, window.right)};
 }
 
-void store_span(std::uint32_t* row, Span span, std::uint32_t colour) {
+void store_span(const Canvas& canvas, int row, Span span, std::uint32_t colour) {
     if (span.begin < span.end)
-        store_run(row + span.begin, span.end - span.begin, colour);
+        store_run(canvas.at(span.begin, row), span.end - span.begin, colour);
 }
 
 // ---- Blending -------------------------------------------------------------
@@ -167,8 +171,8 @@ class RememberingBlend {
 struct GlyphInk {
     std::uint8_t top = 0;
     std::uint8_t bottom = 0;  // top == bottom: no ink at all (the space)
-    std::uint8_t begin[kCellHeight[kFontSizeCount - 1]] = {};
-    std::uint8_t end[kCellHeight[kFontSizeCount - 1]] = {};
+    std::uint8_t begin[kTextCellHeight[kFontSizeCount - 1]] = {};
+    std::uint8_t end[kTextCellHeight[kFontSizeCount - 1]] = {};
 };
 
 struct FontInk {
@@ -178,8 +182,8 @@ struct FontInk {
 FontInk find_font_ink() {
     FontInk ink;
     for (int size = 1; size <= kFontSizeCount; ++size) {
-        const int width = kCellWidth[size - 1];
-        const int height = kCellHeight[size - 1];
+        const int width = kTextCellWidth[size - 1];
+        const int height = kTextCellHeight[size - 1];
         for (int code = kFirstGlyphCode; code <= kLastGlyphCode; ++code) {
             const std::uint8_t* coverage = glyph_coverage(size, code);
             GlyphInk& glyph = ink.glyphs[size - 1][code - kFirstGlyphCode];
@@ -215,25 +219,29 @@ const GlyphInk& glyph_ink(int size, int code) {
 
 // The part of a glyph cell that is drawn: rows row_begin..row_end-1 and
 // columns column_begin..column_end-1 of the cell, already clipped to the
-// area, with the cell's top-left pixel at (left, top).
+// canvas, with the cell's top-left pixel at (left, top).
 struct CellWindow {
     int left, top;
     int row_begin, row_end;
     int column_begin, column_end;
 };
 
-void draw_glyph(const std::uint8_t* coverage, int width, const GlyphInk& ink,
+void draw_glyph(const Canvas& canvas, const std::uint8_t* coverage, int width, const GlyphInk& ink,
                 const CellWindow& window, const RememberingBlend& blend) {
     const int row_begin = std::max<int>(window.row_begin, ink.top);
     const int row_end = std::min<int>(window.row_end, ink.bottom);
-    for (int r = row_begin; r < row_end; ++r) {
+    if (row_begin >= row_end)
+        return;
+    const int stride = canvas.stride;
+    std::uint32_t* row = canvas.at(window.left, window.top + row_begin);
+    for (int r = row_begin; r < row_end; ++r, row += stride) {
         const int begin = std::max<int>(window.column_begin, ink.begin[r]);
         const int end = std::min<int>(window.column_end, ink.end[r]);
         const std::uint8_t* cover = coverage + r * width + begin;
-        std::uint32_t* pixel = pixel_row(window.top + r) + (window.left + begin);
+        std::uint32_t* pixel = row + begin;
         // Each pixel is read before it is written: the next row's are asked
         // for now, so that they have arrived by the time this row is done.
-        __builtin_prefetch(pixel + kPagePixelsPerRow, 1);
+        __builtin_prefetch(pixel + stride, 1);
         for (int n = end - begin; n > 0; --n, ++cover, ++pixel)
             *pixel = blend.over(*pixel, *cover);
     }
@@ -274,16 +282,26 @@ const LogoInk logo_ink[2] = {find_logo_ink(1), find_logo_ink(2)};
 
 }  // namespace
 
-void fill_rect(int x, int y, int w, int h, std::uint32_t colour) {
-    for (int row = y; row < y + h; ++row)
-        store_run(pixel_row(row) + x, w, colour);
+void fill_rect(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour) {
+    // Clipped in 64 bits, so that no position or size can overflow.
+    const Rect& window = canvas.window;
+    const int left = clamp_to(x, window.left, window.right);
+    const int right = clamp_to(static_cast<long long>(x) + w, window.left, window.right);
+    const int top = clamp_to(y, window.top, window.bottom);
+    const int bottom = clamp_to(static_cast<long long>(y) + h, window.top, window.bottom);
+    if (left >= right)
+        return;
+    for (int row = top; row < bottom; ++row)
+        store_run(canvas.at(left, row), right - left, colour);
 }
 
-void put_pixel(int x, int y, std::uint32_t colour) {
-    pixel_row(y)[x] = colour;
+void put_pixel(const Canvas& canvas, int x, int y, std::uint32_t colour) {
+    const Rect& window = canvas.window;
+    if (x >= window.left && x < window.right && y >= window.top && y < window.bottom)
+        *canvas.at(x, y) = colour;
 }
 
-void draw_block(int x, int y, int w, int h, std::uint32_t colour) {
+void draw_block(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour) {
     if (w < 1 || h < 1)
         return;
     // The five passes (fill, light top, light left, dark bottom, dark
@@ -292,6 +310,7 @@ void draw_block(int x, int y, int w, int h, std::uint32_t colour) {
     // three runs. An edge stays inside the block, so a block thinner than
     // its bevel never paints outside itself. Bounds are 64-bit so that a
     // block far off screen cannot overflow them.
+    const Rect& window = canvas.window;
     const long long left = x;
     const long long top = y;
     const long long right = left + w;
@@ -299,74 +318,216 @@ void draw_block(int x, int y, int w, int h, std::uint32_t colour) {
     const int bevel_x = std::min(kBevel, w);
     const int bevel_y = std::min(kBevel, h);
     const long long dark_begin = right - bevel_x;
-    const Span whole = clip_columns(left, right);
-    const Span top_light = clip_columns(left, dark_begin);
-    const Span left_light = clip_columns(left, std::min(left + bevel_x, dark_begin));
-    const Span inside = clip_columns(left + bevel_x, dark_begin);
-    const Span right_dark = clip_columns(dark_begin, right);
+    const Span whole = clip_columns(window, left, right);
+    const Span top_light = clip_columns(window, left, dark_begin);
+    const Span left_light = clip_columns(window, left, std::min(left + bevel_x, dark_begin));
+    const Span inside = clip_columns(window, left + bevel_x, dark_begin);
+    const Span right_dark = clip_columns(window, dark_begin, right);
     const std::uint32_t light = light_of(colour);
     const std::uint32_t dark = dark_of(colour);
 
-    const int row_end = clamp_to(bottom, kAreaHeight);
-    for (int row_y = clamp_to(top, kAreaHeight); row_y < row_end; ++row_y) {
-        std::uint32_t* row = pixel_row(row_y);
+    const int row_end = clamp_to(bottom, window.top, window.bottom);
+    for (int row_y = clamp_to(top, window.top, window.bottom); row_y < row_end; ++row_y) {
         if (row_y >= bottom - bevel_y) {
-            store_span(row, whole, dark);
+            store_span(canvas, row_y, whole, dark);
         } else if (row_y < top + bevel_y) {
-            store_span(row, top_light, light);
-            store_span(row, right_dark, dark);
+            store_span(canvas, row_y, top_light, light);
+            store_span(canvas, row_y, right_dark, dark);
         } else {
-            store_span(row, left_light, light);
-            store_span(row, inside, colour);
-            store_span(row, right_dark, dark);
+            store_span(canvas, row_y, left_light, light);
+            store_span(canvas, row_y, inside, colour);
+            store_span(canvas, row_y, right_dark, dark);
         }
     }
 }
 
-void draw_text(const char* text, int x, int y, int size, std::uint32_t colour) {
+void draw_text(const Canvas& canvas, const char* text, int x, int y, int size,
+               std::uint32_t colour) {
     // Callers pass sizes 1 to 4; anything else would read past the tables.
     if (size < 1 || size > kFontSizeCount)
         return;
-    const int width = kCellWidth[size - 1];
-    const int height = kCellHeight[size - 1];
-    // The rows of the line that lie in the area are the same for every cell.
+    const Rect& area = canvas.window;
+    const int width = kTextCellWidth[size - 1];
+    const int height = kTextCellHeight[size - 1];
+    // The rows of the line that lie in the canvas are the same for every cell.
     CellWindow window = {};
     window.top = y;
-    window.row_begin = clamp_to(-static_cast<long long>(y), height);
-    window.row_end = clamp_to(static_cast<long long>(kAreaHeight) - y, height);
-    if (window.row_begin >= window.row_end)
+    window.row_begin = clamp_to(static_cast<long long>(area.top) - y, 0, height);
+    window.row_end = clamp_to(static_cast<long long>(area.bottom) - y, 0, height);
+    if (window.row_begin >= window.row_end || area.left >= area.right)
         return;
     // No glyph inks the top-left pixel of its cell: the first visible one
     // shows what the text is laid over.
-    const RememberingBlend blend(colour,
-                                 pixel_row(y + window.row_begin)[clamp_to(x, kAreaWidth - 1)]);
+    const RememberingBlend blend(
+        colour, *canvas.at(clamp_to(x, area.left, area.right - 1), y + window.row_begin));
     // 64-bit pen: a long line far to the left cannot overflow it.
     long long pen = x;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0';
          ++p, pen += width) {
-        if (pen >= kAreaWidth)
-            break;  // this and every later cell lies right of the area
-        if (*p < kFirstGlyphCode || *p > kLastGlyphCode || pen + width <= 0)
+        if (pen >= area.right)
+            break;  // this and every later cell lies right of the canvas
+        if (*p < kFirstGlyphCode || *p > kLastGlyphCode || pen + width <= area.left)
             continue;
         window.left = static_cast<int>(pen);
-        window.column_begin = clamp_to(-pen, width);
-        window.column_end = clamp_to(kAreaWidth - pen, width);
-        draw_glyph(glyph_coverage(size, *p), width, glyph_ink(size, *p), window, blend);
+        window.column_begin = clamp_to(area.left - pen, 0, width);
+        window.column_end = clamp_to(area.right - pen, 0, width);
+        draw_glyph(canvas, glyph_coverage(size, *p), width, glyph_ink(size, *p), window, blend);
     }
 }
 
-void draw_logo(int x, int y, int step) {
+void draw_logo(const Canvas& canvas, int x, int y, int step) {
     const bool half = step == 2;
     const LogoInk& ink = logo_ink[half ? 1 : 0];
     const int height = half ? kHalfLogoHeight : kLogoHeight;
     const int stride = half ? 2 : 1;
+    const Rect& area = canvas.window;
+    const int row_begin = std::max(0, area.top - y);
+    const int row_end = std::min(height, area.bottom - y);
+    if (row_begin >= row_end || area.left >= area.right)
+        return;
     // The mask's corner is clear: it shows what the logo is laid over.
-    const RememberingBlend blend(kLogoTint, pixel_row(y)[x]);
-    for (int j = 0; j < height; ++j) {
-        std::uint32_t* row = pixel_row(y + j) + x;
-        for (int i = ink.begin[j]; i < ink.end[j]; ++i) {
+    const RememberingBlend blend(
+        kLogoTint, *canvas.at(std::clamp(x, area.left, area.right - 1), y + row_begin));
+    for (int j = row_begin; j < row_end; ++j) {
+        const int begin = std::max<int>(ink.begin[j], area.left - x);
+        const int end = std::min<int>(ink.end[j], area.right - x);
+        if (begin >= end)
+            continue;
+        std::uint32_t* pixel = canvas.at(x + begin, y + j);
+        for (int i = begin; i < end; ++i, ++pixel) {
             const unsigned a = logo_alpha(i * stride, j * stride);
-            row[i] = blend.over(row[i], a >= kLogoThreshold ? a : 0);
+            *pixel = blend.over(*pixel, a >= kLogoThreshold ? a : 0);
         }
     }
 }
+
+#if defined(__arm__)
+
+// Eight core registers move 32 bytes per load-multiple and store-multiple;
+// with the floating-point unit every hard-float ARM core has, its sixteen
+// 64-bit registers move 128 bytes per instruction.
+namespace {
+
+void copy_blocks_of_8(std::uint32_t*& to, const std::uint32_t*& from, int blocks) {
+    asm volatile(
+        "1:\n\t"
+        "ldmia %[from]!, {r3, r4, r5, r6, r8, r9, r10, r12}\n\t"
+        "stmia %[to]!, {r3, r4, r5, r6, r8, r9, r10, r12}\n\t"
+        "subs %[blocks], %[blocks], #1\n\t"
+        "bne 1b"
+        : [to] "+r"(to), [from] "+r"(from), [blocks] "+r"(blocks)
+        :
+        : "r3", "r4", "r5", "r6", "r8", "r9", "r10", "r12", "cc", "memory");
+}
+
+void fill_blocks_of_8(std::uint32_t*& to, int blocks, std::uint32_t colour) {
+    asm volatile(
+        "mov r3, %[colour]\n\t"
+        "mov r4, %[colour]\n\t"
+        "mov r5, %[colour]\n\t"
+        "mov r6, %[colour]\n\t"
+        "mov r8, %[colour]\n\t"
+        "mov r9, %[colour]\n\t"
+        "mov r10, %[colour]\n\t"
+        "mov r12, %[colour]\n\t"
+        "1:\n\t"
+        "stmia %[to]!, {r3, r4, r5, r6, r8, r9, r10, r12}\n\t"
+        "subs %[blocks], %[blocks], #1\n\t"
+        "bne 1b"
+        : [to] "+r"(to), [blocks] "+r"(blocks)
+        : [colour] "r"(colour)
+        : "r3", "r4", "r5", "r6", "r8", "r9", "r10", "r12", "cc", "memory");
+}
+
+#if defined(__ARM_FP)
+constexpr bool kWideRegisters = true;
+
+void copy_blocks_of_32(std::uint32_t*& to, const std::uint32_t*& from, int blocks) {
+    asm volatile(
+        "1:\n\t"
+        "vldmia %[from]!, {d0-d15}\n\t"
+        "vstmia %[to]!, {d0-d15}\n\t"
+        "subs %[blocks], %[blocks], #1\n\t"
+        "bne 1b"
+        : [to] "+r"(to), [from] "+r"(from), [blocks] "+r"(blocks)
+        :
+        : "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12", "d13",
+          "d14", "d15", "cc", "memory");
+}
+
+void fill_blocks_of_32(std::uint32_t*& to, int blocks, std::uint32_t colour) {
+    asm volatile(
+        "vmov d0, %[colour], %[colour]\n\t"
+        "vmov.f64 d1, d0\n\t"
+        "vmov.f64 d2, d0\n\t"
+        "vmov.f64 d3, d0\n\t"
+        "vmov.f64 d4, d0\n\t"
+        "vmov.f64 d5, d0\n\t"
+        "vmov.f64 d6, d0\n\t"
+        "vmov.f64 d7, d0\n\t"
+        "vmov.f64 d8, d0\n\t"
+        "vmov.f64 d9, d0\n\t"
+        "vmov.f64 d10, d0\n\t"
+        "vmov.f64 d11, d0\n\t"
+        "vmov.f64 d12, d0\n\t"
+        "vmov.f64 d13, d0\n\t"
+        "vmov.f64 d14, d0\n\t"
+        "vmov.f64 d15, d0\n\t"
+        "1:\n\t"
+        "vstmia %[to]!, {d0-d15}\n\t"
+        "subs %[blocks], %[blocks], #1\n\t"
+        "bne 1b"
+        : [to] "+r"(to), [blocks] "+r"(blocks)
+        : [colour] "r"(colour)
+        : "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12", "d13",
+          "d14", "d15", "cc", "memory");
+}
+#else
+constexpr bool kWideRegisters = false;
+void copy_blocks_of_32(std::uint32_t*&, const std::uint32_t*&, int) {}
+void fill_blocks_of_32(std::uint32_t*&, int, std::uint32_t) {}
+#endif
+
+// Below this many pixels the sixteen registers are not worth loading.
+constexpr int kWideRun = 64;
+
+}  // namespace
+
+void copy_pixels(std::uint32_t* to, const std::uint32_t* from, int n) {
+    if (kWideRegisters && n >= kWideRun) {
+        copy_blocks_of_32(to, from, n >> 5);
+        n &= 31;
+    }
+    if (n >= 8) {
+        copy_blocks_of_8(to, from, n >> 3);
+        n &= 7;
+    }
+    for (int i = 0; i < n; ++i)
+        to[i] = from[i];
+}
+
+void fill_pixels(std::uint32_t* to, int n, std::uint32_t colour) {
+    if (kWideRegisters && n >= kWideRun) {
+        fill_blocks_of_32(to, n >> 5, colour);
+        n &= 31;
+    }
+    if (n >= 8) {
+        fill_blocks_of_8(to, n >> 3, colour);
+        n &= 7;
+    }
+    for (int i = 0; i < n; ++i)
+        to[i] = colour;
+}
+
+#else
+
+void copy_pixels(std::uint32_t* to, const std::uint32_t* from, int n) {
+    if (n > 0)
+        std::memcpy(to, from, static_cast<std::size_t>(n) * sizeof *to);
+}
+
+void fill_pixels(std::uint32_t* to, int n, std::uint32_t colour) {
+    store_run(to, n, colour);
+}
+
+#endif

@@ -1,33 +1,68 @@
 #pragma once
-// The drawing layer: primitives that write 32-bit pixels 0xAARRGGBB straight
-// into back_page, inside the 1280 x 720 drawing area. Every screen is built
-// from these each frame, in painter's order; nothing else writes the pages.
+// The drawing layer: primitives that write 32-bit pixels 0xAARRGGBB into a
+// canvas, a window of the 1280 x 720 drawing area held in memory (a page of
+// the framebuffer, or the compositor's small buffer). Every screen is built
+// from these in painter's order.
 #include <cstdint>
 
 constexpr int kAreaWidth = 1280;
 constexpr int kAreaHeight = 720;
 constexpr int kPagePixelsPerRow = 1920;
 
-// Unclipped: callers keep these wholly inside the area.
+// Columns left..right-1 and rows top..bottom-1 of the drawing area; empty
+// when either range is.
+struct Rect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+
+    constexpr bool empty() const { return right <= left || bottom <= top; }
+    constexpr long long area() const {
+        return empty() ? 0 : static_cast<long long>(right - left) * (bottom - top);
+    }
+    constexpr bool operator==(const Rect&) const = default;
+};
+
+constexpr Rect kArea = {0, 0, kAreaWidth, kAreaHeight};
+
+// The pixels of a window of the drawing area: pixel (x, y) of the area is
+// at pixels[(y - window.top) * stride + (x - window.left)]. Every primitive
+// draws only inside the window; what falls outside it is left out.
+struct Canvas {
+    std::uint32_t* pixels = nullptr;
+    int stride = 0;
+    Rect window;
+
+    std::uint32_t* at(int x, int y) const {
+        return pixels + (static_cast<long>(y - window.top) * stride + (x - window.left));
+    }
+};
+
+// The whole drawing area of a framebuffer page (rows kPagePixelsPerRow apart).
+constexpr Canvas page_canvas(std::uint32_t* page) {
+    return Canvas{page, kPagePixelsPerRow, kArea};
+}
 
 // Stores colour, unchanged, into every pixel of the w x h rectangle.
-void fill_rect(int x, int y, int w, int h, std::uint32_t colour);
-void put_pixel(int x, int y, std::uint32_t colour);
+void fill_rect(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour);
+void put_pixel(const Canvas& canvas, int x, int y, std::uint32_t colour);
 // The logo tinted cold white: step 1 is full size (103 x 100), step 2 half
 // size (51 x 50, every second image pixel).
-void draw_logo(int x, int y, int step);
-
-// Clipped per pixel to the area.
+void draw_logo(const Canvas& canvas, int x, int y, int step);
 
 // A bevelled tile (w, h >= 1): the colour word inside, a two-pixel light edge
 // (each channel c + c / 2, capped) along the top and the left, and a
 // two-pixel dark edge (c / 2) along the bottom and the right; the dark edges
 // win the top-right and bottom-left corners.
-void draw_block(int x, int y, int w, int h, std::uint32_t colour);
+void draw_block(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour);
 // A line of text in the built-in font, size 1 to 4, with the top-left of its
 // first cell at (x, y). Every byte advances by the cell width; bytes outside
 // 32..126 leave their cell blank. There is no line breaking.
-void draw_text(const char* text, int x, int y, int size, std::uint32_t colour);
+void draw_text(const Canvas& canvas, const char* text, int x, int y, int size,
+               std::uint32_t colour);
+
+// Copies n pixels and stores one colour into n pixels with the widest
+// stores the processor has (eight words at a time on 32-bit ARM).
+void copy_pixels(std::uint32_t* to, const std::uint32_t* from, int n);
+void fill_pixels(std::uint32_t* to, int n, std::uint32_t colour);
 
 // Lays colour over old with coverage a (0..255), channel by channel for blue,
 // green and red, flooring each product separately, so that a = 255 gives

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "display/compositor.h"
 #include "platform/diag.h"
 #include "platform/os.h"
 
@@ -18,7 +19,9 @@ constexpr std::uint32_t kMinMemory = kFbStride * kFbVirtualHeight;
 // The layout check's lowest virtual height: two pages of 1080 lines.
 constexpr std::uint32_t kMinVirtualHeight = 2160;
 
-int back_index() { return page_info.single_buffer ? 0 : page_info.shown_page ^ 1; }
+int back_index() {
+    return page_info.single_buffer ? 0 : page_info.shown_page ^ 1;
+}
 
 // The kernel pans only to an offset whose whole visible screen lies inside
 // the virtual one.
@@ -95,6 +98,8 @@ FbOpen open_framebuffer(bool probe_only) {
     }
     page_info.shown_page = 1;
     page_info.pan_done = false;
+    // Whatever the pages hold now was not drawn by this run.
+    forget_page_contents();
     return FbOpen::Ready;
 }
 
@@ -113,24 +118,30 @@ void present_page(int y) {
     if (os::ioctl(page_info.descriptor, FBIOPAN_DISPLAY, &request) == 0) {
         page_info.pan_done = true;
         page_info.shown_page = back_index();
-    } else if (back_index() == 1) {
-        // The driver took the enlargement but cannot show the page at line
-        // 2160: drawing on into it would leave the display frozen on the
-        // other page, so from now on only the page at 1080 is drawn.
-        page_info.single_buffer = true;
+    } else {
+        if (back_index() == 1) {
+            // The driver took the enlargement but cannot show the page at
+            // line 2160: drawing on into it would leave the display frozen
+            // on the other page, so from now on only the page at 1080 is
+            // drawn.
+            page_info.single_buffer = true;
+        }
+        // A refused pan leaves the page unshown, and what the pages hold is
+        // no longer certain: the next frames are composed whole.
+        forget_page_contents();
     }
-    // Otherwise a refused pan leaves the page unshown; the next frame
-    // redraws it.
 }
 
 void restore_display() {
-    if (page_info.descriptor < 0 || !page_info.pan_done) return;
+    if (page_info.descriptor < 0 || !page_info.pan_done)
+        return;
     fb_var_screeninfo request = page_info.saved_screen_info;
     request.yoffset = 0;
     os::ioctl(page_info.descriptor, FBIOPAN_DISPLAY, &request);
 }
 
 void close_framebuffer() {
-    if (page_info.descriptor >= 0) os::close(page_info.descriptor);
+    if (page_info.descriptor >= 0)
+        os::close(page_info.descriptor);
     page_info.descriptor = -1;
 }

@@ -6,6 +6,8 @@
 #include "game/rng.h"
 #include "game/world.h"
 
+class DisplayList;
+
 struct Star {
     float x = 0;  // direction, -1 <= x < 1
     float y = 0;  // direction, -1 <= y < 1
@@ -19,7 +21,14 @@ extern Star starfield[kStarCount];
 // does it right after seeding.
 void init_starfield(Rng& rng);
 
-// Draws the whole frame for the world into back_page. elapsed_ms counts from
-// the start of the main loop and drives the blinking texts, so their rhythm
-// follows the program's start, not the moment a text appears.
+// Describes the frame for the world: the stars move on (drawing from rng
+// for each star that starts again far away) and are listed with everything
+// the screen draws, in painter's order. elapsed_ms counts from the start of
+// the main loop and drives the blinking texts, so their rhythm follows the
+// program's start, not the moment a text appears.
+void describe_frame(DisplayList& list, const World& world, bool paused, std::int64_t elapsed_ms,
+                    Rng& rng);
+
+// Describes the frame and composes it into back_page, where it differs from
+// what that page shows.
 void compose_frame(const World& world, bool paused, std::int64_t elapsed_ms, Rng& rng);

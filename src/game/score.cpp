@@ -1,9 +1,6 @@
 #include "game/score.h"
 
-
 namespace {
-
-constexpr int kLevelBonus = 1000;
 
 constexpr Tone kLifeLostTones[] = {{300, 120}, {200, 160}, {140, 220}};
 constexpr Tone kGameOverTones[] = {{500, 130}, {380, 130}, {280, 130}, {180, 260}};

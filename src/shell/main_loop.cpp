@@ -17,7 +17,6 @@ namespace {
 constexpr std::int64_t kPollIntervalMs = 40;
 constexpr std::int64_t kFrameIntervalMs = 33;
 constexpr unsigned kPassSleepUs = 2000;
-constexpr std::int64_t kExitHoldMs = 3000;
 // A PLAY reading lost for this long or less does not break the hold, so a
 // shaky thumb does not restart the count.
 constexpr std::int64_t kHoldGapMs = 250;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "display/compositor.h"
 #include "emulator/emulator.h"
 #include "shell/startup.h"
 
@@ -124,7 +125,17 @@ GameResult run_game(const GameRun& run) {
         for (const std::string& arg : run.args)
             argv.push_back(arg.c_str());
         argv.push_back(nullptr);
-        _exit(vmx_main(static_cast<int>(argv.size()) - 1, argv.data()));
+        std::vector<std::uint32_t> whole_frame;
+        if (run.check_frames_every > 0) {
+            whole_frame.assign(static_cast<std::size_t>(kPagePixelsPerRow) * kAreaHeight, 0);
+            check_frames_against(whole_frame.data(), run.check_frames_every);
+        }
+        int status = vmx_main(static_cast<int>(argv.size()) - 1, argv.data());
+        if (frame_mismatches() != 0) {
+            std::ofstream(result.dir + "/trace/frame_mismatches.txt") << frame_mismatches() << "\n";
+            status = kFramesDiffered;
+        }
+        _exit(status);
     }
     int status = 0;
     result.timed_out = !wait_child(child, run.timeout_seconds, &status);
@@ -133,6 +144,7 @@ GameResult run_game(const GameRun& run) {
     if (WIFSIGNALED(status))
         result.signal = WTERMSIG(status);
     result.stderr_text = result.trace("stderr.txt");
+    result.frame_mismatches = std::atoll(result.trace("frame_mismatches.txt").c_str());
     return result;
 }
 

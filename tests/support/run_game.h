@@ -14,7 +14,14 @@ struct GameRun {
     // folders, before the game starts: set devices, faults and timed actions.
     std::function<void()> setup;
     int timeout_seconds = 120;
+    // Every this many frames the game also composes the frame whole into a
+    // page of its own and compares it with the page it shows (0: never). A
+    // difference ends the run with kFramesDiffered.
+    int check_frames_every = 1;
 };
+
+// The exit status of a run whose composed frames differed from whole ones.
+constexpr int kFramesDiffered = 86;
 
 struct PanLine {
     std::int64_t time_ms;
@@ -23,11 +30,12 @@ struct PanLine {
 };
 
 struct GameResult {
-    int status = -1;      // exit status, or -1 when the child did not exit
-    int signal = 0;       // the signal that ended the child, if any
+    int status = -1;  // exit status, or -1 when the child did not exit
+    int signal = 0;   // the signal that ended the child, if any
     bool timed_out = false;
-    std::string dir;      // the run's folder, with sandbox/ and trace/
+    std::string dir;  // the run's folder, with sandbox/ and trace/
     std::string stderr_text;
+    long long frame_mismatches = 0;  // pixels that differed, over every checked frame
 
     std::string trace(const char* name) const;  // a trace file's content
     std::string sandbox_file(const char* game_path) const;

@@ -79,8 +79,8 @@ class BlendDrawing : public ::testing::Test {
     // draw_text by the letter of the rule, into a copy of the page.
     static void reference_text(std::vector<std::uint32_t>& page, const std::string& text, int x,
                                int y, int size, std::uint32_t colour) {
-        const int w = kCellWidth[size - 1];
-        const int h = kCellHeight[size - 1];
+        const int w = kTextCellWidth[size - 1];
+        const int h = kTextCellHeight[size - 1];
         for (std::size_t i = 0; i < text.size(); ++i) {
             const unsigned char code = static_cast<unsigned char>(text[i]);
             if (code < kFirstGlyphCode || code > kLastGlyphCode)
@@ -153,8 +153,8 @@ TEST_F(BlendDrawing, TextFollowsTheRuleOverAnyBackground) {
                 page_[y * kPagePixelsPerRow + x] = c.corner;
             if (c.noisy_first_cell) {
                 std::uint32_t state = 99;
-                for (int r = 0; r < kCellHeight[size - 1]; ++r) {
-                    for (int col = r == 0 ? 1 : 0; col < kCellWidth[size - 1]; ++col) {
+                for (int r = 0; r < kTextCellHeight[size - 1]; ++r) {
+                    for (int col = r == 0 ? 1 : 0; col < kTextCellWidth[size - 1]; ++col) {
                         state = state * 1664525u + 1013904223u;
                         page_[(y + r) * kPagePixelsPerRow + x + col] = state;
                     }
@@ -164,7 +164,7 @@ TEST_F(BlendDrawing, TextFollowsTheRuleOverAnyBackground) {
             // Twice over: the second time the remembered blends are used.
             for (int pass = 0; pass < 2; ++pass) {
                 reference_text(want, text, x, y + 50 * pass, size, 0xffffe81f);
-                draw_text(text.c_str(), x, y + 50 * pass, size, 0xffffe81f);
+                draw_text(page_canvas(back_page), text.c_str(), x, y + 50 * pass, size, 0xffffe81f);
             }
             EXPECT_EQ(differences(want), 0) << c.what << ", size " << size;
         }
@@ -190,7 +190,7 @@ TEST_F(BlendDrawing, TextFollowsTheRuleInMoreColourPairsThanAreRemembered) {
                 const int x = 400 * b + 10 + 90 * (i % 4);
                 const int y = 10 + 17 * (i / 4) + 350 * round;
                 reference_text(want, "AgW8", x, y, 1 + i % 2, colour);
-                draw_text("AgW8", x, y, 1 + i % 2, colour);
+                draw_text(page_canvas(back_page), "AgW8", x, y, 1 + i % 2, colour);
             }
         }
     }
@@ -208,8 +208,8 @@ TEST_F(BlendDrawing, LogoFollowsTheRuleOverAnyBackground) {
             std::vector<std::uint32_t> want = page_;
             reference_logo(want, 500, 300, step);
             reference_logo(want, 800, 100, step);
-            draw_logo(500, 300, step);
-            draw_logo(800, 100, step);
+            draw_logo(page_canvas(back_page), 500, 300, step);
+            draw_logo(page_canvas(back_page), 800, 100, step);
             EXPECT_EQ(differences(want), 0) << (noise ? "noise" : "flat") << ", step " << step;
         }
     }

@@ -57,7 +57,7 @@ class Screens : public testing::Test {
         std::vector<std::uint32_t> scratch(kPagePixelsPerRow * kAreaHeight, background);
         std::uint32_t* frame = back_page;
         back_page = scratch.data();
-        draw_text(text, x, y, size, colour);
+        draw_text(page_canvas(back_page), text, x, y, size, colour);
         back_page = frame;
         int w = kCellW[size] * static_cast<int>(std::strlen(text));
         bool any_ink = false;
