@@ -12,10 +12,14 @@
 //                                     converter (0: no button)
 //   guest_probe pwm DIR               log every value written into the PWM
 //                                     channel's files in DIR until SIGTERM
+//   guest_probe converter MODE        serve /dev/remote_i2c (CUSE) as the
+//                                     goggles' HDMI converter in video mode
+//                                     MODE (1 normal, 2 HDMI) until SIGTERM
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fb.h>
+#include <linux/fuse.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -23,6 +27,7 @@
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -211,6 +216,140 @@ static int log_pwm(const char* dir) {
     return 0;
 }
 
+// The converter behind the goggles' I2C transport, served from user space
+// through CUSE. A transfer's header arrives with the ioctl; its payload lives
+// in the caller's memory and is read and written there directly.
+enum {
+    kTransportRequest = 0xC00C4110,
+    kSelect = 1,
+    kWrite = 2,
+    kWriteRead = 3,
+    kChipAddress = 0x43,
+    kModeRegister = 0xB7,
+    kBankRegister = 0xFF,
+    kModeBank = 0xE0,
+};
+
+struct transport_header {
+    uint32_t operation;
+    uint32_t length;
+    uint32_t payload;
+};
+
+static uint32_t word_at(const uint8_t* payload, int index) {
+    uint32_t word;
+    memcpy(&word, payload + 4 * index, sizeof word);
+    return word;
+}
+
+static int reply(int cuse, uint64_t unique, int error, const void* body, size_t length) {
+    struct fuse_out_header out = {(uint32_t)(sizeof out + length), -error, unique};
+    struct iovec parts[2] = {{&out, sizeof out}, {(void*)body, length}};
+    return writev(cuse, parts, body != NULL ? 2 : 1) < 0 ? -1 : 0;
+}
+
+// One transfer: 0 when the chip answered, an errno when not.
+static int transfer(pid_t caller, const struct transport_header* header, int mode, int* bank) {
+    uint8_t payload[256];
+    if (header->length < 12 || header->length > sizeof payload)
+        return EINVAL;
+    struct iovec local = {payload, header->length};
+    struct iovec remote = {(void*)(uintptr_t)header->payload, header->length};
+    if (process_vm_readv(caller, &local, 1, &remote, 1, 0) != (ssize_t)header->length)
+        return EFAULT;
+    switch (header->operation) {
+        case kSelect:
+            return header->length == 16 && word_at(payload, 2) == kChipAddress ? 0 : ENXIO;
+        case kWrite:
+            if (word_at(payload, 1) != kChipAddress || word_at(payload, 2) != 2 ||
+                header->length < 14)
+                return ENXIO;
+            if (payload[12] == kBankRegister)
+                *bank = payload[13];
+            return 0;
+        case kWriteRead: {
+            uint32_t sent = word_at(payload, 2), wanted = word_at(payload, 3);
+            if (word_at(payload, 1) != kChipAddress || sent != 1 || wanted != 1 ||
+                header->length < 18)
+                return ENXIO;
+            // The mode bank answers the mode register; everything else reads 0.
+            payload[17] = (*bank == kModeBank && payload[16] == kModeRegister) ? (uint8_t)mode : 0;
+            if (process_vm_writev(caller, &local, 1, &remote, 1, 0) != (ssize_t)header->length)
+                return EFAULT;
+            return 0;
+        }
+        default:
+            return EINVAL;
+    }
+}
+
+static int serve_converter(int mode) {
+    int cuse = open("/dev/cuse", O_RDWR);
+    if (cuse < 0)
+        return fail("/dev/cuse");
+    stop_on_term();
+    static uint8_t request[8192 + 4096];
+    int bank = 0;
+    while (!stopping) {
+        ssize_t length = read(cuse, request, sizeof request);
+        if (length < (ssize_t)sizeof(struct fuse_in_header))
+            continue;
+        const struct fuse_in_header* in = (const struct fuse_in_header*)request;
+        const void* body = request + sizeof *in;
+        switch (in->opcode) {
+            case CUSE_INIT: {
+                struct {
+                    struct cuse_init_out init;
+                    char info[32];
+                } out;
+                memset(&out, 0, sizeof out);
+                out.init.major = FUSE_KERNEL_VERSION;
+                out.init.minor = FUSE_KERNEL_MINOR_VERSION;
+                out.init.max_read = 4096;
+                out.init.max_write = 4096;
+                static const char kInfo[] = "DEVNAME=remote_i2c";
+                memcpy(out.info, kInfo, sizeof kInfo);
+                reply(cuse, in->unique, 0, &out, sizeof out.init + sizeof kInfo);
+                break;
+            }
+            case FUSE_OPEN: {
+                struct fuse_open_out out;
+                memset(&out, 0, sizeof out);
+                reply(cuse, in->unique, 0, &out, sizeof out);
+                break;
+            }
+            case FUSE_RELEASE:
+                reply(cuse, in->unique, 0, NULL, 0);
+                break;
+            case FUSE_IOCTL: {
+                const struct fuse_ioctl_in* call = body;
+                struct {
+                    struct fuse_ioctl_out result;
+                    struct transport_header header;
+                } out;
+                memset(&out, 0, sizeof out);
+                if (call->cmd != kTransportRequest || call->in_size != sizeof out.header) {
+                    reply(cuse, in->unique, ENOTTY, NULL, 0);
+                    break;
+                }
+                memcpy(&out.header, call + 1, sizeof out.header);
+                int error = transfer((pid_t)in->pid, &out.header, mode, &bank);
+                if (error != 0)
+                    reply(cuse, in->unique, error, NULL, 0);
+                else
+                    reply(cuse, in->unique, 0, &out, sizeof out);
+                break;
+            }
+            case FUSE_INTERRUPT:
+                break;  // never answered
+            default:
+                reply(cuse, in->unique, ENOSYS, NULL, 0);
+                break;
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "vyres") == 0)
         return set_virtual_height((unsigned)atoi(argv[2]));
@@ -222,6 +361,10 @@ int main(int argc, char** argv) {
         return put_button((unsigned)atoi(argv[2]));
     if (argc == 3 && strcmp(argv[1], "pwm") == 0)
         return log_pwm(argv[2]);
-    fprintf(stderr, "usage: guest_probe vyres LINES | pan MS | page | button MV | pwm DIR\n");
+    if (argc == 3 && strcmp(argv[1], "converter") == 0)
+        return serve_converter(atoi(argv[2]));
+    fprintf(
+        stderr,
+        "usage: guest_probe vyres LINES | pan MS | page | button MV | pwm DIR | converter MODE\n");
     return 2;
 }
