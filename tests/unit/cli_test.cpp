@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -56,7 +57,12 @@ TEST(CommandLine, AcceptsAndRejectsAsTheGameExpects) {
 }
 
 TEST(CommandLine, DecimalSaturatesInsteadOfOverflowing) {
-    EXPECT_EQ(parse_decimal("2147483648"), 2147483648L);
+    // long is 64 bits on the build machine and 32 on the goggles: one past the
+    // largest 32-bit value is kept by the one and saturates on the other.
+    constexpr long long kPastLargest32 = 2147483648LL;
+    EXPECT_EQ(parse_decimal("2147483648"), kPastLargest32 <= LONG_MAX ? kPastLargest32 : LONG_MAX);
+    EXPECT_EQ(parse_decimal(std::to_string(LONG_MAX).c_str()), LONG_MAX);
+    EXPECT_EQ(parse_decimal(std::to_string(LONG_MIN).c_str()), LONG_MIN);
     EXPECT_EQ(parse_decimal("9223372036854775807"), LONG_MAX);
     EXPECT_EQ(parse_decimal("9223372036854775808"), LONG_MAX);
     EXPECT_EQ(parse_decimal("-9223372036854775809"), LONG_MIN);

@@ -1,0 +1,370 @@
+// The instruments of the ARM machine that tests/kernel/run boots: it works
+// the goggles' framebuffer, buttons and buzzer from the outside while the game
+// runs, and reports what it saw. Built static for ARM, run inside the guest.
+//
+//   guest_probe vyres LINES           set the framebuffer's virtual height
+//   guest_probe pan MS                sample the pan offset every MS ms until
+//                                     SIGTERM; print a summary
+//   guest_probe page                  read the page on display back from
+//                                     /dev/fb0; print its line and how much of
+//                                     the drawing area shows the background
+//   guest_probe button MV             put a sample of MV millivolts on the
+//                                     converter (0: no button)
+//   guest_probe pwm DIR               log every value written into the PWM
+//                                     channel's files in DIR until SIGTERM
+//   guest_probe converter MODE        serve /dev/remote_i2c (CUSE) as the
+//                                     goggles' HDMI converter in video mode
+//                                     MODE (1 normal, 2 HDMI) until SIGTERM
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <linux/fuse.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+enum {
+    kStride = 7680,
+    kAreaWidth = 1280,
+    kAreaHeight = 720,
+    kBackground = 0xff05070e,
+};
+
+// The converter's page and the offset of its sample register; 1020 counts
+// are 1800 mV.
+static const off_t kSampleAddress = 0x60632000 + 0x810;
+static const unsigned kFullScaleCounts = 1020;
+static const unsigned kFullScaleMv = 1800;
+
+static volatile sig_atomic_t stopping = 0;
+
+static void on_term(int signal_number) {
+    (void)signal_number;
+    stopping = 1;
+}
+
+static void stop_on_term(void) {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = on_term;  // no SA_RESTART: a blocked read returns
+    sigaction(SIGTERM, &action, NULL);
+}
+
+static long long now_ms(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+static int fail(const char* what) {
+    fprintf(stderr, "guest_probe: %s: %s\n", what, strerror(errno));
+    return 1;
+}
+
+static int open_fb(struct fb_var_screeninfo* var) {
+    int fd = open("/dev/fb0", O_RDWR);
+    if (fd < 0 || ioctl(fd, FBIOGET_VSCREENINFO, var) != 0)
+        return -1;
+    return fd;
+}
+
+static int set_virtual_height(unsigned lines) {
+    struct fb_var_screeninfo var;
+    int fd = open_fb(&var);
+    if (fd < 0)
+        return fail("/dev/fb0");
+    var.yres_virtual = lines;
+    var.yoffset = 0;
+    if (ioctl(fd, FBIOPUT_VSCREENINFO, &var) != 0)
+        return fail("FBIOPUT_VSCREENINFO");
+    close(fd);
+    return 0;
+}
+
+// Counts the pan offsets seen and the changes between them, so that the run
+// can tell how often the pages flipped and whether the display ever showed
+// anything but the three pages.
+static int sample_pan(unsigned interval_ms) {
+    struct fb_var_screeninfo var;
+    int fd = open_fb(&var);
+    if (fd < 0)
+        return fail("/dev/fb0");
+    stop_on_term();
+    long samples = 0, at0 = 0, at1080 = 0, at2160 = 0, other = 0, flips = 0;
+    long long first_flip = -1, last_flip = -1;
+    unsigned last = var.yoffset;
+    struct timespec pause = {0, (long)interval_ms * 1000000L};
+    while (!stopping) {
+        if (ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0)
+            return fail("FBIOGET_VSCREENINFO");
+        ++samples;
+        switch (var.yoffset) {
+            case 0:
+                ++at0;
+                break;
+            case 1080:
+                ++at1080;
+                break;
+            case 2160:
+                ++at2160;
+                break;
+            default:
+                ++other;
+                break;
+        }
+        // A flip is a move between the two drawing pages.
+        if (var.yoffset != last && var.yoffset != 0 && last != 0) {
+            ++flips;
+            last_flip = now_ms();
+            if (first_flip < 0)
+                first_flip = last_flip;
+        }
+        last = var.yoffset;
+        nanosleep(&pause, NULL);
+    }
+    long long span = last_flip - first_flip;
+    printf(
+        "samples=%ld at0=%ld at1080=%ld at2160=%ld other=%ld flips=%ld flips_per_s=%lld last=%u\n",
+        samples, at0, at1080, at2160, other, flips, span > 0 ? (flips - 1) * 1000 / span : 0, last);
+    close(fd);
+    return 0;
+}
+
+// The page on display, read back through the device rather than a mapping,
+// the way anything else on the goggles would see it.
+static int read_page(void) {
+    struct fb_var_screeninfo var;
+    int fd = open_fb(&var);
+    if (fd < 0)
+        return fail("/dev/fb0");
+    static uint32_t row[kAreaWidth];
+    long background = 0, drawn = 0;
+    for (int y = 0; y < kAreaHeight; ++y) {
+        off_t at = (off_t)(var.yoffset + y) * kStride;
+        if (pread(fd, row, sizeof row, at) != (ssize_t)sizeof row)
+            return fail("pread /dev/fb0");
+        for (int x = 0; x < kAreaWidth; ++x) {
+            if (row[x] == kBackground)
+                ++background;
+            else if (row[x] != 0)
+                ++drawn;
+        }
+    }
+    printf("line=%u background_permille=%ld drawn_permille=%ld\n", var.yoffset,
+           background * 1000 / (kAreaWidth * kAreaHeight),
+           drawn * 1000 / (kAreaWidth * kAreaHeight));
+    close(fd);
+    return 0;
+}
+
+// The nearest count to the voltage, as the converter would give it.
+static int put_button(unsigned mv) {
+    uint32_t counts = (mv * kFullScaleCounts + kFullScaleMv / 2) / kFullScaleMv;
+    int fd = open("/dev/mem", O_RDWR);
+    if (fd < 0)
+        return fail("/dev/mem");
+    if (pwrite(fd, &counts, sizeof counts, kSampleAddress) != (ssize_t)sizeof counts)
+        return fail("pwrite /dev/mem");
+    close(fd);
+    return 0;
+}
+
+// The game writes each value through a fresh open without truncating; the
+// file is emptied after each read so that a shorter number never shows the
+// tail of a longer one.
+static int log_pwm(const char* dir) {
+    int watch = inotify_init();
+    if (watch < 0 || inotify_add_watch(watch, dir, IN_CLOSE_WRITE) < 0)
+        return fail("inotify");
+    stop_on_term();
+    long long start = now_ms();
+    char events[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
+    while (!stopping) {
+        ssize_t length = read(watch, events, sizeof events);
+        if (length <= 0)
+            continue;
+        for (char* at = events; at < events + length;) {
+            const struct inotify_event* event = (const struct inotify_event*)at;
+            at += sizeof *event + event->len;
+            if (event->len == 0)
+                continue;
+            char path[256], value[64];
+            snprintf(path, sizeof path, "%s/%s", dir, event->name);
+            int fd = open(path, O_RDWR);
+            if (fd < 0)
+                continue;
+            ssize_t got = read(fd, value, sizeof value - 1);
+            if (ftruncate(fd, 0) != 0)
+                return fail("ftruncate");
+            close(fd);
+            if (got <= 0)
+                continue;
+            value[got] = '\0';
+            value[strcspn(value, "\n")] = '\0';
+            printf("%lld %s %s\n", now_ms() - start, event->name, value);
+            fflush(stdout);
+        }
+    }
+    return 0;
+}
+
+// The converter behind the goggles' I2C transport, served from user space
+// through CUSE. A transfer's header arrives with the ioctl; its payload lives
+// in the caller's memory and is read and written there directly.
+enum {
+    kTransportRequest = 0xC00C4110,
+    kSelect = 1,
+    kWrite = 2,
+    kWriteRead = 3,
+    kChipAddress = 0x43,
+    kModeRegister = 0xB7,
+    kBankRegister = 0xFF,
+    kModeBank = 0xE0,
+};
+
+struct transport_header {
+    uint32_t operation;
+    uint32_t length;
+    uint32_t payload;
+};
+
+static uint32_t word_at(const uint8_t* payload, int index) {
+    uint32_t word;
+    memcpy(&word, payload + 4 * index, sizeof word);
+    return word;
+}
+
+static int reply(int cuse, uint64_t unique, int error, const void* body, size_t length) {
+    struct fuse_out_header out = {(uint32_t)(sizeof out + length), -error, unique};
+    struct iovec parts[2] = {{&out, sizeof out}, {(void*)body, length}};
+    return writev(cuse, parts, body != NULL ? 2 : 1) < 0 ? -1 : 0;
+}
+
+// One transfer: 0 when the chip answered, an errno when not.
+static int transfer(pid_t caller, const struct transport_header* header, int mode, int* bank) {
+    uint8_t payload[256];
+    if (header->length < 12 || header->length > sizeof payload)
+        return EINVAL;
+    struct iovec local = {payload, header->length};
+    struct iovec remote = {(void*)(uintptr_t)header->payload, header->length};
+    if (process_vm_readv(caller, &local, 1, &remote, 1, 0) != (ssize_t)header->length)
+        return EFAULT;
+    switch (header->operation) {
+        case kSelect:
+            return header->length == 16 && word_at(payload, 2) == kChipAddress ? 0 : ENXIO;
+        case kWrite:
+            if (word_at(payload, 1) != kChipAddress || word_at(payload, 2) != 2 ||
+                header->length < 14)
+                return ENXIO;
+            if (payload[12] == kBankRegister)
+                *bank = payload[13];
+            return 0;
+        case kWriteRead: {
+            uint32_t sent = word_at(payload, 2), wanted = word_at(payload, 3);
+            if (word_at(payload, 1) != kChipAddress || sent != 1 || wanted != 1 ||
+                header->length < 18)
+                return ENXIO;
+            // The mode bank answers the mode register; everything else reads 0.
+            payload[17] = (*bank == kModeBank && payload[16] == kModeRegister) ? (uint8_t)mode : 0;
+            if (process_vm_writev(caller, &local, 1, &remote, 1, 0) != (ssize_t)header->length)
+                return EFAULT;
+            return 0;
+        }
+        default:
+            return EINVAL;
+    }
+}
+
+static int serve_converter(int mode) {
+    int cuse = open("/dev/cuse", O_RDWR);
+    if (cuse < 0)
+        return fail("/dev/cuse");
+    stop_on_term();
+    static uint8_t request[8192 + 4096];
+    int bank = 0;
+    while (!stopping) {
+        ssize_t length = read(cuse, request, sizeof request);
+        if (length < (ssize_t)sizeof(struct fuse_in_header))
+            continue;
+        const struct fuse_in_header* in = (const struct fuse_in_header*)request;
+        const void* body = request + sizeof *in;
+        switch (in->opcode) {
+            case CUSE_INIT: {
+                struct {
+                    struct cuse_init_out init;
+                    char info[32];
+                } out;
+                memset(&out, 0, sizeof out);
+                out.init.major = FUSE_KERNEL_VERSION;
+                out.init.minor = FUSE_KERNEL_MINOR_VERSION;
+                out.init.max_read = 4096;
+                out.init.max_write = 4096;
+                static const char kInfo[] = "DEVNAME=remote_i2c";
+                memcpy(out.info, kInfo, sizeof kInfo);
+                reply(cuse, in->unique, 0, &out, sizeof out.init + sizeof kInfo);
+                break;
+            }
+            case FUSE_OPEN: {
+                struct fuse_open_out out;
+                memset(&out, 0, sizeof out);
+                reply(cuse, in->unique, 0, &out, sizeof out);
+                break;
+            }
+            case FUSE_RELEASE:
+                reply(cuse, in->unique, 0, NULL, 0);
+                break;
+            case FUSE_IOCTL: {
+                const struct fuse_ioctl_in* call = body;
+                struct {
+                    struct fuse_ioctl_out result;
+                    struct transport_header header;
+                } out;
+                memset(&out, 0, sizeof out);
+                if (call->cmd != kTransportRequest || call->in_size != sizeof out.header) {
+                    reply(cuse, in->unique, ENOTTY, NULL, 0);
+                    break;
+                }
+                memcpy(&out.header, call + 1, sizeof out.header);
+                int error = transfer((pid_t)in->pid, &out.header, mode, &bank);
+                if (error != 0)
+                    reply(cuse, in->unique, error, NULL, 0);
+                else
+                    reply(cuse, in->unique, 0, &out, sizeof out);
+                break;
+            }
+            case FUSE_INTERRUPT:
+                break;  // never answered
+            default:
+                reply(cuse, in->unique, ENOSYS, NULL, 0);
+                break;
+        }
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "vyres") == 0)
+        return set_virtual_height((unsigned)atoi(argv[2]));
+    if (argc == 3 && strcmp(argv[1], "pan") == 0)
+        return sample_pan((unsigned)atoi(argv[2]));
+    if (argc == 2 && strcmp(argv[1], "page") == 0)
+        return read_page();
+    if (argc == 3 && strcmp(argv[1], "button") == 0)
+        return put_button((unsigned)atoi(argv[2]));
+    if (argc == 3 && strcmp(argv[1], "pwm") == 0)
+        return log_pwm(argv[2]);
+    if (argc == 3 && strcmp(argv[1], "converter") == 0)
+        return serve_converter(atoi(argv[2]));
+    fprintf(
+        stderr,
+        "usage: guest_probe vyres LINES | pan MS | page | button MV | pwm DIR | converter MODE\n");
+    return 2;
+}
