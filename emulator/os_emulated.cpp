@@ -240,8 +240,10 @@ void reset() {
 void set_sandbox(const char* dir) { copy_text(state().sandbox, kPathCapacity, dir); }
 
 void sandbox_path(const char* game_path, char* out, std::size_t capacity) {
-    std::snprintf(out, capacity, "%s%s%s", state().sandbox, game_path[0] == '/' ? "" : "/",
-                  game_path);
+    int length = std::snprintf(out, capacity, "%s%s%s", state().sandbox,
+                               game_path[0] == '/' ? "" : "/", game_path);
+    // A path that does not fit names nothing: an empty one fails every call.
+    if (length < 0 || static_cast<std::size_t>(length) >= capacity) out[0] = 0;
 }
 
 void add_fault(const Fault& fault) {
@@ -266,7 +268,8 @@ int trace_file(const char* name) {
     State& s = state();
     if (s.trace_dir[0] == 0) return -1;
     char path[kPathCapacity * 2];
-    std::snprintf(path, sizeof path, "%s/%s", s.trace_dir, name);
+    int length = std::snprintf(path, sizeof path, "%s/%s", s.trace_dir, name);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) return -1;
     return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
