@@ -3,9 +3,11 @@
 // Virtual time is a lockstep scheduler, not a counter: every game thread
 // that sleeps registers its wake time and blocks; when every game thread is
 // asleep (or the main thread waits in a join), the clock jumps to the
-// earliest wake time and wakes that thread. So the main loop's passes and the
-// sound thread's tones interleave exactly as they would in real time, and a
-// whole run takes only the machine's time.
+// earliest wake time and wakes that thread, and that thread alone: threads
+// due at the same instant take turns in the order they went to sleep. So the
+// main loop's passes and the sound thread's tones interleave exactly as they
+// would in real time, in the same order on every run, and a whole run takes
+// only the machine's time.
 #include "emulator/clock.h"
 
 #include <pthread.h>
@@ -33,6 +35,15 @@ struct Timed {
     int signal_number;  // nonzero: raise this signal instead of calling action
 };
 
+struct Sleeper {
+    std::int64_t wake_ns;
+    std::uint64_t ticket;  // the order of going to sleep, which breaks ties
+};
+
+bool due_before(const Sleeper& a, const Sleeper& b) {
+    return a.wake_ns != b.wake_ns ? a.wake_ns < b.wake_ns : a.ticket < b.ticket;
+}
+
 struct Scheduler {
     std::mutex lock;
     std::condition_variable wake;
@@ -40,8 +51,10 @@ struct Scheduler {
     std::int64_t now_ns = emu::kVirtualStartMs * kNsPerMs;
     int game_threads = 1;  // threads taking part: the main thread and those it started
     int waiting = 0;       // of those, asleep or joining
-    std::int64_t sleepers[kMaxSleepers] = {};
+    Sleeper sleepers[kMaxSleepers] = {};
     int sleeper_count = 0;
+    std::uint64_t next_ticket = 1;
+    std::uint64_t woken_ticket = 0;  // the one sleeper allowed to wake now; 0 for none
     Timed timed[kMaxTimed] = {};
     int timed_count = 0;
     void (*sleep_hooks[kMaxSleepHooks])(std::int64_t) = {};
@@ -88,20 +101,22 @@ void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t unti
     }
 }
 
-// When every game thread waits, moves the clock to the earliest wake time.
+// When every game thread waits, moves the clock to the earliest wake time
+// and lets the one sleeper due first wake.
 void advance_if_idle(Scheduler& s, std::unique_lock<std::mutex>& hold) {
     if (!s.virtual_time || s.waiting < s.game_threads || s.sleeper_count == 0) return;
-    std::int64_t earliest = *std::min_element(s.sleepers, s.sleepers + s.sleeper_count);
-    if (earliest > s.now_ns) {
-        run_due(s, hold, earliest);
-        if (earliest > s.now_ns) s.now_ns = earliest;
+    const Sleeper first = *std::min_element(s.sleepers, s.sleepers + s.sleeper_count, due_before);
+    if (first.wake_ns > s.now_ns) {
+        run_due(s, hold, first.wake_ns);
+        if (first.wake_ns > s.now_ns) s.now_ns = first.wake_ns;
     }
+    s.woken_ticket = first.ticket;
     s.wake.notify_all();
 }
 
-void remove_sleeper(Scheduler& s, std::int64_t wake_ns) {
+void remove_sleeper(Scheduler& s, std::uint64_t ticket) {
     for (int i = 0; i < s.sleeper_count; ++i) {
-        if (s.sleepers[i] == wake_ns) {
+        if (s.sleepers[i].ticket == ticket) {
             s.sleepers[i] = s.sleepers[--s.sleeper_count];
             return;
         }
@@ -176,6 +191,8 @@ void reset() {
     s.game_threads = 1;
     s.waiting = 0;
     s.sleeper_count = 0;
+    s.next_ticket = 1;
+    s.woken_ticket = 0;
     s.timed_count = 0;
     s.sleep_hook_count = 0;
     thread_start_count = 0;
@@ -200,11 +217,13 @@ int sleep_us(unsigned microseconds) {
         return result;
     }
     if (s.sleeper_count >= kMaxSleepers) return 0;
-    s.sleepers[s.sleeper_count++] = wake_ns;
+    const std::uint64_t ticket = s.next_ticket++;
+    s.sleepers[s.sleeper_count++] = {wake_ns, ticket};
     s.waiting += 1;
     advance_if_idle(s, hold);
-    s.wake.wait(hold, [&] { return s.now_ns >= wake_ns && s.actions_running == 0; });
-    remove_sleeper(s, wake_ns);
+    s.wake.wait(hold, [&] { return s.woken_ticket == ticket && s.actions_running == 0; });
+    s.woken_ticket = 0;
+    remove_sleeper(s, ticket);
     s.waiting -= 1;
     return 0;
 }

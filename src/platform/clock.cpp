@@ -11,7 +11,5 @@ std::int64_t now_us() {
 }
 
 std::int64_t now_ms() {
-    struct timespec now = {};
-    os::clock_monotonic(&now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return now_us() / 1000;
 }

@@ -65,7 +65,28 @@ void debounce(ButtonCode reading) {
 
 }  // namespace
 
-void poll_buttons(std::int64_t now) { handle_reading(keys_read(), now); }
+void poll_buttons(std::int64_t now_in_us) {
+    const std::int64_t now = now_in_us / 1000;
+    // A poll that sees a button reads the converter twice, 9 ms apart; the
+    // loop goes on running frames in between instead of sleeping through
+    // them, so a held button costs no frames.
+    if (buttons.settle_due_us >= 0) {
+        if (now_in_us >= buttons.settle_due_us) {
+            buttons.settle_due_us = -1;
+            handle_reading(keys_poll_finish(), buttons.last_poll_ms);
+        }
+        return;
+    }
+    if (now - buttons.last_poll_ms < kPollIntervalMs)
+        return;
+    int reading = keys_poll_begin();
+    if (reading == kKeysSettling) {
+        buttons.last_poll_ms = now;
+        buttons.settle_due_us = now_in_us + kKeysSettleUs;
+    } else {
+        handle_reading(reading, now);
+    }
+}
 
 void handle_reading(int reading, std::int64_t now) {
     if (reading < 0) {
@@ -121,23 +142,7 @@ void main_loop() {
         const std::int64_t now = now_in_us / 1000;
         if (run_clock.run_seconds != 0 && (now - run_clock.start_ms) / 1000 >= run_clock.run_seconds)
             return;
-        // A poll that sees a button reads the converter twice, 9 ms apart;
-        // the loop goes on running frames in between instead of sleeping
-        // through them, so a held button costs no frames.
-        if (buttons.settle_due_us >= 0) {
-            if (now_in_us >= buttons.settle_due_us) {
-                buttons.settle_due_us = -1;
-                handle_reading(keys_poll_finish(), buttons.last_poll_ms);
-            }
-        } else if (now - buttons.last_poll_ms >= kPollIntervalMs) {
-            int reading = keys_poll_begin();
-            if (reading == kKeysSettling) {
-                buttons.last_poll_ms = now;
-                buttons.settle_due_us = now_in_us + kKeysSettleUs;
-            } else {
-                handle_reading(reading, now);
-            }
-        }
+        poll_buttons(now_in_us);
         if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(now);
         // The pass wakes when the second sample is due, not later.
         std::int64_t sleep_us = kPassSleepUs;

@@ -36,9 +36,11 @@ extern RunClock run_clock;
 
 void main_loop();
 
-// One whole button poll at the pass's time now: keys_read, then
-// handle_reading.
-void poll_buttons(std::int64_t now);
+// The pass's share of the button polls at now_in_us (microseconds of the
+// game's clock): every 40 ms a first sample, and, when it may be a button,
+// the second one once it is due; each finished reading goes to
+// handle_reading with the time its poll began.
+void poll_buttons(std::int64_t now_in_us);
 
 // Takes one reading (a ButtonCode, or -1 for a disturbed sample) into the
 // exit hold, the held code and the debounce.
