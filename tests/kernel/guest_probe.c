@@ -10,6 +10,11 @@
 //                                     the drawing area shows the background
 //   guest_probe button MV             put a sample of MV millivolts on the
 //                                     converter (0: no button)
+//   guest_probe lose LOG SECONDS      play to lose: launch every ball and keep
+//                                     the paddle out of its way, watching the
+//                                     page on display, until the buzzer log
+//                                     LOG shows the game-over tone (status 0)
+//                                     or SECONDS pass (status 1)
 //   guest_probe pwm DIR               log every value written into the PWM
 //                                     channel's files in DIR until SIGTERM
 //   guest_probe converter MODE        serve /dev/remote_i2c (CUSE) as the
@@ -173,6 +178,201 @@ static int put_button(unsigned mv) {
         return fail("/dev/mem");
     if (pwrite(fd, &counts, sizeof counts, kSampleAddress) != (ssize_t)sizeof counts)
         return fail("pwrite /dev/mem");
+    close(fd);
+    return 0;
+}
+
+// Losing on purpose, by sight: the lowest ball and the paddle are found on
+// the page on display, and the paddle is moved out from under the ball. A
+// player that only pressed buttons blindly could keep a ball alive for
+// minutes, caught over and over at the wall where the paddle waits.
+enum {
+    kWallLeft = 146,
+    kWallRight = 1134,
+    kCeiling = 76,
+    kPaddleRow = 648,     // through the paddle's middle, below any ball
+    kLowestBallRow = 625,  // above a ball waiting on the paddle
+    kWaitingBallRow = 631, // through a ball waiting on the paddle
+    kTitleRow = 300,       // through the title's name
+    kBallCore = 6,         // a ball shows at least this square of white
+    kMargin = 40,          // how far beyond its end the paddle keeps a ball
+    kWhite = 0xffffffff,
+    kPaddleTeal = 0xff37e8d8,
+    kTitleYellow = 0xffffe81f,
+    kLeftMv = 1000,
+    kRightMv = 1200,
+    kMiddleMv = 800,
+};
+
+static int read_row(int fd, unsigned page, int y, uint32_t* row) {
+    off_t at = (off_t)(page + (unsigned)y) * kStride;
+    return pread(fd, row, kAreaWidth * sizeof *row, at) == (ssize_t)(kAreaWidth * sizeof *row);
+}
+
+// The left end of a run of kBallCore white pixels in the row, or -1.
+static int white_run(const uint32_t* row) {
+    int run = 0;
+    for (int x = kWallLeft; x < kWallRight; ++x) {
+        run = row[x] == kWhite ? run + 1 : 0;
+        if (run == kBallCore)
+            return x - kBallCore + 1;
+    }
+    return -1;
+}
+
+// The centre x of the lowest ball in play, or -1 when none is in the air.
+// Every third row is looked at, from the bottom up; a white run there is a
+// ball when the rows below it continue the square.
+static int lowest_ball(int fd, unsigned page) {
+    static uint32_t row[kAreaWidth];
+    for (int y = kLowestBallRow; y > kCeiling; y -= 3) {
+        if (!read_row(fd, page, y, row))
+            return -1;
+        int x = white_run(row);
+        if (x < 0)
+            continue;
+        int square = 1;
+        for (int dy = -2; dy < kBallCore - 2 && square; ++dy) {
+            if (!read_row(fd, page, y + dy, row))
+                return -1;
+            for (int dx = 0; dx < kBallCore; ++dx)
+                square = square && row[x + dx] == kWhite;
+        }
+        if (square)
+            return x + kBallCore / 2;
+    }
+    return -1;
+}
+
+static int log_shows(const char* path, const char* line) {
+    static char text[1 << 16];
+    FILE* log = fopen(path, "r");
+    if (log == NULL)
+        return 0;
+    int found = 0;
+    while (!found && fgets(text, sizeof text, log) != NULL)
+        found = strstr(text, line) != NULL;
+    fclose(log);
+    return found;
+}
+
+// A short MIDDLE press, then as long released, so that each is a fresh press;
+// *since is when the current press began, -1 between them.
+static unsigned tap(long long now, long long* since) {
+    if (*since < 0)
+        *since = now;
+    unsigned want = now - *since < 300 ? kMiddleMv : 0;
+    if (now - *since > 600)
+        *since = -1;
+    return want;
+}
+
+// What the player saw, for a run that never ended: how often it saw each
+// screen, and the page on display as a coarse map ('o' white, '=' paddle,
+// '+' anything else drawn).
+static void report_lost_game(int fd, unsigned page, const long counts[4]) {
+    fprintf(stderr, "guest_probe: seen: title %ld, ball waiting %ld, ball in play %ld, other %ld\n",
+            counts[0], counts[1], counts[2], counts[3]);
+    static uint32_t row[kAreaWidth];
+    for (int y = 0; y < kAreaHeight; y += 24) {
+        char map[kAreaWidth / 16 + 1];
+        if (!read_row(fd, page, y + 12, row))
+            return;
+        for (int cell = 0; cell < kAreaWidth / 16; ++cell) {
+            char seen = ' ';
+            for (int x = cell * 16; x < cell * 16 + 16; ++x) {
+                if (row[x] == kWhite)
+                    seen = 'o';
+                else if (row[x] == kPaddleTeal && seen != 'o')
+                    seen = '=';
+                else if (row[x] != kBackground && seen == ' ')
+                    seen = '+';
+            }
+            map[cell] = seen;
+        }
+        map[kAreaWidth / 16] = '\0';
+        fprintf(stderr, "|%s|\n", map);
+    }
+}
+
+static int play_to_lose(const char* log, int seconds) {
+    struct fb_var_screeninfo var;
+    int fd = open_fb(&var);
+    if (fd < 0)
+        return fail("/dev/fb0");
+    static uint32_t row[kAreaWidth];
+    long long until = now_ms() + (long long)seconds * 1000;
+    unsigned held = 0;
+    long long since = -1;
+    long counts[4] = {0, 0, 0, 0};
+    struct timespec pause = {0, 20 * 1000000L};
+    while (!log_shows(log, " period 5555555\n")) {
+        long long now = now_ms();
+        if (now > until) {
+            put_button(0);
+            fprintf(stderr, "guest_probe: no game over within %d s\n", seconds);
+            report_lost_game(fd, var.yoffset, counts);
+            return 1;
+        }
+        if (ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0 ||
+            !read_row(fd, var.yoffset, kPaddleRow, row))
+            return fail("/dev/fb0");
+        int left = -1, right = -1;
+        for (int x = kWallLeft; x < kWallRight; ++x) {
+            if (row[x] == kPaddleTeal) {
+                if (left < 0)
+                    left = x;
+                right = x;
+            }
+        }
+        unsigned want = 0;
+        int ball = left >= 0 ? lowest_ball(fd, var.yoffset) : -1;
+        int centre = (left + right) / 2, reach = (right - left) / 2 + kMargin;
+        if (left < 0) {
+            // No paddle: the title (its name in yellow) wants a press to
+            // start; any other screen is left alone.
+            if (!read_row(fd, var.yoffset, kTitleRow, row))
+                return fail("/dev/fb0");
+            int yellow = 0;
+            for (int x = 0; x < kAreaWidth; ++x)
+                yellow += row[x] == kTitleYellow;
+            if (yellow > 0) {
+                ++counts[0];
+                want = tap(now, &since);
+            } else {
+                ++counts[3];
+            }
+        } else if (ball < 0) {
+            if (!read_row(fd, var.yoffset, kWaitingBallRow, row))
+                return fail("/dev/fb0");
+            int waiting = white_run(row);
+            if (waiting >= left && waiting <= right) {
+                // A ball waits on the paddle: launch it.
+                ++counts[1];
+                want = tap(now, &since);
+            } else {
+                ++counts[3];
+            }
+        } else {
+            ++counts[2];
+            since = -1;
+            if (ball > centre - reach && ball < centre + reach) {
+                // Away from the ball, unless the paddle already stands at
+                // that wall: then past the ball the other way.
+                int go_left = ball > centre;
+                if (go_left && left <= kWallLeft + 8)
+                    go_left = 0;
+                else if (!go_left && right >= kWallRight - 8)
+                    go_left = 1;
+                want = go_left ? kLeftMv : kRightMv;
+            }
+        }
+        if (want != held && put_button(want) != 0)
+            return 1;
+        held = want;
+        nanosleep(&pause, NULL);
+    }
+    put_button(0);
     close(fd);
     return 0;
 }
@@ -359,12 +559,15 @@ int main(int argc, char** argv) {
         return read_page();
     if (argc == 3 && strcmp(argv[1], "button") == 0)
         return put_button((unsigned)atoi(argv[2]));
+    if (argc == 4 && strcmp(argv[1], "lose") == 0)
+        return play_to_lose(argv[2], atoi(argv[3]));
     if (argc == 3 && strcmp(argv[1], "pwm") == 0)
         return log_pwm(argv[2]);
     if (argc == 3 && strcmp(argv[1], "converter") == 0)
         return serve_converter(atoi(argv[2]));
     fprintf(
         stderr,
-        "usage: guest_probe vyres LINES | pan MS | page | button MV | pwm DIR | converter MODE\n");
+        "usage: guest_probe vyres LINES | pan MS | page | button MV | lose LOG SECONDS | pwm DIR |\n"
+        "       converter MODE\n");
     return 2;
 }
