@@ -15,7 +15,7 @@
 
 #include "emulator/emulator.h"
 #include "fuzz_check.h"
-#include "game/high_score.h"
+#include "shell/high_score.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 # Fails when a file under src/ includes a folder above its own. The layers,
 # lowest first: platform < devices < game < display < shell; nothing in src/
-# includes the emulator, the simulator or the tests.
+# includes the emulator, the simulator or the tests. The game, which reads no
+# clock and makes no system call, includes neither the clock nor the OS door.
 set(layers platform devices game display shell)
 file(GLOB_RECURSE sources "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp")
 set(failures "")
@@ -15,10 +16,12 @@ foreach(source IN LISTS sources)
     list(FIND layers "${folder}" rank)
     if(rank GREATER own_rank OR folder MATCHES "^(emulator|sim|tests)$")
       list(APPEND failures "src/${relative}: ${line}")
+    elseif(own STREQUAL "game" AND line MATCHES "\"platform/(os|clock)\\.h\"")
+      list(APPEND failures "src/${relative}: ${line} (the game makes no system call)")
     endif()
   endforeach()
 endforeach()
 if(failures)
   list(JOIN failures "\n" text)
-  message(FATAL_ERROR "includes that point up a layer:\n${text}")
+  message(FATAL_ERROR "includes that point up a layer or out of the game:\n${text}")
 endif()

@@ -4,10 +4,10 @@
 #include "devices/sound.h"
 #include "display/framebuffer.h"
 #include "display/screens.h"
-#include "game/high_score.h"
 #include "platform/clock.h"
 #include "platform/os.h"
 #include "platform/stop.h"
+#include "shell/high_score.h"
 
 Game game;
 ButtonState buttons;

@@ -7,7 +7,6 @@
 #include "devices/sound.h"
 #include "display/framebuffer.h"
 #include "display/screens.h"
-#include "game/high_score.h"
 #include "game/playfield.h"
 #include "game/rng.h"
 #include "platform/clock.h"
@@ -15,6 +14,7 @@
 #include "platform/os.h"
 #include "platform/stop.h"
 #include "shell/cli.h"
+#include "shell/high_score.h"
 #include "shell/main_loop.h"
 
 namespace {

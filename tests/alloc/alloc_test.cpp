@@ -20,7 +20,7 @@
 
 #include "emulator/adc_device.h"
 #include "emulator/emulator.h"
-#include "game/high_score.h"
+#include "shell/high_score.h"
 #include "shell/main_loop.h"
 #include "shell/startup.h"
 #include "sim/autoplay.h"

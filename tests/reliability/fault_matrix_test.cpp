@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "emulator/emulator.h"
-#include "game/high_score.h"
+#include "shell/high_score.h"
 #include "scripted_game.h"
 
 namespace {

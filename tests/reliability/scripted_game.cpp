@@ -12,7 +12,7 @@
 #include "emulator/adc_device.h"
 #include "emulator/emulator.h"
 #include "emulator/i2c_device.h"
-#include "game/high_score.h"
+#include "shell/high_score.h"
 #include "shell/main_loop.h"
 #include "sim/autoplay.h"
 

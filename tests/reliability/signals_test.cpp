@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "emulator/emulator.h"
-#include "game/high_score.h"
 #include "platform/os.h"
 #include "scripted_game.h"
+#include "shell/high_score.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "game/high_score.h"
+#include "shell/high_score.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

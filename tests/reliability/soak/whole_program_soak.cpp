@@ -15,7 +15,7 @@
 #include "emulator/emulator.h"
 #include "emulator/framebuffer_device.h"
 #include "emulator/pwm_device.h"
-#include "game/high_score.h"
+#include "shell/high_score.h"
 #include "shell/main_loop.h"
 #include "sim/autoplay.h"
 #include "support/game_world.h"
