@@ -81,6 +81,13 @@ static int open_fb(struct fb_var_screeninfo* var) {
     return fd;
 }
 
+// Row y of the drawing area on the page at line page, read through the
+// device; false when it cannot be read whole.
+static int read_row(int fd, unsigned page, int y, uint32_t* row) {
+    off_t at = (off_t)(page + (unsigned)y) * kStride;
+    return pread(fd, row, kAreaWidth * sizeof *row, at) == (ssize_t)(kAreaWidth * sizeof *row);
+}
+
 static int set_virtual_height(unsigned lines) {
     struct fb_var_screeninfo var;
     int fd = open_fb(&var);
@@ -153,8 +160,7 @@ static int read_page(void) {
     static uint32_t row[kAreaWidth];
     long background = 0, drawn = 0;
     for (int y = 0; y < kAreaHeight; ++y) {
-        off_t at = (off_t)(var.yoffset + y) * kStride;
-        if (pread(fd, row, sizeof row, at) != (ssize_t)sizeof row)
+        if (!read_row(fd, var.yoffset, y, row))
             return fail("pread /dev/fb0");
         for (int x = 0; x < kAreaWidth; ++x) {
             if (row[x] == kBackground)
@@ -203,11 +209,6 @@ enum {
     kRightMv = 1200,
     kMiddleMv = 800,
 };
-
-static int read_row(int fd, unsigned page, int y, uint32_t* row) {
-    off_t at = (off_t)(page + (unsigned)y) * kStride;
-    return pread(fd, row, kAreaWidth * sizeof *row, at) == (ssize_t)(kAreaWidth * sizeof *row);
-}
 
 // The left end of a run of kBallCore white pixels in the row, or -1.
 static int white_run(const uint32_t* row) {
