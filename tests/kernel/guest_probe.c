@@ -223,7 +223,7 @@ static int white_run(const uint32_t* row) {
 
 // The centre x of the lowest ball in play, or -1 when none is in the air.
 // Every third row is looked at, from the bottom up; a white run there is a
-// ball when the rows below it continue the square.
+// ball when the rows around it continue the square.
 static int lowest_ball(int fd, unsigned page) {
     static uint32_t row[kAreaWidth];
     for (int y = kLowestBallRow; y > kCeiling; y -= 3) {
