@@ -22,6 +22,7 @@ function(vmx_embed_bytes input name size header output)
             -DOUTPUT=${VMX_GENERATED}/${output} -DHEADER=${header} -DNAME=${name} -DSIZE=${size}
             -P ${CMAKE_SOURCE_DIR}/cmake/embed_bytes.cmake
     DEPENDS ${CMAKE_SOURCE_DIR}/${input} ${CMAKE_SOURCE_DIR}/cmake/embed_bytes.cmake
+            ${CMAKE_SOURCE_DIR}/cmake/byte_table.cmake
     COMMENT "Embedding ${input}")
   set(VMX_ASSET_SOURCES ${VMX_ASSET_SOURCES} ${VMX_GENERATED}/${output} PARENT_SCOPE)
 endfunction()
@@ -34,6 +35,7 @@ add_custom_command(
           -DSLOT=1092 -DGLYPHS=95 -DCELLS=7x12,13x22,19x31,26x42
           -P ${CMAKE_SOURCE_DIR}/cmake/embed_font.cmake
   DEPENDS ${CMAKE_SOURCE_DIR}/assets/font/atlas.bin ${CMAKE_SOURCE_DIR}/cmake/embed_font.cmake
+          ${CMAKE_SOURCE_DIR}/cmake/byte_table.cmake
   COMMENT "Embedding assets/font/atlas.bin, each glyph cropped to its cell"
   VERBATIM)
 list(APPEND VMX_ASSET_SOURCES ${VMX_GENERATED}/font_atlas.cpp)

@@ -189,37 +189,30 @@ void DisplayList::add(Item& item) {
     bucket_[slot] = static_cast<std::uint16_t>(count_);
 }
 
-void DisplayList::fill(int x, int y, int w, int h, std::uint32_t colour) {
+void DisplayList::add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour,
+                          std::uint8_t size) {
     Item item;
-    item.kind = ItemKind::Fill;
+    item.kind = kind;
+    item.size = size;
     item.x = x, item.y = y, item.w = w, item.h = h, item.colour = colour;
     item.box = box_in_area(x, y, w, h);
     add(item);
+}
+
+void DisplayList::fill(int x, int y, int w, int h, std::uint32_t colour) {
+    add_box(ItemKind::Fill, x, y, w, h, colour, 0);
 }
 
 void DisplayList::pixel(int x, int y, std::uint32_t colour) {
-    Item item;
-    item.kind = ItemKind::Pixel;
-    item.x = x, item.y = y, item.colour = colour;
-    item.box = box_in_area(x, y, 1, 1);
-    add(item);
+    add_box(ItemKind::Pixel, x, y, 1, 1, colour, 0);
 }
 
 void DisplayList::block(int x, int y, int w, int h, std::uint32_t colour) {
-    Item item;
-    item.kind = ItemKind::Block;
-    item.x = x, item.y = y, item.w = w, item.h = h, item.colour = colour;
-    item.box = box_in_area(x, y, w, h);
-    add(item);
+    add_box(ItemKind::Block, x, y, w, h, colour, 0);
 }
 
 void DisplayList::brick(int x, int y, int w, int h, std::uint32_t colour, BrickMarks marks) {
-    Item item;
-    item.kind = ItemKind::Brick;
-    item.size = marks;
-    item.x = x, item.y = y, item.w = w, item.h = h, item.colour = colour;
-    item.box = box_in_area(x, y, w, h);
-    add(item);
+    add_box(ItemKind::Brick, x, y, w, h, colour, marks);
 }
 
 void DisplayList::text(const char* text, int x, int y, int size, std::uint32_t colour) {
@@ -260,11 +253,8 @@ void DisplayList::logo(int x, int y, int step) {
 void DisplayList::draw(const Canvas& canvas) const {
     const Rect& window = canvas.window;
     for (int i = 0; i < count_; ++i) {
-        const Rect& box = items_[i].box;
-        if (box.left < window.right && window.left < box.right && box.top < window.bottom &&
-            window.top < box.bottom) {
+        if (!intersect(items_[i].box, window).empty())
             draw_item(canvas, items_[i]);
-        }
     }
 }
 

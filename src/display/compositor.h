@@ -68,6 +68,9 @@ class DisplayList {
 
   private:
     void add(Item& item);
+    // An item drawn inside x, y, w, h.
+    void add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour,
+                 std::uint8_t size);
 
     // Items by hash: bucket_ holds the latest index + 1 of its hashes (0:
     // none), chain_ each item's predecessor in its bucket, the same way.

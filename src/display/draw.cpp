@@ -25,6 +25,11 @@ constexpr unsigned kFullCoverage = 255;
 
 static_assert(sizeof(wchar_t) == sizeof(std::uint32_t), "a pixel fills as one wchar_t");
 
+#if defined(__arm__)
+// Fills with store-multiple instructions (below, with the copy).
+void fill_pixels(std::uint32_t* to, int n, std::uint32_t colour);
+#endif
+
 // Stores colour into n pixels from p. On 32-bit ARM eight registers hold
 // the colour and each store-multiple writes 32 bytes. Elsewhere a long run
 // goes to the C library's wmemset (a pixel is one wchar_t here), which fills
@@ -491,6 +496,19 @@ void fill_blocks_of_32(std::uint32_t*&, int, std::uint32_t) {}
 // Below this many pixels the sixteen registers are not worth loading.
 constexpr int kWideRun = 64;
 
+void fill_pixels(std::uint32_t* to, int n, std::uint32_t colour) {
+    if (kWideRegisters && n >= kWideRun) {
+        fill_blocks_of_32(to, n >> 5, colour);
+        n &= 31;
+    }
+    if (n >= 8) {
+        fill_blocks_of_8(to, n >> 3, colour);
+        n &= 7;
+    }
+    for (int i = 0; i < n; ++i)
+        to[i] = colour;
+}
+
 }  // namespace
 
 void copy_pixels(std::uint32_t* to, const std::uint32_t* from, int n) {
@@ -506,28 +524,11 @@ void copy_pixels(std::uint32_t* to, const std::uint32_t* from, int n) {
         to[i] = from[i];
 }
 
-void fill_pixels(std::uint32_t* to, int n, std::uint32_t colour) {
-    if (kWideRegisters && n >= kWideRun) {
-        fill_blocks_of_32(to, n >> 5, colour);
-        n &= 31;
-    }
-    if (n >= 8) {
-        fill_blocks_of_8(to, n >> 3, colour);
-        n &= 7;
-    }
-    for (int i = 0; i < n; ++i)
-        to[i] = colour;
-}
-
 #else
 
 void copy_pixels(std::uint32_t* to, const std::uint32_t* from, int n) {
     if (n > 0)
         std::memcpy(to, from, static_cast<std::size_t>(n) * sizeof *to);
-}
-
-void fill_pixels(std::uint32_t* to, int n, std::uint32_t colour) {
-    store_run(to, n, colour);
 }
 
 #endif

@@ -59,10 +59,9 @@ void draw_block(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t 
 void draw_text(const Canvas& canvas, const char* text, int x, int y, int size,
                std::uint32_t colour);
 
-// Copies n pixels and stores one colour into n pixels with the widest
-// stores the processor has (eight words at a time on 32-bit ARM).
+// Copies n pixels with the widest stores the processor has (eight words at
+// a time on 32-bit ARM, sixteen with its floating-point registers).
 void copy_pixels(std::uint32_t* to, const std::uint32_t* from, int n);
-void fill_pixels(std::uint32_t* to, int n, std::uint32_t colour);
 
 // Lays colour over old with coverage a (0..255), channel by channel for blue,
 // green and red, flooring each product separately, so that a = 255 gives
