@@ -328,7 +328,6 @@ static int play_to_lose(const char* log, int seconds) {
         }
         unsigned want = 0;
         int ball = left >= 0 ? lowest_ball(fd, var.yoffset) : -1;
-        int centre = (left + right) / 2, reach = (right - left) / 2 + kMargin;
         if (left < 0) {
             // No paddle: the title (its name in yellow) wants a press to
             // start; any other screen is left alone.
@@ -357,6 +356,7 @@ static int play_to_lose(const char* log, int seconds) {
         } else {
             ++counts[2];
             since = -1;
+            int centre = (left + right) / 2, reach = (right - left) / 2 + kMargin;
             if (ball > centre - reach && ball < centre + reach) {
                 // Away from the ball, unless the paddle already stands at
                 // that wall: then past the ball the other way.

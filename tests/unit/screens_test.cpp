@@ -8,8 +8,8 @@
 #include "display/draw.h"
 #include "display/framebuffer.h"
 #include "emulator/emulator.h"
-#include "game/rng.h"
 #include "emulator/framebuffer_device.h"
+#include "game/rng.h"
 
 namespace {
 
