@@ -13,18 +13,6 @@
 
 namespace {
 
-// Whether text is head followed by tail.
-constexpr bool is_joined(const char* text, const char* head, const char* tail) {
-    while (*head != 0) {
-        if (*text++ != *head++)
-            return false;
-    }
-    while (*tail != 0) {
-        if (*text++ != *tail++)
-            return false;
-    }
-    return *text == 0;
-}
 constexpr bool starts_with(const char* text, const char* prefix) {
     while (*prefix != 0) {
         if (*text++ != *prefix++)
@@ -32,9 +20,8 @@ constexpr bool starts_with(const char* text, const char* prefix) {
     }
     return true;
 }
-static_assert(starts_with(kHighScorePath, kHighScoreDir) &&
-                  is_joined(kHighScoreTempPath, kHighScorePath, kHighScoreTempSuffix),
-              "the temporary file must live beside the high-score file");
+static_assert(starts_with(kHighScorePath, kHighScoreDir),
+              "the high-score file must live in its folder");
 
 // A new file gets what the owner's umask leaves of read and write for all.
 constexpr unsigned kFileMode = 0666;
@@ -127,7 +114,11 @@ std::size_t folder_length(const char* path) {
     return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path);
 }
 
-// Makes a rename in the folder of path survive a power cut.
+// Flushes the folder of path. On the goggles' FAT card this is what writes
+// the allocation table, and the entry of a file just made, ahead of the
+// file's own entry. A folder that cannot be opened or flushed does not stop
+// the save: the file's own flush still carries everything, only in an order
+// that a power cut in its midst could catch.
 void sync_folder(const char* path) {
     char folder[kPathCapacity] = "/";
     std::size_t length = folder_length(path);
@@ -175,57 +166,37 @@ Target find_target(char (&path)[kPathCapacity]) {
     return Target::Unknown;
 }
 
-// A fresh temporary file. It is never opened through a link or over an old
-// file: whatever has the name (left by a save that was cut short, or put
-// there) is removed first, and a link so removed is gone, not what it leads
-// to.
-int create_temporary(const char* temp) {
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = os::open(temp, flags, kFileMode);
-    if (fd < 0 && errno == EEXIST && os::unlink(temp) == 0)
-        fd = os::open(temp, flags, kFileMode);
-    return fd;
-}
-
-enum class Replaced { Done, NoTemporary, Failed };
-
-// Writes text to a temporary file beside target and renames it over target.
-// A failure after the temporary was made removes it again.
-Replaced replace(const char* target, const char* text, int length) {
-    char temp[kPathCapacity];
-    int needed = std::snprintf(temp, sizeof temp, "%s%s", target, kHighScoreTempSuffix);
-    if (needed < 0 || needed >= static_cast<int>(sizeof temp))
-        return Replaced::NoTemporary;
-    int fd = create_temporary(temp);
-    if (fd < 0)
-        return Replaced::NoTemporary;
-    bool written = write_all(fd, text, length) && flushed(fd);
-    bool closed = os::close(fd) == 0;
-    if (written && closed && os::rename(temp, target) == 0) {
-        sync_folder(target);
-        return Replaced::Done;
-    }
-    os::unlink(temp);
-    return Replaced::Failed;
-}
-
-// The way left when no replacement could be made: the file is rewritten in
-// place. It is not truncated first: a kill or power cut between the open
-// and the write would leave it empty. The new line goes over the start of
-// the old text and the file is then cut to its length; a kill before the
-// cut leaves the rest of the old text after the newline, where the reader
-// never looks. A new file is made only where the folder has just taken the
-// temporary; without one, a folder that refuses new files gets none.
-void rewrite_in_place(const char* text, int length, bool may_create) {
-    int flags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | (may_create ? O_CREAT : 0);
-    int fd = os::open(kHighScorePath, flags, kFileMode);
-    if (fd < 0)
+// Writes text over the start of the open file, in steps that each leave a
+// whole number in it, so that a kill or a power cut at any moment finds the
+// old best or the new one:
+//  1. A file shorter than the new line is first lengthened with zero bytes
+//     behind the old text, where the reader never looks, and the new length
+//     is flushed: the folder first, so that on FAT the allocation table holds
+//     any cluster taken before the file's entry names it, then the file.
+//  2. The new line is written over the old one, within the space the file
+//     already has, and flushed: the number changes in one write.
+//  3. A file longer than the new line is cut to its length and flushed; until
+//     then the old tail sits behind the newline.
+// No temporary file and no rename: on FAT a renamed file's entry is written
+// only with that file, seconds after the folder has freed the old file's
+// cluster, and a cut in between leaves an entry pointing into free space.
+void write_in_place(int fd, const char* path, const char* text, int length) {
+    struct stat info;
+    if (os::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         return;
-    if (is_regular(fd) && write_all(fd, text, length)) {
-        os::ftruncate(fd, length);
-        os::fsync(fd);
+    if (info.st_size < length) {
+        if (os::ftruncate(fd, length) != 0)
+            return;
+        sync_folder(path);
+        if (!flushed(fd))
+            return;
     }
-    os::close(fd);
+    if (!write_all(fd, text, length) || !flushed(fd))
+        return;
+    if (info.st_size > length) {
+        if (os::ftruncate(fd, length) == 0)
+            flushed(fd);
+    }
 }
 
 }  // namespace
@@ -251,12 +222,24 @@ void save_high_score(int best) {
     int length = std::snprintf(text, sizeof text, "%d\n", best);
 
     char target[kPathCapacity];
-    Target found = find_target(target);
-    if (found == Target::Other)
+    int flags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
+    switch (find_target(target)) {
+    case Target::Other:
         return;
-    Replaced replaced = Replaced::NoTemporary;
-    if (found != Target::Unknown)
-        replaced = replace(target, text, length);
-    if (replaced != Replaced::Done)
-        rewrite_in_place(text, length, replaced == Replaced::Failed);
+    case Target::Missing:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case Target::Regular:
+        break;
+    case Target::Unknown:
+        // The path could not be followed link by link; a plain open still
+        // follows it to a file that is there, and makes none.
+        std::snprintf(target, sizeof target, "%s", kHighScorePath);
+        break;
+    }
+    int fd = os::open(target, flags, kFileMode);
+    if (fd < 0)
+        return;
+    write_in_place(fd, target, text, length);
+    os::close(fd);
 }

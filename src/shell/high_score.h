@@ -3,12 +3,6 @@
 // Where the best score lives between runs: one decimal number and a newline.
 // The folder belongs to the goggles; the game never creates it.
 constexpr const char* kHighScorePath = "/record/vemlo-x/data/brikon.hi";
-// A new best is written to a temporary file beside the file and then renamed
-// over it, so a power cut or a kill never leaves the stored best half-written.
-// When the file is a link, the temporary sits beside the file the link leads
-// to, named like it with this ending.
-constexpr const char* kHighScoreTempSuffix = ".tmp";
-constexpr const char* kHighScoreTempPath = "/record/vemlo-x/data/brikon.hi.tmp";
 constexpr const char* kHighScoreDir = "/record/vemlo-x/data";
 
 // The stored best, or 0 when there is no readable number. The number is read
@@ -18,8 +12,9 @@ constexpr const char* kHighScoreDir = "/record/vemlo-x/data";
 // and opening it never waits.
 int load_high_score();
 
-// Stores best; failures are silent. A link at the path is followed and the
-// file it leads to replaced. When the replacement cannot be made, the
-// existing file is rewritten in place instead; anything but a regular file is
-// never written.
+// Stores best and returns once it is on the disk; failures are silent. The
+// file is rewritten in place, in steps that each leave a whole number in it,
+// so that a kill or a power cut during the save finds the old best or the new
+// one, on any file system, the goggles' FAT card among them. A link at the
+// path is followed; anything but a regular file is never written.
 void save_high_score(int best);

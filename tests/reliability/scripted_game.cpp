@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -195,22 +194,22 @@ std::vector<std::size_t> save_calls(const std::vector<CallLine>& calls) {
     return found;
 }
 
+namespace {
+constexpr const char* kLongOldBestText = "00000000000050\n";
+}
+
 bool save_setup(const std::string& name, std::function<void()>* setup) {
     if (name.empty() || name == "-") {
         *setup = [] {};
-    } else if (name == "refuse_new_files") {
-        *setup = [] {
-            emu::add_fault({emu::Call::Open, "brikon.hi.tmp", 0, emu::Action::Fail, EACCES});
-        };
-    } else if (name == "flush_refused") {
-        *setup = [] {
-            emu::add_fault({emu::Call::Fsync, "brikon.hi.tmp", 0, emu::Action::Fail, EIO});
-        };
-    } else if (name == "stale_temp") {
-        *setup = [] {
+    } else if (name == "long_line" || name == "no_file") {
+        const bool remove = name == "no_file";
+        *setup = [remove] {
             char path[512];
-            emu::sandbox_path(kHighScoreTempPath, path, sizeof path);
-            std::ofstream(path) << "12";
+            emu::sandbox_path(kHighScorePath, path, sizeof path);
+            if (remove)
+                unlink(path);
+            else
+                std::ofstream(path) << kLongOldBestText;
         };
     } else if (name == "link") {
         *setup = [] {
@@ -229,14 +228,17 @@ bool save_setup(const std::string& name, std::function<void()>* setup) {
     return true;
 }
 
-std::vector<std::string> leftover_temporaries(const GameResult& result) {
-    std::vector<std::string> found;
-    std::error_code error;
-    for (const auto& entry :
-         std::filesystem::recursive_directory_iterator(result.dir + "/sandbox", error)) {
-        const std::string path = entry.path().string();
-        if (path.size() > 4 && path.compare(path.size() - 4, 4, ".tmp") == 0)
-            found.push_back(path);
-    }
-    return found;
+std::string old_best_text(const std::string& setup) {
+    if (setup == "long_line")
+        return kLongOldBestText;
+    return setup == "no_file" ? "" : kOldBestText;
+}
+
+bool holds_line(const std::string& stored, const std::string& line, const std::string& old_text) {
+    if (stored.compare(0, line.size(), line) != 0)
+        return false;
+    const std::string rest = stored.substr(line.size());
+    if (rest.find_first_not_of('\0') == std::string::npos)
+        return true;
+    return !line.empty() && old_text.size() > line.size() && rest == old_text.substr(line.size());
 }

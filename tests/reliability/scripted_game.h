@@ -65,19 +65,23 @@ bool call_kind(const std::string& name, emu::Call* kind);
 std::vector<std::size_t> save_calls(const std::vector<CallLine>& calls);
 
 // How the high-score file stands before a run, for the save to meet:
-//   "" or "-"          the plain file holding the old best
-//   "refuse_new_files" the folder refuses new files (every open of the
-//                      temporary fails with EACCES)
-//   "flush_refused"    every flush of the temporary fails with EIO
-//   "stale_temp"       a temporary left behind by a save that was cut short
+//   "" or "-"          the plain file holding the old best, in a line shorter
+//                      than the new one
+//   "long_line"        the old best in a line longer than the new one
+//   "no_file"          no file yet: the save makes it
 //   "link"             the file is a relative link to ../kept/best, which
 //                      holds the old best
 // Sets *setup to what the run's setup does for it; false for a name it does
 // not know.
 bool save_setup(const std::string& name, std::function<void()>* setup);
+// The file's text before the save under that setup ("" for no file).
+std::string old_best_text(const std::string& setup);
 
-// Files ending in ".tmp" anywhere below the run's sandbox.
-std::vector<std::string> leftover_temporaries(const GameResult& result);
+// Whether stored holds line whole: line first, then nothing but what a save
+// leaves behind the newline while it works (zero bytes where it made room,
+// or the tail of the old text until the cut). An empty line stands for a
+// file that is missing, empty or made room in, none of which holds a number.
+bool holds_line(const std::string& stored, const std::string& line, const std::string& old_text);
 
 // The fault target for a logged target ("-" means none).
 const char* fault_target(const CallLine& line);

@@ -92,11 +92,6 @@ std::string GameResult::sandbox_file(const char* game_path) const {
     return read_file(dir + "/sandbox" + game_path);
 }
 
-bool GameResult::sandbox_file_exists(const char* game_path) const {
-    struct stat info;
-    return stat((dir + "/sandbox" + game_path).c_str(), &info) == 0;
-}
-
 std::vector<PanLine> GameResult::pans() const {
     std::vector<PanLine> lines;
     std::istringstream in(trace("pans.txt"));

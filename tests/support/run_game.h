@@ -39,7 +39,6 @@ struct GameResult {
 
     std::string trace(const char* name) const;  // a trace file's content
     std::string sandbox_file(const char* game_path) const;
-    bool sandbox_file_exists(const char* game_path) const;
     std::vector<PanLine> pans() const;
 };
 

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -120,7 +121,7 @@ TEST_F(HighScore, LoadWithoutAUsableFileGivesZero) {
     EXPECT_STREQ(emu::stderr_text(), "");
 }
 
-TEST_F(HighScore, SaveWritesOneLineAndLeavesNoTemporary) {
+TEST_F(HighScore, SaveWritesOneLineOverAnyOldOne) {
     const int values[] = {0, 250, -3, INT_MAX, INT_MIN};
     const char* lines[] = {"0\n", "250\n", "-3\n", "2147483647\n", "-2147483648\n"};
     store("123456789012 and more old text\n");
@@ -128,7 +129,6 @@ TEST_F(HighScore, SaveWritesOneLineAndLeavesNoTemporary) {
         save_high_score(values[i]);
         EXPECT_EQ(stored(), lines[i]);
         EXPECT_EQ(load_high_score(), values[i]);
-        EXPECT_FALSE(exists(kHighScoreTempPath));
     }
 }
 
@@ -164,105 +164,56 @@ ino_t inode_of(const std::string& path) {
 
 struct SaveFault {
     const char* what;
+    const char* old_text;  // nullptr: no file
     emu::Fault fault;
-    const char* stored_after;
-    // Whether the file was replaced by the renamed temporary, rather than
-    // rewritten in place or left alone.
-    bool replaced;
+    // The file afterwards, "" for none. Whatever failed, it holds one whole
+    // number: the old one, or the new one once its write went through.
+    std::string stored_after;
 };
 
-// Whatever fails, the temporary is gone afterwards, and the new best is
-// stored whenever a plain rewrite of the file could store it: a save that
-// cannot go through the temporary rewrites the file in place.
-TEST_F(HighScore, AFailedSaveLeavesNoTemporaryAndRewritesTheFileWhereItCan) {
+// The save rewrites the file where it stands; a step that fails stops it
+// with the number before that step still whole.
+TEST_F(HighScore, AFailedStepOfTheSaveLeavesTheOldBestOrTheNewOneWhole) {
     using emu::Action;
     using emu::Call;
+    const std::string lengthened("50\n\0", 4);  // "50\n" made room for "900\n"
     const SaveFault cases[] = {
-        {"temporary cannot be created (disk full)",
-         {Call::Open, "brikon.hi.tmp", 1, Action::Fail, ENOSPC},
-         "900\n",
-         false},
-        {"read-only file system",
-         {Call::Open, "brikon.hi", 0, Action::Fail, EROFS},
-         "-12345\n",
-         false},
-        {"write fails", {Call::Write, "brikon.hi.tmp", 1, Action::Fail, EIO}, "900\n", false},
-        {"no space for any write",
-         {Call::Write, "brikon.hi", 0, Action::Fail, ENOSPC},
-         "-12345\n",
-         false},
-        {"flush to disk fails",
-         {Call::Fsync, "brikon.hi.tmp", 1, Action::Fail, EIO},
-         "900\n",
-         false},
-        {"no flush on this file system",
-         {Call::Fsync, "brikon.hi.tmp", 1, Action::Fail, EINVAL},
-         "900\n",
-         true},
-        {"close fails", {Call::Close, "brikon.hi.tmp", 1, Action::Fail, EIO}, "900\n", false},
-        {"rename fails", {Call::Rename, "brikon.hi.tmp", 1, Action::Fail, EXDEV}, "900\n", false},
-        {"the file cannot be looked at",
-         {Call::Lstat, "brikon.hi", 1, Action::Fail, EACCES},
-         "900\n",
-         false},
-        {"the cut after the rewrite fails",
-         {Call::Ftruncate, "brikon.hi", 1, Action::Fail, EIO},
-         "900\n",
-         false},
+        {"the file cannot be opened", "50\n", {Call::Open, "brikon.hi", 1, Action::Fail, EACCES}, "50\n"},
+        {"read-only file system", "50\n", {Call::Open, "brikon.hi", 1, Action::Fail, EROFS}, "50\n"},
+        {"a folder that refuses new files", nullptr, {Call::Open, "brikon.hi", 1, Action::Fail, EACCES}, ""},
+        {"the file cannot be looked at", "50\n", {Call::Fstat, "brikon.hi", 1, Action::Fail, EIO}, "50\n"},
+        {"no room to lengthen it", "50\n", {Call::Ftruncate, "brikon.hi", 1, Action::Fail, ENOSPC}, "50\n"},
+        {"its new length cannot be flushed", "50\n", {Call::Fsync, "brikon.hi", 1, Action::Fail, EIO}, lengthened},
+        {"the write fails", "50\n", {Call::Write, "brikon.hi", 1, Action::Fail, EIO}, lengthened},
+        {"the number cannot be flushed", "50\n", {Call::Fsync, "brikon.hi", 2, Action::Fail, EIO}, "900\n"},
+        {"no flush on this file system", "50\n", {Call::Fsync, "brikon.hi", 0, Action::Fail, EINVAL}, "900\n"},
+        // A fault's target matches any path that holds it: the file's open is
+        // the first with "data", the folder's the second.
+        {"the folder cannot be opened", "50\n", {Call::Open, "data", 2, Action::Fail, EACCES}, "900\n"},
+        {"the folder cannot be flushed", nullptr, {Call::Fsync, "data", 1, Action::Fail, EIO}, "900\n"},
+        {"the write fails over a longer line", "-12345\n", {Call::Write, "brikon.hi", 1, Action::Fail, EIO}, "-12345\n"},
+        // Cut short of its length: the old tail stays behind the newline.
+        {"the cut fails", "-12345\n", {Call::Ftruncate, "brikon.hi", 1, Action::Fail, EIO}, "900\n45\n"},
     };
     for (const SaveFault& c : cases) {
         SCOPED_TRACE(c.what);
         emu::reset();
         emu::set_sandbox(dir_.c_str());
-        store("-12345\n");
-        ino_t before = inode_of(real(kHighScorePath));
+        std::remove(real(kHighScorePath).c_str());
+        if (c.old_text != nullptr)
+            store(c.old_text);
         emu::add_fault(c.fault);
-        if (c.fault.call == Call::Ftruncate)
-            emu::add_fault({Call::Rename, "brikon.hi.tmp", 1, Action::Fail, EXDEV});
         save_high_score(900);
-        std::string after = stored();
-        if (c.fault.call == Call::Ftruncate) {
-            // Cut short of its length: the old tail stays behind the newline.
-            EXPECT_EQ(after, "900\n45\n");
-        } else {
-            EXPECT_EQ(after, c.stored_after);
-        }
-        EXPECT_EQ(inode_of(real(kHighScorePath)) != before, c.replaced);
-        EXPECT_FALSE(exists(kHighScoreTempPath));
+        EXPECT_EQ(exists(kHighScorePath), !c.stored_after.empty());
+        EXPECT_EQ(stored(), c.stored_after);
+        EXPECT_EQ(load_high_score(), std::atoi(c.stored_after.c_str()));
         EXPECT_STREQ(emu::stderr_text(), "");
     }
 }
 
-TEST_F(HighScore, AFolderThatRefusesNewFilesGetsTheOldFileRewritten) {
-    store("500 and a long tail\n");
-    emu::add_fault({emu::Call::Open, "brikon.hi.tmp", 1, emu::Action::Fail, EACCES});
-    save_high_score(900);
-    // Written over the old line, then cut to its length.
-    EXPECT_EQ(stored(), "900\n");
-    EXPECT_EQ(load_high_score(), 900);
-
-    // Without an old file there is nothing to rewrite.
-    std::remove(real(kHighScorePath).c_str());
-    emu::add_fault({emu::Call::Open, "brikon.hi.tmp", 1, emu::Action::Fail, EPERM});
-    save_high_score(900);
-    EXPECT_FALSE(exists(kHighScorePath));
-}
-
-TEST_F(HighScore, ALinkInPlaceOfTheTemporaryIsNotFollowed) {
-    store("500\n");
-    std::string victim = dir_ + "/victim";
-    std::ofstream(victim) << "keep me\n";
-    ASSERT_EQ(symlink(victim.c_str(), real(kHighScoreTempPath).c_str()), 0);
-    save_high_score(900);
-    EXPECT_EQ(read_file(victim), "keep me\n");
-    // The link was removed like any leftover temporary, and the save went on.
-    EXPECT_EQ(stored(), "900\n");
-    EXPECT_FALSE(exists(kHighScoreTempPath));
-}
-
 // A link at the file is followed, as a plain open follows it: the file it
-// leads to is replaced, beside itself, and the link stays a link.
-TEST_F(HighScore, ALinkAtTheFileIsFollowedAndItsTargetReplaced) {
+// leads to is rewritten, and the link stays a link.
+TEST_F(HighScore, ALinkAtTheFileIsFollowedAndItsTargetRewritten) {
     const std::string data = dir_ + kHighScoreDir;
     make_dirs(data + "/kept");
     make_dirs(dir_ + "/record/vemlo-x/other");
@@ -296,14 +247,12 @@ TEST_F(HighScore, ALinkAtTheFileIsFollowedAndItsTargetReplaced) {
         ino_t before = inode_of(c.target);
         save_high_score(400);
         EXPECT_EQ(read_file(c.target), "400\n");
-        EXPECT_NE(inode_of(c.target), before) << "replaced, not rewritten";
+        EXPECT_EQ(inode_of(c.target), before) << "rewritten where it stands";
         EXPECT_EQ(load_high_score(), 400);
 
         struct stat info;
         ASSERT_EQ(lstat(real(kHighScorePath).c_str(), &info), 0);
         EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link stays";
-        EXPECT_FALSE(exists(kHighScoreTempPath));
-        EXPECT_NE(stat((c.target + kHighScoreTempSuffix).c_str(), &info), 0);
     }
 
     // A loop of links, or a link into a missing folder, saves nothing and
@@ -330,10 +279,10 @@ TEST_F(HighScore, ASaveLeavesAPipeOrAFolderInThePlaceOfTheFileAlone) {
                 ASSERT_EQ(symlink("brikon.hi.thing", real(kHighScorePath).c_str()), 0);
             }
             ASSERT_EQ(pipe ? mkfifo(thing.c_str(), 0644) : mkdir(thing.c_str(), 0755), 0);
-            for (bool refuse_temporary : {false, true}) {
+            for (bool unfollowed : {false, true}) {
                 EXPECT_EQ(run_in_child(
-                              [refuse_temporary] {
-                                  if (refuse_temporary)
+                              [unfollowed] {
+                                  if (unfollowed)
                                       emu::add_fault({emu::Call::Lstat, "brikon.hi", 1,
                                                       emu::Action::Fail, EACCES});
                                   save_high_score(900);
@@ -345,7 +294,6 @@ TEST_F(HighScore, ASaveLeavesAPipeOrAFolderInThePlaceOfTheFileAlone) {
                 struct stat info;
                 ASSERT_EQ(lstat(thing.c_str(), &info), 0);
                 EXPECT_TRUE(pipe ? S_ISFIFO(info.st_mode) : S_ISDIR(info.st_mode));
-                EXPECT_FALSE(exists(kHighScoreTempPath));
             }
             if (pipe) {
                 // With a reader waiting on the pipe, the rewrite may open it,
@@ -363,78 +311,6 @@ TEST_F(HighScore, ASaveLeavesAPipeOrAFolderInThePlaceOfTheFileAlone) {
                 unlink(real(kHighScorePath).c_str());
         }
     }
-}
-
-// A kill at any point of the save leaves either the old best or the new one,
-// never an empty or half-written file.
-TEST_F(HighScore, KillDuringTheSaveNeverLosesTheStoredBest) {
-    using emu::Action;
-    using emu::Call;
-    struct KillCase {
-        const char* what;
-        emu::Fault fault;
-        const char* stored_after;
-        // The temporary's flush fails first, so the save ends in place.
-        bool in_place = false;
-    };
-    const KillCase cases[] = {
-        {"after creating the temporary",
-         {Call::Open, "brikon.hi.tmp", 1, Action::Kill, 9, true},
-         "500\n"},
-        {"before the write", {Call::Write, "brikon.hi.tmp", 1, Action::Kill, 9, false}, "500\n"},
-        {"after the write", {Call::Write, "brikon.hi.tmp", 1, Action::Kill, 9, true}, "500\n"},
-        {"after the flush", {Call::Fsync, "brikon.hi.tmp", 1, Action::Kill, 9, true}, "500\n"},
-        {"before the rename", {Call::Rename, "brikon.hi.tmp", 1, Action::Kill, 9, false}, "500\n"},
-        {"after the rename", {Call::Rename, "brikon.hi.tmp", 1, Action::Kill, 9, true}, "900\n"},
-        {"before removing the failed temporary",
-         {Call::Unlink, "brikon.hi.tmp", 1, Action::Kill, 9, false},
-         "500\n",
-         true},
-        {"after removing the failed temporary",
-         {Call::Unlink, "brikon.hi.tmp", 1, Action::Kill, 9, true},
-         "500\n",
-         true},
-        {"before the rewrite",
-         {Call::Write, "brikon.hi", 2, Action::Kill, 9, false},
-         "500\n",
-         true},
-        // "900\n" over "500\n": the whole file; a longer old line keeps its
-        // tail behind the newline until the cut (see below).
-        {"after the rewrite", {Call::Write, "brikon.hi", 2, Action::Kill, 9, true}, "900\n", true},
-        {"after the cut", {Call::Ftruncate, "brikon.hi", 1, Action::Kill, 9, true}, "900\n", true},
-    };
-    for (const KillCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        store("500\n");
-        std::string sandbox = dir_;
-        int status = run_in_child([&] {
-            emu::reset();
-            emu::set_sandbox(sandbox.c_str());
-            if (c.in_place)
-                emu::add_fault({Call::Fsync, "brikon.hi.tmp", 1, Action::Fail, EIO});
-            emu::add_fault(c.fault);
-            save_high_score(900);
-            return 0;
-        });
-        EXPECT_EQ(status, 9) << "the kill came";
-        EXPECT_EQ(stored(), c.stored_after);
-    }
-
-    // A kill between the rewrite and the cut leaves the old tail behind the
-    // newline, where the reader never looks.
-    store("-12345\n");
-    std::string sandbox = dir_;
-    int status = run_in_child([&] {
-        emu::reset();
-        emu::set_sandbox(sandbox.c_str());
-        emu::add_fault({Call::Fsync, "brikon.hi.tmp", 1, Action::Fail, EIO});
-        emu::add_fault({Call::Ftruncate, "brikon.hi", 1, Action::Kill, 9, false});
-        save_high_score(900);
-        return 0;
-    });
-    EXPECT_EQ(status, 9);
-    EXPECT_EQ(stored(), "900\n45\n");
-    EXPECT_EQ(load_high_score(), 900);
 }
 
 }  // namespace
