@@ -20,6 +20,13 @@
 //   guest_probe converter MODE        serve /dev/remote_i2c (CUSE) as the
 //                                     goggles' HDMI converter in video mode
 //                                     MODE (1 normal, 2 HDMI) until SIGTERM
+//   guest_probe watch DIR NAME        print "vmx-mark" and the event on the
+//                                     console the moment the file NAME in DIR
+//                                     is made, written, cut or renamed into
+//                                     place, each time, until SIGTERM
+//   guest_probe best PATH             read the best score from PATH the way
+//                                     the game does ("%d"); print "best N",
+//                                     or "best none"
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -417,6 +424,53 @@ static int log_pwm(const char* dir) {
     return 0;
 }
 
+// Marks on the console the moment the high-score file changes, for the
+// host, which cuts the machine's power a set time after the first mark. The
+// console is written directly, unbuffered, so that the mark leaves the
+// machine as soon as the kernel has the event.
+static int watch_file(const char* dir, const char* name) {
+    int watch = inotify_init();
+    const uint32_t events_wanted = IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_CLOSE_WRITE;
+    if (watch < 0 || inotify_add_watch(watch, dir, events_wanted) < 0)
+        return fail("inotify");
+    int console = open("/dev/console", O_WRONLY);
+    if (console < 0)
+        return fail("/dev/console");
+    stop_on_term();
+    char events[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
+    while (!stopping) {
+        ssize_t length = read(watch, events, sizeof events);
+        for (char* at = events; length > 0 && at < events + length;) {
+            const struct inotify_event* event = (const struct inotify_event*)at;
+            at += sizeof *event + event->len;
+            if (event->len == 0 || strcmp(event->name, name) != 0)
+                continue;
+            const char* kind = (event->mask & IN_CREATE)       ? "create"
+                               : (event->mask & IN_MODIFY)     ? "modify"
+                               : (event->mask & IN_MOVED_TO)   ? "moved_to"
+                                                               : "close_write";
+            char line[128];
+            int n = snprintf(line, sizeof line, "vmx-mark %s %s\n", kind, name);
+            if (write(console, line, (size_t)n) != n)
+                return fail("/dev/console");
+        }
+    }
+    return 0;
+}
+
+// The game's own reading of the file: one number as "%d" finds it.
+static int read_best(const char* path) {
+    FILE* file = fopen(path, "r");
+    int best = 0;
+    if (file == NULL || fscanf(file, "%d", &best) != 1)
+        printf("best none\n");
+    else
+        printf("best %d\n", best);
+    if (file != NULL)
+        fclose(file);
+    return 0;
+}
+
 // The converter behind the goggles' I2C transport, served from user space
 // through CUSE. A transfer's header arrives with the ioctl; its payload lives
 // in the caller's memory and is read and written there directly.
@@ -566,9 +620,13 @@ int main(int argc, char** argv) {
         return log_pwm(argv[2]);
     if (argc == 3 && strcmp(argv[1], "converter") == 0)
         return serve_converter(atoi(argv[2]));
+    if (argc == 4 && strcmp(argv[1], "watch") == 0)
+        return watch_file(argv[2], argv[3]);
+    if (argc == 3 && strcmp(argv[1], "best") == 0)
+        return read_best(argv[2]);
     fprintf(
         stderr,
         "usage: guest_probe vyres LINES | pan MS | page | button MV | lose LOG SECONDS | pwm DIR |\n"
-        "       converter MODE\n");
+        "       converter MODE | watch DIR NAME | best PATH\n");
     return 2;
 }
