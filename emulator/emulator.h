@@ -24,6 +24,9 @@ void reset();
 void set_sandbox(const char* dir);
 // The sandbox path for a game path, written into out (a fixed buffer).
 void sandbox_path(const char* game_path, char* out, std::size_t capacity);
+// Makes the folder at path on this machine and every folder above it, as a
+// sandbox or a data folder needs them; folders already there stay as they are.
+void make_dirs(const char* path);
 
 // ---- Time --------------------------------------------------------------
 // Virtual time starts here, so that the game never sees a clock near 0.

@@ -246,6 +246,18 @@ void sandbox_path(const char* game_path, char* out, std::size_t capacity) {
     if (length < 0 || static_cast<std::size_t>(length) >= capacity) out[0] = 0;
 }
 
+void make_dirs(const char* path) {
+    char folder[4096];
+    int length = std::snprintf(folder, sizeof folder, "%s", path);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof folder) return;
+    for (char* slash = std::strchr(folder + 1, '/'); slash != nullptr; slash = std::strchr(slash + 1, '/')) {
+        *slash = 0;
+        ::mkdir(folder, 0755);
+        *slash = '/';
+    }
+    ::mkdir(folder, 0755);
+}
+
 void add_fault(const Fault& fault) {
     State& s = state();
     std::lock_guard<std::mutex> hold(s.lock);

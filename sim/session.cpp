@@ -54,14 +54,6 @@ emu::i2c::Answer answer_for(GoggleMode mode) {
     return answer;
 }
 
-void make_dirs(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        mkdir(path.substr(0, slash).c_str(), 0755);
-    }
-    mkdir(path.c_str(), 0755);
-}
-
 bool is_dir(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -107,7 +99,7 @@ std::string Session::prepare(const SimOptions& options, bool with_window) {
             return reason;
     }
     if (!options.out_dir.empty()) {
-        make_dirs(options.out_dir);
+        emu::make_dirs(options.out_dir.c_str());
         if (!is_dir(options.out_dir))
             return "cannot make the folder " + options.out_dir;
     }
@@ -123,7 +115,7 @@ std::string Session::prepare(const SimOptions& options, bool with_window) {
     }
     // The goggles have the high-score folder; the game never makes it.
     const std::string score_dir = data_dir_ + kHighScoreDir;
-    make_dirs(score_dir);
+    emu::make_dirs(score_dir.c_str());
     if (!is_dir(score_dir))
         return "cannot make the folder " + score_dir;
 

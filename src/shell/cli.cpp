@@ -1,16 +1,15 @@
 #include "shell/cli.h"
 
+#include <cctype>
 #include <climits>
 #include <cstring>
 
 namespace {
 constexpr int kMaxRunSeconds = 3600;
-
-bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 }  // namespace
 
 long parse_decimal(const char* text) {
-    while (is_blank(*text)) ++text;
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
     bool negative = false;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
     long value = 0;

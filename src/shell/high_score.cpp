@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -29,10 +30,6 @@ constexpr unsigned kFileMode = 0666;
 // follows in one lookup.
 constexpr int kMaxLinks = 40;
 constexpr std::size_t kPathCapacity = 512;
-
-bool is_blank(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 // The file a buffer at a time; next() gives one byte, or -1 at the end of
 // the file or on a read error, as getc does.
@@ -62,7 +59,8 @@ class Reader {
 // number goes.
 bool read_number(Reader& file, int* value) {
     int c = file.next();
-    while (is_blank(c))
+    // The blanks of "%d": the C locale's white space, the only locale the game has.
+    while (std::isspace(c))
         c = file.next();
     bool negative = c == '-';
     if (c == '-' || c == '+')

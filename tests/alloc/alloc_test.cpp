@@ -377,8 +377,8 @@ TEST(Allocations, TheCounterSeesEveryWayOfAllocating) {
 
 TEST(Allocations, NoneInAWholeGameAfterStartUp) {
     const std::string dir = make_temp_dir();
-    make_dirs(dir + "/sandbox");
-    make_dirs(dir + "/trace");
+    emu::make_dirs((dir + "/sandbox").c_str());
+    emu::make_dirs((dir + "/trace").c_str());
     int channel[2];
     ASSERT_EQ(pipe(channel), 0);
 
@@ -391,7 +391,7 @@ TEST(Allocations, NoneInAWholeGameAfterStartUp) {
             emu::use_virtual_time(true);
             char folder[512];
             emu::sandbox_path(kHighScoreDir, folder, sizeof folder);
-            make_dirs(folder);
+            emu::make_dirs(folder);
             pilot = Pilot{};
             emu::at_time(emu::kVirtualStartMs + 1, tick, nullptr);
 

@@ -92,7 +92,7 @@ GameRun scripted_game(const ScriptOptions& options) {
     run.setup = [gate_pause, more] {
         char path[512];
         emu::sandbox_path(kHighScoreDir, path, sizeof path);
-        make_dirs(path);
+        emu::make_dirs(path);
         emu::sandbox_path(kHighScorePath, path, sizeof path);
         std::ofstream(path) << kOldBestText;
         // NORMAL, with the other two registers nonzero so that a failed read
@@ -154,19 +154,10 @@ const char* fault_target(const CallLine& line) {
 BuzzerEnd buzzer_end(const GameResult& result) {
     std::map<std::string, long long> channel = {{"enable", 0}, {"duty_cycle", 0}};
     BuzzerEnd end;
-    std::istringstream lines(result.trace("pwm.txt"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        long long time_ms = 0;
-        std::string attribute;
-        std::string value;
-        int error = -1;
-        if (!(fields >> time_ms >> attribute >> value >> error))
-            continue;
+    for (const PwmLine& line : result.pwm_writes()) {
         end.writes += 1;
-        if (error == 0 && channel.count(attribute) != 0)
-            channel[attribute] = std::atoll(value.c_str());
+        if (line.error == 0 && channel.count(line.attribute) != 0)
+            channel[line.attribute] = std::atoll(line.value.c_str());
     }
     end.sounding = channel["enable"] != 0 && channel["duty_cycle"] != 0;
     return end;
@@ -215,7 +206,7 @@ bool save_setup(const std::string& name, std::function<void()>* setup) {
         *setup = [] {
             char path[512];
             emu::sandbox_path("/record/vemlo-x/kept", path, sizeof path);
-            make_dirs(path);
+            emu::make_dirs(path);
             std::ofstream(std::string(path) + "/best") << kOldBestText;
             emu::sandbox_path(kHighScorePath, path, sizeof path);
             unlink(path);

@@ -24,22 +24,6 @@ constexpr const char* kGateLine = kNormalLine;
 constexpr const char* kGateLine = "mode_gate: left out of this build, no video mode check\n";
 #endif
 
-struct PwmLine {
-    std::int64_t time_ms;
-    std::string attribute;
-    std::string value;
-    int error;
-};
-
-std::vector<PwmLine> pwm_lines(const GameResult& result) {
-    std::vector<PwmLine> lines;
-    std::istringstream in(result.trace("pwm.txt"));
-    PwmLine line;
-    while (in >> line.time_ms >> line.attribute >> line.value >> line.error)
-        lines.push_back(line);
-    return lines;
-}
-
 std::string describe(const std::vector<PwmLine>& lines) {
     std::string text;
     for (const PwmLine& line : lines) {
@@ -69,7 +53,7 @@ TEST(DevicesRun, PlayHoldEndsTheGameWithRisingToneAndConfirmation) {
     EXPECT_EQ(result.stderr_text.find('\n', exit_at), result.stderr_text.size() - 1);
     EXPECT_EQ(result.stderr_text.find("sfx:"), std::string::npos);
 
-    std::vector<PwmLine> lines = pwm_lines(result);
+    std::vector<PwmLine> lines = result.pwm_writes();
     SCOPED_TRACE(describe(lines));
     ASSERT_GE(lines.size(), 12u);
     // Start-up: the hold-tone set-up exports the channel and silences it;
@@ -156,7 +140,7 @@ TEST(DevicesRun, HoldToneSoundsThroughTheEffectsOfAGameInPlay) {
     };
     GameResult result = run_game(run);
     ASSERT_EQ(result.status, 0) << result.stderr_text;
-    std::vector<PwmLine> lines = pwm_lines(result);
+    std::vector<PwmLine> lines = result.pwm_writes();
     SCOPED_TRACE(describe(lines));
 
     // The hold's first step is its 400 Hz period; the confirmation is the
@@ -279,7 +263,7 @@ TEST(DevicesRun, GateWaitsForTheChipToSettle) {
               0u)
         << result.stderr_text;
     // The buzzer was set up after the 600 ms pause.
-    std::vector<PwmLine> lines = pwm_lines(result);
+    std::vector<PwmLine> lines = result.pwm_writes();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0].time_ms, kStart + 600);
 }
@@ -299,7 +283,7 @@ TEST(DevicesRun, SilentBuzzerStillLetsPlayHoldEndTheGame) {
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.stderr_text.find("sfx: pwm export failed (Permission denied)\n"),
               std::string::npos);
-    std::vector<PwmLine> lines = pwm_lines(result);
+    std::vector<PwmLine> lines = result.pwm_writes();
     ASSERT_EQ(lines.size(), 2u) << describe(lines) << "only the two refused exports";
     EXPECT_EQ(lines[0].attribute, "export");
     EXPECT_EQ(lines[1].attribute, "export");

@@ -179,19 +179,11 @@ void tick(void*) {
 // The pitches the buzzer played, in order, from its period writes.
 std::vector<std::pair<std::int64_t, int>> played(const GameResult& result) {
     std::vector<std::pair<std::int64_t, int>> tones;
-    std::istringstream lines(result.trace("pwm.txt"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        long long time_ms = 0;
-        std::string attribute;
-        long long value = 0;
-        int error = -1;
-        if (!(fields >> time_ms >> attribute >> value >> error))
+    for (const PwmLine& line : result.pwm_writes()) {
+        const long long period_ns = std::atoll(line.value.c_str());
+        if (line.attribute != "period" || line.error != 0 || period_ns <= 0)
             continue;
-        if (attribute != "period" || error != 0 || value <= 0)
-            continue;
-        tones.push_back({time_ms, static_cast<int>(std::lround(1e9 / static_cast<double>(value)))});
+        tones.push_back({line.time_ms, static_cast<int>(std::lround(1e9 / static_cast<double>(period_ns)))});
     }
     return tones;
 }
@@ -225,7 +217,7 @@ TEST(WholeGame, ClearALevelThenLoseEveryLifeAndReturnToTheTitle) {
     run.setup = [] {
         char folder[512];
         emu::sandbox_path(kHighScoreDir, folder, sizeof folder);
-        make_dirs(folder);
+        emu::make_dirs(folder);
         pilot = Pilot{};
         emu::at_time(emu::kVirtualStartMs + 500, tick, nullptr);
     };

@@ -72,7 +72,7 @@ void check_invariants(const World& world, int saved_best, int score_before, Soak
 // clock or make any other system call, which the emulator's call log shows.
 void soak(const std::string& dir, SoakCounts* counts) {
     emu::reset();
-    make_dirs(dir + "/trace");
+    emu::make_dirs((dir + "/trace").c_str());
     emu::set_trace_dir((dir + "/trace").c_str());
     emu::log_calls(true);
 

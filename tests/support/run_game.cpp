@@ -70,13 +70,6 @@ std::string make_temp_dir() {
     return make_unique_dir(temp_root() + "/run-XXXXXX");
 }
 
-void make_dirs(const std::string& path) {
-    for (std::size_t slash = 1; slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        mkdir(path.substr(0, slash).c_str(), 0755);
-    }
-    mkdir(path.c_str(), 0755);
-}
-
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -101,11 +94,20 @@ std::vector<PanLine> GameResult::pans() const {
     return lines;
 }
 
+std::vector<PwmLine> GameResult::pwm_writes() const {
+    std::vector<PwmLine> lines;
+    std::istringstream in(trace("pwm.txt"));
+    PwmLine line;
+    while (in >> line.time_ms >> line.attribute >> line.value >> line.error)
+        lines.push_back(line);
+    return lines;
+}
+
 GameResult run_game(const GameRun& run) {
     GameResult result;
     result.dir = make_temp_dir();
-    make_dirs(result.dir + "/sandbox");
-    make_dirs(result.dir + "/trace");
+    emu::make_dirs((result.dir + "/sandbox").c_str());
+    emu::make_dirs((result.dir + "/trace").c_str());
 
     pid_t child = fork();
     if (child == 0) {

@@ -29,6 +29,15 @@ struct PanLine {
     int result;
 };
 
+// One write into the buzzer's PWM files: when, which file, the value
+// written and the error it met (0 for none).
+struct PwmLine {
+    std::int64_t time_ms;
+    std::string attribute;
+    std::string value;
+    int error;
+};
+
 struct GameResult {
     int status = -1;  // exit status, or -1 when the child did not exit
     int signal = 0;   // the signal that ended the child, if any
@@ -40,6 +49,7 @@ struct GameResult {
     std::string trace(const char* name) const;  // a trace file's content
     std::string sandbox_file(const char* game_path) const;
     std::vector<PanLine> pans() const;
+    std::vector<PwmLine> pwm_writes() const;
 };
 
 GameResult run_game(const GameRun& run);
@@ -50,8 +60,5 @@ std::string make_temp_dir();
 // Runs body in a child process (for tests of process-wide state); returns
 // its exit status, or -1 if it crashed or took longer than the timeout.
 int run_in_child(const std::function<int()>& body, int timeout_seconds = 60);
-
-// Creates every folder of path (like mkdir -p).
-void make_dirs(const std::string& path);
 
 std::string read_file(const std::string& path);

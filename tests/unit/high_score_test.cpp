@@ -22,7 +22,7 @@ class HighScore : public testing::Test {
         emu::reset();
         dir_ = make_temp_dir();
         emu::set_sandbox(dir_.c_str());
-        make_dirs(dir_ + kHighScoreDir);
+        emu::make_dirs((dir_ + kHighScoreDir).c_str());
     }
     void TearDown() override { emu::reset(); }
 
@@ -112,7 +112,7 @@ TEST_F(HighScore, LoadWithoutAUsableFileGivesZero) {
     std::remove(real(kHighScorePath).c_str());
     ASSERT_EQ(symlink("elsewhere/best", real(kHighScorePath).c_str()), 0);
     EXPECT_EQ(load_high_score(), 0) << "a link that leads nowhere";
-    make_dirs(dir_ + kHighScoreDir + "/elsewhere");
+    emu::make_dirs((dir_ + kHighScoreDir + "/elsewhere").c_str());
     std::ofstream(dir_ + kHighScoreDir + "/elsewhere/best") << "77\n";
     EXPECT_EQ(load_high_score(), 77) << "a link is followed";
 
@@ -215,8 +215,8 @@ TEST_F(HighScore, AFailedStepOfTheSaveLeavesTheOldBestOrTheNewOneWhole) {
 // leads to is rewritten, and the link stays a link.
 TEST_F(HighScore, ALinkAtTheFileIsFollowedAndItsTargetRewritten) {
     const std::string data = dir_ + kHighScoreDir;
-    make_dirs(data + "/kept");
-    make_dirs(dir_ + "/record/vemlo-x/other");
+    emu::make_dirs((data + "/kept").c_str());
+    emu::make_dirs((dir_ + "/record/vemlo-x/other").c_str());
     struct LinkCase {
         const char* what;
         std::string link;    // the text of the link at the high-score path

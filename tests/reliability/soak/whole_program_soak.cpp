@@ -253,7 +253,7 @@ SoakReport run_soak(long long game_seconds, int timeout_seconds) {
     run.setup = [game_seconds] {
         char path[512];
         emu::sandbox_path(kHighScoreDir, path, sizeof path);
-        make_dirs(path);
+        emu::make_dirs(path);
         emu::sandbox_path(kHighScorePath, path, sizeof path);
         std::ofstream(path) << kSavedBest << "\n";
         watch = Watch{};
