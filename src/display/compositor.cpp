@@ -1,6 +1,7 @@
 #include "display/compositor.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "display/font.h"
@@ -154,8 +155,13 @@ bool Item::same_as(const Item& other) const {
 }
 
 void DisplayList::clear() {
+    // Only what the last frame's items used needs emptying.
+    const int words = (count_ + 31) / 32;
+    for (auto& band : bands_)
+        std::fill(band, band + words, 0u);
+    for (int i = 0; i < count_; ++i)
+        bucket_[items_[i].hash % kBuckets] = 0;
     count_ = 0;
-    std::memset(bucket_, 0, sizeof bucket_);
 }
 
 int DisplayList::find(const Item& item, int from) const {
@@ -170,9 +176,23 @@ int DisplayList::find(const Item& item, int from) const {
     return found;
 }
 
-void DisplayList::add(Item& item) {
-    if (item.box.empty() || count_ == kCapacity)
-        return;
+Item* DisplayList::start_item(ItemKind kind, std::uint8_t size, long long x, int y,
+                              const Rect& box) {
+    if (box.empty() || count_ == kCapacity)
+        return nullptr;
+    // Made in its place in the list: an item is larger than the work of
+    // describing most of them.
+    Item& item = items_[count_];
+    item.kind = kind;
+    item.size = size;
+    item.x = static_cast<int>(x), item.y = y, item.w = 0, item.h = 0, item.colour = 0;
+    item.box = box;
+    item.text[0] = '\0';
+    return &item;
+}
+
+void DisplayList::finish_item() {
+    Item& item = items_[count_];
     std::uint32_t hash = 2166136261u;
     hash = mix(hash, static_cast<std::uint32_t>(item.kind) | item.size << 8);
     hash = mix(hash, static_cast<std::uint32_t>(item.x));
@@ -185,18 +205,20 @@ void DisplayList::add(Item& item) {
     item.hash = hash;
     const int slot = static_cast<int>(hash % kBuckets);
     chain_[count_] = bucket_[slot];
-    items_[count_++] = item;
+    const std::uint32_t bit = 1u << (count_ % 32);
+    for (int band = item.box.top / kBandRows; band <= (item.box.bottom - 1) / kBandRows; ++band)
+        bands_[band][count_ / 32] |= bit;
+    ++count_;
     bucket_[slot] = static_cast<std::uint16_t>(count_);
 }
 
 void DisplayList::add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour,
                           std::uint8_t size) {
-    Item item;
-    item.kind = kind;
-    item.size = size;
-    item.x = x, item.y = y, item.w = w, item.h = h, item.colour = colour;
-    item.box = box_in_area(x, y, w, h);
-    add(item);
+    Item* item = start_item(kind, size, x, y, box_in_area(x, y, w, h));
+    if (item == nullptr)
+        return;
+    item->w = w, item->h = h, item->colour = colour;
+    finish_item();
 }
 
 void DisplayList::fill(int x, int y, int w, int h, std::uint32_t colour) {
@@ -225,14 +247,15 @@ void DisplayList::text(const char* text, int x, int y, int size, std::uint32_t c
     while (length > 0 && pen < kAreaWidth) {
         const std::size_t piece = std::min<std::size_t>(length, kItemTextBytes - 1);
         const long long end = pen + static_cast<long long>(piece) * width;
-        if (end > 0) {
-            Item item;
-            item.kind = ItemKind::Text;
-            item.size = static_cast<std::uint8_t>(size);
-            item.x = static_cast<int>(pen), item.y = y, item.colour = colour;
-            std::memcpy(item.text, text, piece);
-            item.box = box_in_area(pen, y, end - pen, kTextCellHeight[size - 1]);
-            add(item);
+        Item* item = end > 0 ? start_item(ItemKind::Text, static_cast<std::uint8_t>(size), pen, y,
+                                          box_in_area(pen, y, end - pen,
+                                                      kTextCellHeight[size - 1]))
+                             : nullptr;
+        if (item != nullptr) {
+            item->colour = colour;
+            std::memcpy(item->text, text, piece);
+            item->text[piece] = '\0';
+            finish_item();
         }
         text += piece;
         length -= piece;
@@ -241,20 +264,32 @@ void DisplayList::text(const char* text, int x, int y, int size, std::uint32_t c
 }
 
 void DisplayList::logo(int x, int y, int step) {
-    Item item;
-    item.kind = ItemKind::Logo;
-    item.size = static_cast<std::uint8_t>(step);
-    item.x = x, item.y = y;
-    item.box = step == 2 ? box_in_area(x, y, kLogoWidth / 2, kLogoHeight / 2)
-                         : box_in_area(x, y, kLogoWidth, kLogoHeight);
-    add(item);
+    const Rect box = step == 2 ? box_in_area(x, y, kLogoWidth / 2, kLogoHeight / 2)
+                               : box_in_area(x, y, kLogoWidth, kLogoHeight);
+    if (start_item(ItemKind::Logo, static_cast<std::uint8_t>(step), x, y, box) != nullptr)
+        finish_item();
 }
 
 void DisplayList::draw(const Canvas& canvas) const {
     const Rect& window = canvas.window;
-    for (int i = 0; i < count_; ++i) {
-        if (!intersect(items_[i].box, window).empty())
-            draw_item(canvas, items_[i]);
+    // Every item lies inside the area.
+    const Rect inside = intersect(window, kArea);
+    if (inside.empty())
+        return;
+    const int first_band = inside.top / kBandRows;
+    const int last_band = (inside.bottom - 1) / kBandRows;
+    const int words = (count_ + 31) / 32;
+    for (int word = 0; word < words; ++word) {
+        // The items of the window's bands, in list order.
+        std::uint32_t items = 0;
+        for (int band = first_band; band <= last_band; ++band)
+            items |= bands_[band][word];
+        while (items != 0) {
+            const Item& item = items_[word * 32 + std::countr_zero(items)];
+            items &= items - 1;
+            if (!intersect(item.box, window).empty())
+                draw_item(canvas, item);
+        }
     }
 }
 
@@ -304,7 +339,10 @@ void find_damage(const DisplayList& before, const DisplayList& after, Damage& da
     int next = 0;
     for (int i = 0; i < after.count(); ++i) {
         const Item& item = after[i];
-        const int partner = before.find(item, next);
+        // Most items are where they were in the list, next in line.
+        const int partner = next < before.count() && before[next].same_as(item)
+                                ? next
+                                : before.find(item, next);
         if (partner < 0) {
             damage.add(item.box);
             continue;

@@ -66,8 +66,17 @@ class DisplayList {
     // Draws every item that touches the canvas, in order.
     void draw(const Canvas& canvas) const;
 
+    // The area is cut into bands of this many rows, each knowing which items
+    // reach into it, so that a small rectangle looks at few items.
+    static constexpr int kBandRows = 16;
+    static constexpr int kBands = (kAreaHeight + kBandRows - 1) / kBandRows;
+
   private:
-    void add(Item& item);
+    // The next item, its kind, size, place and box set and everything else
+    // empty, or nullptr when the box is empty or the list full; then
+    // finish_item keeps it.
+    Item* start_item(ItemKind kind, std::uint8_t size, long long x, int y, const Rect& box);
+    void finish_item();
     // An item drawn inside x, y, w, h.
     void add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour,
                  std::uint8_t size);
@@ -76,10 +85,14 @@ class DisplayList {
     // none), chain_ each item's predecessor in its bucket, the same way.
     static constexpr int kBuckets = 512;
 
+    static constexpr int kWords = (kCapacity + 31) / 32;
+
     Item items_[kCapacity];
     int count_ = 0;
     std::uint16_t bucket_[kBuckets] = {};
     std::uint16_t chain_[kCapacity] = {};
+    // One bit per item, in list order, for each band it reaches into.
+    std::uint32_t bands_[kBands][kWords] = {};
 };
 
 // The rectangles to compose: at most kCapacity of them. A rectangle that
