@@ -104,15 +104,26 @@ class Damage {
   public:
     static constexpr int kCapacity = 48;
 
-    void clear() { count_ = 0; }
+    void clear();
     void add(Rect rect);
     int count() const { return count_; }
     const Rect& operator[](int index) const { return rects_[index]; }
     long long area() const;
 
   private:
+    // Each band of the area's rows knows which rectangles reach into it, so
+    // that a new one is held against the few it may meet.
+    static constexpr int kBandRows = 16;
+    static constexpr int kBands = (kAreaHeight + kBandRows - 1) / kBandRows;
+
+    void hold(int index, const Rect& rect);
+    void drop(int index);  // the last rectangle takes its place
+    void mark(const Rect& rect, int index, bool on);
+    std::uint64_t near(const Rect& rect) const;
+
     Rect rects_[kCapacity];
     int count_ = 0;
+    std::uint64_t bands_[kBands] = {};
 };
 
 // The damage between the list a page was composed from and the next one.
