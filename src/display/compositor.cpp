@@ -39,6 +39,14 @@ Rect unite(const Rect& a, const Rect& b) {
                 std::max(a.bottom, b.bottom)};
 }
 
+// The index of the lowest bit set, counted in 32-bit halves: 32-bit ARM has
+// an instruction for those and a library call for 64 bits.
+int lowest_bit(std::uint64_t bits) {
+    const auto low = static_cast<std::uint32_t>(bits);
+    return low != 0 ? std::countr_zero(low)
+                    : 32 + std::countr_zero(static_cast<std::uint32_t>(bits >> 32));
+}
+
 bool overlap_or_touch(const Rect& a, const Rect& b) {
     return a.left <= b.right && b.left <= a.right && a.top <= b.bottom && b.top <= a.bottom;
 }
@@ -339,7 +347,7 @@ void Damage::add(Rect rect) {
     // rectangle looked at again, until it meets nothing held; the held ones
     // are looked at in their order.
     for (std::uint64_t candidates = near(rect); candidates != 0;) {
-        const int i = std::countr_zero(candidates);
+        const int i = lowest_bit(candidates);
         candidates &= candidates - 1;
         if (overlap_or_touch(rects_[i], rect) &&
             unite(rects_[i], rect).area() <= 2 * (rects_[i].area() + rect.area()) + kMergeSlack) {

@@ -102,7 +102,7 @@ class DisplayList {
 // grows least.
 class Damage {
   public:
-    static constexpr int kCapacity = 48;
+    static constexpr int kCapacity = 64;  // one bit each in a band's word
 
     void clear();
     void add(Rect rect);
