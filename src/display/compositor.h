@@ -8,7 +8,10 @@
 // was last composed from. The items of the new list that have no equal in
 // the old one, in the same order, and the old items left without a partner,
 // mark the damage: everywhere else the page already shows exactly what the
-// new list would draw. Only the damage is composed, in a small buffer in
+// new list would draw. Between two pairs of equal items, a block or fill
+// moved along a row or a column, or a text with other characters at the
+// same place, is paired with its old self and damages only where the two
+// differ. Only the damage is composed, in a small buffer in
 // ordinary memory where blends read what was drawn before them, and copied
 // into the page with wide stores; the page itself is never read.
 //
