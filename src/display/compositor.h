@@ -8,7 +8,10 @@
 // was last composed from. The items of the new list that have no equal in
 // the old one, in the same order, and the old items left without a partner,
 // mark the damage: everywhere else the page already shows exactly what the
-// new list would draw. Only the damage is composed, in a small buffer in
+// new list would draw. Between two pairs of equal items, a block or fill
+// moved along a row or a column, or a text with other characters at the
+// same place, is paired with its old self and damages only where the two
+// differ. Only the damage is composed, in a small buffer in
 // ordinary memory where blends read what was drawn before them, and copied
 // into the page with wide stores; the page itself is never read.
 //
@@ -66,8 +69,17 @@ class DisplayList {
     // Draws every item that touches the canvas, in order.
     void draw(const Canvas& canvas) const;
 
+    // The area is cut into bands of this many rows, each knowing which items
+    // reach into it, so that a small rectangle looks at few items.
+    static constexpr int kBandRows = 16;
+    static constexpr int kBands = (kAreaHeight + kBandRows - 1) / kBandRows;
+
   private:
-    void add(Item& item);
+    // The next item, its kind, size, place and box set and everything else
+    // empty, or nullptr when the box is empty or the list full; then
+    // finish_item keeps it.
+    Item* start_item(ItemKind kind, std::uint8_t size, long long x, int y, const Rect& box);
+    void finish_item();
     // An item drawn inside x, y, w, h.
     void add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour,
                  std::uint8_t size);
@@ -76,10 +88,14 @@ class DisplayList {
     // none), chain_ each item's predecessor in its bucket, the same way.
     static constexpr int kBuckets = 512;
 
+    static constexpr int kWords = (kCapacity + 31) / 32;
+
     Item items_[kCapacity];
     int count_ = 0;
     std::uint16_t bucket_[kBuckets] = {};
     std::uint16_t chain_[kCapacity] = {};
+    // One bit per item, in list order, for each band it reaches into.
+    std::uint32_t bands_[kBands][kWords] = {};
 };
 
 // The rectangles to compose: at most kCapacity of them. A rectangle that
@@ -89,17 +105,28 @@ class DisplayList {
 // grows least.
 class Damage {
   public:
-    static constexpr int kCapacity = 48;
+    static constexpr int kCapacity = 64;  // one bit each in a band's word
 
-    void clear() { count_ = 0; }
+    void clear();
     void add(Rect rect);
     int count() const { return count_; }
     const Rect& operator[](int index) const { return rects_[index]; }
     long long area() const;
 
   private:
+    // Each band of the area's rows knows which rectangles reach into it, so
+    // that a new one is held against the few it may meet.
+    static constexpr int kBandRows = 16;
+    static constexpr int kBands = (kAreaHeight + kBandRows - 1) / kBandRows;
+
+    void hold(int index, const Rect& rect);
+    void drop(int index);  // the last rectangle takes its place
+    void mark(const Rect& rect, int index, bool on);
+    std::uint64_t near(const Rect& rect) const;
+
     Rect rects_[kCapacity];
     int count_ = 0;
+    std::uint64_t bands_[kBands] = {};
 };
 
 // The damage between the list a page was composed from and the next one.

@@ -19,7 +19,6 @@ constexpr int kHalfLogoWidth = kLogoWidth / 2;
 constexpr int kHalfLogoHeight = kLogoHeight / 2;
 
 // A block's bevel is two pixels wide on every side.
-constexpr int kBevel = 2;
 
 constexpr unsigned kFullCoverage = 255;
 
@@ -320,8 +319,8 @@ void draw_block(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t 
     const long long top = y;
     const long long right = left + w;
     const long long bottom = top + h;
-    const int bevel_x = std::min(kBevel, w);
-    const int bevel_y = std::min(kBevel, h);
+    const int bevel_x = std::min(kBlockEdge, w);
+    const int bevel_y = std::min(kBlockEdge, h);
     const long long dark_begin = right - bevel_x;
     const Span whole = clip_columns(window, left, right);
     const Span top_light = clip_columns(window, left, dark_begin);

@@ -52,6 +52,7 @@ void draw_logo(const Canvas& canvas, int x, int y, int step);
 // (each channel c + c / 2, capped) along the top and the left, and a
 // two-pixel dark edge (c / 2) along the bottom and the right; the dark edges
 // win the top-right and bottom-left corners.
+constexpr int kBlockEdge = 2;  // the width of the light and the dark edges
 void draw_block(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour);
 // A line of text in the built-in font, size 1 to 4, with the top-left of its
 // first cell at (x, y). Every byte advances by the cell width; bytes outside

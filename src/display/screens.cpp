@@ -72,8 +72,16 @@ std::uint32_t brick_colour(BrickKind kind) {
 
 // A text drawn when floor(elapsed / half_period) is odd: hidden for the
 // first half-period after start-up, then on and off in turn.
-bool blink_on(std::int64_t elapsed_ms, std::int64_t half_period_ms) {
-    return (elapsed_ms / half_period_ms) % 2 == 1;
+bool blink_on(std::int64_t elapsed_ms, std::uint32_t half_period_ms) {
+    if (elapsed_ms < 0)
+        return (elapsed_ms / half_period_ms) % 2 == 1;
+    // The time within the whole period, from the two 32-bit halves of the
+    // time: 32-bit ARM divides 64-bit numbers only in a slow library call.
+    const std::uint32_t period = 2 * half_period_ms;
+    const std::uint32_t high = static_cast<std::uint32_t>(elapsed_ms >> 32) % period;
+    const std::uint32_t low = static_cast<std::uint32_t>(elapsed_ms) % period;
+    const std::uint32_t wrap = (0xffffffffu % period + 1) % period;  // 2^32 in the period
+    return (high * wrap % period + low) % period >= half_period_ms;
 }
 
 float star_coordinate(std::int32_t draw) {

@@ -4,12 +4,19 @@
 
 #include "platform/os.h"
 
-std::int64_t now_us() {
+ClockReading read_clock() {
     struct timespec now = {};
     os::clock_monotonic(&now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    const std::int64_t seconds = now.tv_sec;
+    // Nanoseconds are below 10^9 and fit the 32 bits of a long on the goggles.
+    const long nanoseconds = now.tv_nsec;
+    return ClockReading{seconds * 1000000 + nanoseconds / 1000, seconds * 1000 + nanoseconds / 1000000};
+}
+
+std::int64_t now_us() {
+    return read_clock().us;
 }
 
 std::int64_t now_ms() {
-    return now_us() / 1000;
+    return read_clock().ms;
 }

@@ -65,8 +65,9 @@ void debounce(ButtonCode reading) {
 
 }  // namespace
 
-void poll_buttons(std::int64_t now_in_us) {
-    const std::int64_t now = now_in_us / 1000;
+void poll_buttons(const ClockReading& clock) {
+    const std::int64_t now_in_us = clock.us;
+    const std::int64_t now = clock.ms;
     // A poll that sees a button reads the converter twice, 9 ms apart; the
     // loop goes on running frames in between instead of sleeping through
     // them, so a held button costs no frames.
@@ -138,11 +139,13 @@ void carry_out(const Outbox& outbox) {
 void main_loop() {
     buttons.last_frame_ms = run_clock.start_ms;
     for (;;) {
-        const std::int64_t now_in_us = now_us();
-        const std::int64_t now = now_in_us / 1000;
-        if (run_clock.run_seconds != 0 && (now - run_clock.start_ms) / 1000 >= run_clock.run_seconds)
+        const ClockReading clock = read_clock();
+        const std::int64_t now_in_us = clock.us;
+        const std::int64_t now = clock.ms;
+        if (run_clock.run_seconds != 0 &&
+            now - run_clock.start_ms >= static_cast<std::int64_t>(run_clock.run_seconds) * 1000)
             return;
-        poll_buttons(now_in_us);
+        poll_buttons(clock);
         if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(now);
         // The pass wakes when the second sample is due, not later.
         std::int64_t sleep_us = kPassSleepUs;

@@ -5,6 +5,7 @@
 
 #include "devices/button_code.h"
 #include "game/game.h"
+#include "platform/clock.h"
 
 // The button state the loop keeps between polls.
 struct ButtonState {
@@ -36,11 +37,11 @@ extern RunClock run_clock;
 
 void main_loop();
 
-// The pass's share of the button polls at now_in_us (microseconds of the
-// game's clock): every 40 ms a first sample, and, when it may be a button,
-// the second one once it is due; each finished reading goes to
-// handle_reading with the time its poll began.
-void poll_buttons(std::int64_t now_in_us);
+// The pass's share of the button polls at the pass's clock reading: every
+// 40 ms a first sample, and, when it may be a button, the second one once
+// it is due; each finished reading goes to handle_reading with the time its
+// poll began.
+void poll_buttons(const ClockReading& clock);
 
 // Takes one reading (a ButtonCode, or -1 for a disturbed sample) into the
 // exit hold, the held code and the debounce.

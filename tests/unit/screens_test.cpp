@@ -5,10 +5,13 @@
 #include <cstring>
 #include <vector>
 
+#include "display/compositor.h"
 #include "display/draw.h"
 #include "display/framebuffer.h"
 #include "emulator/emulator.h"
 #include "emulator/framebuffer_device.h"
+#include "game/game.h"
+#include "game/level.h"
 #include "game/rng.h"
 
 namespace {
@@ -259,6 +262,57 @@ TEST_F(Screens, NothingOutsideTheDrawingAreaIsEverWritten) {
         if (!in_area) {
             ASSERT_EQ(memory[i], kCanary) << "line " << line << " column " << column;
         }
+    }
+}
+
+// Once both pages are known, a frame recomposes only what changed, as the
+// compositor reports it: the stars and the blinking prompt on the title, the
+// ball, the paddle, the stars and the score in play. A frame that recomposed
+// the page whole, or far more than changed, fails here on any machine.
+TEST_F(Screens, FramesRecomposeOnlyWhatChanged) {
+    constexpr double kPagePixels = kAreaWidth * kAreaHeight;
+    const struct {
+        const char* name;
+        bool play;
+        int frames;
+        double largest_share;  // of the page, in any frame after the first two
+    } cases[] = {{"title", false, 90, 0.02}, {"ordinary play", true, 90, 0.05}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forget_page_contents();
+        Game game;
+        random_seed(game.rng, 1337);
+        init_starfield(game.rng);
+        if (c.play) {
+            game.world = game_in(Phase::Serve);
+            load_level(game.world, 1, game.rng, 0);
+        }
+        int recomposed = 0;
+        for (int frame = 0; frame < c.frames; ++frame) {
+            const std::int64_t now_ms = 1000 + 33 * frame;
+            FrameInput input;
+            input.now_ms = now_ms;
+            input.dt = 0.033f;
+            // Launched at once, then the paddle goes right and left in turn.
+            input.pressed = frame == 0 ? kButtonMiddle : kButtonNone;
+            input.held = frame % 40 < 20 ? kButtonRight : kButtonLeft;
+            Outbox outbox;
+            if (c.play)
+                play_frame(game, input, outbox);
+            const int y = select_back_page();
+            compose_frame(game.world, game.paused, now_ms - 1000, game.rng);
+            present_page(y);
+            const ComposeReport report = last_compose_report();
+            EXPECT_EQ(report.whole, frame < 2) << "frame " << frame;
+            if (frame < 2)
+                continue;
+            EXPECT_LT(static_cast<double>(report.pixels) / kPagePixels, c.largest_share)
+                << "frame " << frame;
+            recomposed += report.pixels > 0;
+        }
+        // Something moves in every frame.
+        EXPECT_EQ(recomposed, c.frames - 2);
+        EXPECT_EQ(game.world.phase, c.play ? Phase::Play : Phase::Title);
     }
 }
 
