@@ -9,13 +9,6 @@
 
 namespace {
 
-constexpr std::uint32_t kRivet = 0xff806414;
-constexpr std::uint32_t kStripe = 0xff8890a0;
-// A rivet stands this far in from each corner of its brick; the stripe is
-// two pixels wide down the middle, leaving this many rows at either end.
-constexpr int kRivetInset = 6;
-constexpr int kStripeEnds = 5;
-
 // Every page is composed whole at least this often, so that anything else
 // that wrote into framebuffer memory does not stay on screen.
 constexpr std::int64_t kWholeEveryMs = 10000;
@@ -23,11 +16,6 @@ constexpr std::int64_t kWholeEveryMs = 10000;
 // Two rectangles that meet are merged when their union is at most twice
 // their areas and this many pixels more.
 constexpr long long kMergeSlack = 256;
-
-// The small buffer damage is composed in: 64 KiB, twelve rows of the whole
-// area's width or a taller piece of a narrower rectangle.
-constexpr int kBufferPixels = 16384;
-std::uint32_t buffer[kBufferPixels];
 
 Rect intersect(const Rect& a, const Rect& b) {
     return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
@@ -67,7 +55,7 @@ std::uint32_t mix(std::uint32_t hash, std::uint32_t value) {
     return (hash ^ value) * 16777619u;
 }
 
-void draw_item(const Canvas& canvas, const Item& item) {
+void draw_item(const Canvas& canvas, BlendMemo& memo, const Item& item) {
     switch (item.kind) {
         case ItemKind::Fill:
             fill_rect(canvas, item.x, item.y, item.w, item.h, item.colour);
@@ -78,79 +66,15 @@ void draw_item(const Canvas& canvas, const Item& item) {
         case ItemKind::Block:
             draw_block(canvas, item.x, item.y, item.w, item.h, item.colour);
             break;
-        case ItemKind::Brick: {
-            draw_block(canvas, item.x, item.y, item.w, item.h, item.colour);
-            // The marks stay on the brick, however small it is.
-            const Rect inside = intersect(canvas.window, item.box);
-            if (inside.empty())
-                break;
-            const Canvas brick{canvas.at(inside.left, inside.top), canvas.stride, inside};
-            const int near_x = item.x + kRivetInset;
-            const int far_x = item.x + item.w - 1 - kRivetInset;
-            const int near_y = item.y + kRivetInset;
-            const int far_y = item.y + item.h - 1 - kRivetInset;
-            if ((item.size & kBrickRivets) != 0) {
-                put_pixel(brick, near_x, near_y, kRivet);
-                put_pixel(brick, far_x, near_y, kRivet);
-                put_pixel(brick, near_x, far_y, kRivet);
-                put_pixel(brick, far_x, far_y, kRivet);
-            }
-            if ((item.size & kBrickStripe) != 0) {
-                fill_rect(brick, item.x + item.w / 2 - 1, item.y + kStripeEnds, 2,
-                          item.h - 2 * kStripeEnds, kStripe);
-            }
+        case ItemKind::Brick:
+            draw_brick(canvas, item.x, item.y, item.w, item.h, item.colour, item.marks);
             break;
-        }
         case ItemKind::Text:
-            draw_text(canvas, item.text, item.x, item.y, item.size, item.colour);
+            draw_text(canvas, memo, item.text, item.x, item.y, item.text_size, item.colour);
             break;
         case ItemKind::Logo:
-            draw_logo(canvas, item.x, item.y, item.size);
+            draw_logo(canvas, memo, item.x, item.y, item.logo_step);
             break;
-    }
-}
-
-// ---- The pages -----------------------------------------------------------
-
-// What a page was last composed from. Two pages take turns (one in the
-// one-page fallback); a page the compositor does not know is composed whole.
-struct PageMemory {
-    const std::uint32_t* page = nullptr;
-    DisplayList* list = nullptr;
-    std::int64_t whole_ms = 0;   // when it was last composed whole
-    std::uint64_t last_use = 0;  // the frame count when it was last composed
-};
-
-DisplayList lists[3];
-PageMemory pages[2] = {{nullptr, &lists[0], 0, 0}, {nullptr, &lists[1], 0, 0}};
-DisplayList* next_list = &lists[2];
-std::uint64_t frames_composed = 0;
-
-Damage damage;
-ComposeReport report;
-std::uint32_t* check_page = nullptr;
-int check_every = 1;
-int frames_to_check = 0;
-long long mismatches = 0;
-
-PageMemory& memory_of(const std::uint32_t* page) {
-    for (PageMemory& memory : pages) {
-        if (memory.page == page)
-            return memory;
-    }
-    // The page least recently composed makes room.
-    PageMemory& oldest = pages[0].last_use <= pages[1].last_use ? pages[0] : pages[1];
-    oldest.page = nullptr;
-    return oldest;
-}
-
-void check_frame(const std::uint32_t* page, const DisplayList& list) {
-    list.draw(page_canvas(check_page));
-    for (int y = 0; y < kAreaHeight; ++y) {
-        const std::uint32_t* composed = page + y * kPagePixelsPerRow;
-        const std::uint32_t* whole = check_page + y * kPagePixelsPerRow;
-        for (int x = 0; x < kAreaWidth; ++x)
-            mismatches += composed[x] != whole[x];
     }
 }
 
@@ -158,7 +82,8 @@ void check_frame(const std::uint32_t* page, const DisplayList& list) {
 
 bool Item::same_as(const Item& other) const {
     // Only a text item has a text.
-    return hash == other.hash && kind == other.kind && size == other.size && x == other.x &&
+    return hash == other.hash && kind == other.kind && text_size == other.text_size &&
+           logo_step == other.logo_step && marks == other.marks && x == other.x &&
            y == other.y && w == other.w && h == other.h && colour == other.colour &&
            (kind != ItemKind::Text || std::strcmp(text, other.text) == 0);
 }
@@ -171,6 +96,7 @@ void DisplayList::clear() {
     for (int i = 0; i < count_; ++i)
         bucket_[items_[i].hash % kBuckets] = 0;
     count_ = 0;
+    left_out_ = 0;
 }
 
 int DisplayList::find(const Item& item, int from) const {
@@ -185,15 +111,18 @@ int DisplayList::find(const Item& item, int from) const {
     return found;
 }
 
-Item* DisplayList::start_item(ItemKind kind, std::uint8_t size, long long x, int y,
-                              const Rect& box) {
-    if (box.empty() || count_ == kCapacity)
+Item* DisplayList::start_item(ItemKind kind, long long x, int y, const Rect& box) {
+    if (box.empty())
         return nullptr;
+    if (count_ == kCapacity) {
+        ++left_out_;
+        return nullptr;
+    }
     // Made in its place in the list: an item is larger than the work of
     // describing most of them.
     Item& item = items_[count_];
     item.kind = kind;
-    item.size = size;
+    item.text_size = 0, item.logo_step = 0, item.marks = kBrickPlain;
     item.x = static_cast<int>(x), item.y = y, item.w = 0, item.h = 0, item.colour = 0;
     item.box = box;
     item.text[0] = '\0';
@@ -203,7 +132,8 @@ Item* DisplayList::start_item(ItemKind kind, std::uint8_t size, long long x, int
 void DisplayList::finish_item() {
     Item& item = items_[count_];
     std::uint32_t hash = 2166136261u;
-    hash = mix(hash, static_cast<std::uint32_t>(item.kind) | item.size << 8);
+    hash = mix(hash, static_cast<std::uint32_t>(item.kind) | item.text_size << 8 |
+                         item.logo_step << 16 | static_cast<std::uint32_t>(item.marks) << 24);
     hash = mix(hash, static_cast<std::uint32_t>(item.x));
     hash = mix(hash, static_cast<std::uint32_t>(item.y));
     hash = mix(hash, static_cast<std::uint32_t>(item.w));
@@ -221,29 +151,34 @@ void DisplayList::finish_item() {
     bucket_[slot] = static_cast<std::uint16_t>(count_);
 }
 
-void DisplayList::add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour,
-                          std::uint8_t size) {
-    Item* item = start_item(kind, size, x, y, box_in_area(x, y, w, h));
-    if (item == nullptr)
-        return;
-    item->w = w, item->h = h, item->colour = colour;
-    finish_item();
+Item* DisplayList::add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour) {
+    Item* item = start_item(kind, x, y, box_in_area(x, y, w, h));
+    if (item != nullptr)
+        item->w = w, item->h = h, item->colour = colour;
+    return item;
 }
 
 void DisplayList::fill(int x, int y, int w, int h, std::uint32_t colour) {
-    add_box(ItemKind::Fill, x, y, w, h, colour, 0);
+    if (add_box(ItemKind::Fill, x, y, w, h, colour) != nullptr)
+        finish_item();
 }
 
 void DisplayList::pixel(int x, int y, std::uint32_t colour) {
-    add_box(ItemKind::Pixel, x, y, 1, 1, colour, 0);
+    if (add_box(ItemKind::Pixel, x, y, 1, 1, colour) != nullptr)
+        finish_item();
 }
 
 void DisplayList::block(int x, int y, int w, int h, std::uint32_t colour) {
-    add_box(ItemKind::Block, x, y, w, h, colour, 0);
+    if (add_box(ItemKind::Block, x, y, w, h, colour) != nullptr)
+        finish_item();
 }
 
 void DisplayList::brick(int x, int y, int w, int h, std::uint32_t colour, BrickMarks marks) {
-    add_box(ItemKind::Brick, x, y, w, h, colour, marks);
+    Item* item = add_box(ItemKind::Brick, x, y, w, h, colour);
+    if (item == nullptr)
+        return;
+    item->marks = marks;
+    finish_item();
 }
 
 void DisplayList::text(const char* text, int x, int y, int size, std::uint32_t colour) {
@@ -256,11 +191,12 @@ void DisplayList::text(const char* text, int x, int y, int size, std::uint32_t c
     while (length > 0 && pen < kAreaWidth) {
         const std::size_t piece = std::min<std::size_t>(length, kItemTextBytes - 1);
         const long long end = pen + static_cast<long long>(piece) * width;
-        Item* item = end > 0 ? start_item(ItemKind::Text, static_cast<std::uint8_t>(size), pen, y,
+        Item* item = end > 0 ? start_item(ItemKind::Text, pen, y,
                                           box_in_area(pen, y, end - pen,
                                                       kTextCellHeight[size - 1]))
                              : nullptr;
         if (item != nullptr) {
+            item->text_size = static_cast<std::uint8_t>(size);
             item->colour = colour;
             std::memcpy(item->text, text, piece);
             item->text[piece] = '\0';
@@ -275,11 +211,14 @@ void DisplayList::text(const char* text, int x, int y, int size, std::uint32_t c
 void DisplayList::logo(int x, int y, int step) {
     const Rect box = step == 2 ? box_in_area(x, y, kLogoWidth / 2, kLogoHeight / 2)
                                : box_in_area(x, y, kLogoWidth, kLogoHeight);
-    if (start_item(ItemKind::Logo, static_cast<std::uint8_t>(step), x, y, box) != nullptr)
-        finish_item();
+    Item* item = start_item(ItemKind::Logo, x, y, box);
+    if (item == nullptr)
+        return;
+    item->logo_step = static_cast<std::uint8_t>(step);
+    finish_item();
 }
 
-void DisplayList::draw(const Canvas& canvas) const {
+void DisplayList::draw(const Canvas& canvas, BlendMemo& memo) const {
     const Rect& window = canvas.window;
     // Every item lies inside the area.
     const Rect inside = intersect(window, kArea);
@@ -297,7 +236,7 @@ void DisplayList::draw(const Canvas& canvas) const {
             const Item& item = items_[word * 32 + std::countr_zero(items)];
             items &= items - 1;
             if (!intersect(item.box, window).empty())
-                draw_item(canvas, item);
+                draw_item(canvas, memo, item);
         }
     }
 }
@@ -427,9 +366,9 @@ bool add_moved(const Item& old, const Item& now, Damage& damage) {
 // answers false.
 bool add_retexted(const Item& old, const Item& now, Damage& damage) {
     if (now.kind != ItemKind::Text || old.kind != ItemKind::Text || old.x != now.x ||
-        old.y != now.y || old.size != now.size || old.colour != now.colour)
+        old.y != now.y || old.text_size != now.text_size || old.colour != now.colour)
         return false;
-    const int width = kTextCellWidth[now.size - 1];
+    const int width = kTextCellWidth[now.text_size - 1];
     const int old_length = static_cast<int>(std::strlen(old.text));
     const int now_length = static_cast<int>(std::strlen(now.text));
     const int cells = std::max(old_length, now_length);
@@ -441,7 +380,7 @@ bool add_retexted(const Item& old, const Item& now, Damage& damage) {
             first = cell;
         } else if (!differs && first >= 0) {
             damage.add(box_in_area(static_cast<long long>(now.x) + first * width, now.y,
-                                   (cell - first) * width, kTextCellHeight[now.size - 1]));
+                                   (cell - first) * width, kTextCellHeight[now.text_size - 1]));
             first = -1;
         }
     }
@@ -511,70 +450,73 @@ void find_damage(const DisplayList& before, const DisplayList& after, Damage& da
     add_gap(before, next, before.count(), after, gap_from, after.count(), damage);
 }
 
-void compose_rect(const DisplayList& list, const Rect& rect, std::uint32_t* page) {
+void compose_rect(const DisplayList& list, const Rect& rect, std::uint32_t* page,
+                  std::uint32_t* buffer, BlendMemo& memo) {
     const Rect clipped = intersect(rect, kArea);
     if (clipped.empty())
         return;
     const int width = clipped.right - clipped.left;
-    const int rows = kBufferPixels / width;
+    const int rows = kComposeBufferPixels / width;
     for (int top = clipped.top; top < clipped.bottom; top += rows) {
         const Canvas canvas{
             buffer, width,
             Rect{clipped.left, top, clipped.right, std::min(clipped.bottom, top + rows)}};
-        list.draw(canvas);
+        list.draw(canvas, memo);
         for (int y = canvas.window.top; y < canvas.window.bottom; ++y)
             copy_pixels(page + y * kPagePixelsPerRow + clipped.left, canvas.at(clipped.left, y),
                         width);
     }
 }
 
-DisplayList& next_frame_list() {
-    next_list->clear();
-    return *next_list;
+Compositor::Compositor() {
+    pages_[0].list = &lists_[0];
+    pages_[1].list = &lists_[1];
 }
 
-void compose_next_frame(std::uint32_t* page, std::int64_t elapsed_ms) {
+Compositor::PageMemory& Compositor::memory_of(const std::uint32_t* page) {
+    for (PageMemory& memory : pages_) {
+        if (memory.page == page)
+            return memory;
+    }
+    // The page least recently composed makes room.
+    PageMemory& oldest = pages_[0].last_use <= pages_[1].last_use ? pages_[0] : pages_[1];
+    oldest.page = nullptr;
+    return oldest;
+}
+
+void Compositor::compose(DisplayList*& list, std::uint32_t* page, std::int64_t elapsed_ms) {
     PageMemory& memory = memory_of(page);
     const bool whole = memory.page != page || elapsed_ms - memory.whole_ms >= kWholeEveryMs ||
                        elapsed_ms < memory.whole_ms;
-    damage.clear();
+    damage_.clear();
     if (whole) {
-        damage.add(kArea);
+        damage_.add(kArea);
         memory.whole_ms = elapsed_ms;
     } else {
-        find_damage(*memory.list, *next_list, damage);
+        find_damage(*memory.list, *list, damage_);
     }
-    for (int i = 0; i < damage.count(); ++i)
-        compose_rect(*next_list, damage[i], page);
-    report = ComposeReport{whole, damage.count(), damage.area()};
-
-    if (check_page != nullptr && --frames_to_check <= 0) {
-        check_frame(page, *next_list);
-        frames_to_check = check_every;
-    }
+    for (int i = 0; i < damage_.count(); ++i)
+        compose_rect(*list, damage_[i], page, buffer_, memo_);
+    report_ = ComposeReport{whole, damage_.count(), damage_.area()};
+    if (list->left_out() > 0)
+        ++overflowed_frames_;
 
     // The list just composed is now the page's; its old one is free.
-    std::swap(memory.list, next_list);
+    std::swap(memory.list, list);
+    list->clear();
     memory.page = page;
-    memory.last_use = ++frames_composed;
+    memory.last_use = ++frames_composed_;
 }
 
-void forget_page_contents() {
-    for (PageMemory& memory : pages)
+void Compositor::forget_pages() {
+    for (PageMemory& memory : pages_)
         memory.page = nullptr;
 }
 
-void check_frames_against(std::uint32_t* scratch_page, int every) {
-    check_page = scratch_page;
-    check_every = every;
-    frames_to_check = 0;
-    mismatches = 0;
-}
-
-long long frame_mismatches() {
-    return mismatches;
-}
-
-ComposeReport last_compose_report() {
-    return report;
+const DisplayList* Compositor::composed_from(const std::uint32_t* page) const {
+    for (const PageMemory& memory : pages_) {
+        if (memory.page == page && page != nullptr)
+            return memory.list;
+    }
+    return nullptr;
 }

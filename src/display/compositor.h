@@ -15,24 +15,23 @@
 // ordinary memory where blends read what was drawn before them, and copied
 // into the page with wide stores; the page itself is never read.
 //
-// State kept here, written by the main thread alone (compose_frame): three
-// lists (one per page, one for the frame being described), what each page
-// was last composed from and when it was last composed whole, the damage of
-// the frame, the small buffer, and the test mode's scratch page and count.
+// Everything this keeps lives in a Compositor, which its owner (the
+// display) passes to every call that uses it.
 #include <cstdint>
 
+#include "display/brick.h"
 #include "display/draw.h"
 
 enum class ItemKind : std::uint8_t { Fill, Pixel, Block, Brick, Text, Logo };
-
-// Marks a brick can carry on top of its block.
-enum BrickMarks : std::uint8_t { kBrickPlain = 0, kBrickRivets = 1, kBrickStripe = 2 };
 
 constexpr int kItemTextBytes = 52;  // a longer text is kept as several items
 
 struct Item {
     ItemKind kind = ItemKind::Fill;
-    std::uint8_t size = 0;  // text size, logo step, or a brick's marks
+    // Each kind's own detail; zero in every other kind.
+    std::uint8_t text_size = 0;  // a text's size, 1 to 4
+    std::uint8_t logo_step = 0;  // the logo's step: 1 full size, 2 half
+    BrickMarks marks = kBrickPlain;
     int x = 0, y = 0, w = 0, h = 0;
     std::uint32_t colour = 0;
     std::uint32_t hash = 0;  // of everything above and the text
@@ -45,11 +44,14 @@ struct Item {
 class DisplayList {
   public:
     // More than a frame of the game ever holds (a full brick wall with every
-    // moving part, overlay and text); items beyond it are left out.
+    // moving part, overlay and text); items beyond it are left out, and
+    // counted.
     static constexpr int kCapacity = 384;
 
     void clear();
     int count() const { return count_; }
+    // The items left out since the last clear, for want of room.
+    int left_out() const { return left_out_; }
     const Item& operator[](int index) const { return items_[index]; }
 
     // The first item from index from on that is the same as item; -1 if none.
@@ -66,8 +68,9 @@ class DisplayList {
     void text(const char* text, int x, int y, int size, std::uint32_t colour);
     void logo(int x, int y, int step);
 
-    // Draws every item that touches the canvas, in order.
-    void draw(const Canvas& canvas) const;
+    // Draws every item that touches the canvas, in order; texts and the
+    // logo remember their blends in memo.
+    void draw(const Canvas& canvas, BlendMemo& memo) const;
 
     // The area is cut into bands of this many rows, each knowing which items
     // reach into it, so that a small rectangle looks at few items.
@@ -75,14 +78,13 @@ class DisplayList {
     static constexpr int kBands = (kAreaHeight + kBandRows - 1) / kBandRows;
 
   private:
-    // The next item, its kind, size, place and box set and everything else
-    // empty, or nullptr when the box is empty or the list full; then
-    // finish_item keeps it.
-    Item* start_item(ItemKind kind, std::uint8_t size, long long x, int y, const Rect& box);
+    // The next item, its kind, place and box set and everything else empty,
+    // or nullptr when the box is empty or the list full; then finish_item
+    // keeps it.
+    Item* start_item(ItemKind kind, long long x, int y, const Rect& box);
     void finish_item();
     // An item drawn inside x, y, w, h.
-    void add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour,
-                 std::uint8_t size);
+    Item* add_box(ItemKind kind, int x, int y, int w, int h, std::uint32_t colour);
 
     // Items by hash: bucket_ holds the latest index + 1 of its hashes (0:
     // none), chain_ each item's predecessor in its bucket, the same way.
@@ -92,6 +94,7 @@ class DisplayList {
 
     Item items_[kCapacity];
     int count_ = 0;
+    int left_out_ = 0;
     std::uint16_t bucket_[kBuckets] = {};
     std::uint16_t chain_[kCapacity] = {};
     // One bit per item, in list order, for each band it reaches into.
@@ -133,32 +136,73 @@ class Damage {
 void find_damage(const DisplayList& before, const DisplayList& after, Damage& damage);
 
 // Draws the list into the page (rows kPagePixelsPerRow apart) inside the
-// rectangle, through the small buffer.
-void compose_rect(const DisplayList& list, const Rect& rect, std::uint32_t* page);
+// rectangle, through buffer (kComposeBufferPixels of them).
+constexpr int kComposeBufferPixels = 16384;
+void compose_rect(const DisplayList& list, const Rect& rect, std::uint32_t* page,
+                  std::uint32_t* buffer, BlendMemo& memo);
 
-// The list to describe the next frame in, emptied.
-DisplayList& next_frame_list();
-
-// Composes the list from next_frame_list into the page. A page not seen
-// before, forgotten, or last composed whole 10 s or more ago is composed
-// whole; otherwise only the damage since that page's last frame is.
-void compose_next_frame(std::uint32_t* page, std::int64_t elapsed_ms);
-
-// Every page's content is unknown from now on: the framebuffer was opened
-// again, or a pan was refused.
-void forget_page_contents();
-
-// A test mode: every frame (or every n-th) is also composed whole, straight
-// into this page (a scratch page of the caller's, rows kPagePixelsPerRow
-// apart, 720 of them), and the two compared; nullptr ends it.
-// frame_mismatches counts the pixels that differed since the mode began.
-void check_frames_against(std::uint32_t* scratch_page, int every = 1);
-long long frame_mismatches();
-
-// What the last compose_next_frame did, for benchmarks and tests.
+// What one compose did: composed whole or not, the rectangles composed and
+// their pixels.
 struct ComposeReport {
     bool whole = false;
     int rects = 0;
     long long pixels = 0;
 };
-ComposeReport last_compose_report();
+
+// The compositor of the two pages: what each was last composed from and
+// when it was last composed whole, the damage of the frame, the small buffer
+// damage is composed in, and the blends that text and the logo remember.
+// One belongs to the display; the main thread alone uses it.
+class Compositor {
+  public:
+    Compositor();
+    Compositor(const Compositor&) = delete;
+    Compositor& operator=(const Compositor&) = delete;
+
+    // Composes *list into page at elapsed_ms (the time the whole
+    // composition counts from). A page not seen before, forgotten, or last
+    // composed whole 10 s or more ago is composed whole; otherwise only the
+    // damage since that page's last frame is. The page keeps *list as what
+    // it was composed from, and *list becomes the page's old list, empty:
+    // the one to describe the next frame in. A list that left items out
+    // counts as an overflowed frame.
+    void compose(DisplayList*& list, std::uint32_t* page, std::int64_t elapsed_ms);
+
+    // What the last compose did, for the benchmarks.
+    const ComposeReport& last_report() const { return report_; }
+
+    // Every page's content is unknown from now on: the framebuffer was
+    // opened again, or a pan was refused.
+    void forget_pages();
+
+    // The list page was last composed from, or nullptr if it is forgotten.
+    const DisplayList* composed_from(const std::uint32_t* page) const;
+
+    // The frames composed from a list that had left items out.
+    long long overflowed_frames() const { return overflowed_frames_; }
+
+    // The list to describe the first frame in.
+    DisplayList* first_list() { return &lists_[2]; }
+
+  private:
+    // What a page was last composed from. Two pages take turns (one in the
+    // one-page fallback); a page the compositor does not know is composed
+    // whole.
+    struct PageMemory {
+        const std::uint32_t* page = nullptr;
+        DisplayList* list = nullptr;
+        std::int64_t whole_ms = 0;   // when it was last composed whole
+        std::uint64_t last_use = 0;  // the frame count when it was last composed
+    };
+
+    PageMemory& memory_of(const std::uint32_t* page);
+
+    DisplayList lists_[3];
+    PageMemory pages_[2];
+    std::uint64_t frames_composed_ = 0;
+    long long overflowed_frames_ = 0;
+    ComposeReport report_;
+    Damage damage_;
+    BlendMemo memo_;
+    std::uint32_t buffer_[kComposeBufferPixels] = {};
+};

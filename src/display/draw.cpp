@@ -101,32 +101,19 @@ void store_span(const Canvas& canvas, int row, Span span, std::uint32_t colour) 
 
 // ---- Blending -------------------------------------------------------------
 
-// Text and the logo are nearly always laid over one flat colour (the
-// background, a box, a capsule), and a frame uses a handful of colours. So
-// the blends of a colour over such a base colour are remembered, per
-// coverage, from call to call and frame to frame, and a pixel of the base
-// colour costs one look-up. Only the main loop's thread draws.
-struct BlendMemo {
-    bool in_use = false;
-    std::uint32_t colour = 0;
-    std::uint32_t base = 0;
-    std::uint32_t known[kFullCoverage + 1] = {};  // 0: not met yet (a blend is opaque)
-};
+// Finds the remembered blends of colour over base, or makes room for them.
+using BlendPair = BlendMemo::Pair;
+static_assert(sizeof BlendPair::known / sizeof(std::uint32_t) == kFullCoverage + 1);
 
-// More than the pairs of colour and base colour one frame draws.
-constexpr int kBlendMemoCount = 16;
-BlendMemo blend_memos[kBlendMemoCount];
-int next_blend_memo = 0;
-
-BlendMemo* blend_memo_for(std::uint32_t colour, std::uint32_t base) {
-    for (BlendMemo& memo : blend_memos) {
-        if (memo.in_use && memo.colour == colour && memo.base == base)
-            return &memo;
+BlendPair* blend_pair_for(BlendMemo& memo, std::uint32_t colour, std::uint32_t base) {
+    for (BlendPair& pair : memo.pairs) {
+        if (pair.in_use && pair.colour == colour && pair.base == base)
+            return &pair;
     }
-    BlendMemo& memo = blend_memos[next_blend_memo];
-    next_blend_memo = (next_blend_memo + 1) % kBlendMemoCount;
-    memo = BlendMemo{true, colour, base, {}};
-    return &memo;
+    BlendPair& pair = memo.pairs[memo.next];
+    memo.next = (memo.next + 1) % BlendMemo::kPairs;
+    pair = BlendPair{true, colour, base, {}};
+    return &pair;
 }
 
 // Lays one colour over pixels by the rule of blend_coverage, for any
@@ -135,8 +122,8 @@ BlendMemo* blend_memo_for(std::uint32_t colour, std::uint32_t base) {
 // in the memo; any other pixel is blended on its own.
 class RememberingBlend {
   public:
-    RememberingBlend(std::uint32_t colour, std::uint32_t base)
-        : blend_(colour), memo_(blend_memo_for(colour, base)) {}
+    RememberingBlend(BlendMemo& memo, std::uint32_t colour, std::uint32_t base)
+        : blend_(colour), memo_(blend_pair_for(memo, colour, base)) {}
 
     std::uint32_t over(std::uint32_t old, unsigned a) const {
         const std::uint32_t known = memo_->known[a];
@@ -146,7 +133,7 @@ class RememberingBlend {
     }
 
   private:
-    [[gnu::noinline]] static std::uint32_t learn(CoverageBlend blend, BlendMemo& memo,
+    [[gnu::noinline]] static std::uint32_t learn(CoverageBlend blend, BlendPair& memo,
                                                  std::uint32_t old, unsigned a) {
         // Full coverage gives exactly the colour by the rule itself, no
         // coverage the pixel as it was; only the rest needs the arithmetic.
@@ -163,7 +150,7 @@ class RememberingBlend {
     }
 
     const CoverageBlend blend_;
-    BlendMemo* const memo_;
+    BlendPair* const memo_;
 };
 
 // ---- Text ----------------------------------------------------------------
@@ -345,7 +332,7 @@ void draw_block(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t 
     }
 }
 
-void draw_text(const Canvas& canvas, const char* text, int x, int y, int size,
+void draw_text(const Canvas& canvas, BlendMemo& memo, const char* text, int x, int y, int size,
                std::uint32_t colour) {
     // Callers pass sizes 1 to 4; anything else would read past the tables.
     if (size < 1 || size > kFontSizeCount)
@@ -363,7 +350,7 @@ void draw_text(const Canvas& canvas, const char* text, int x, int y, int size,
     // No glyph inks the top-left pixel of its cell: the first visible one
     // shows what the text is laid over.
     const RememberingBlend blend(
-        colour, *canvas.at(clamp_to(x, area.left, area.right - 1), y + window.row_begin));
+        memo, colour, *canvas.at(clamp_to(x, area.left, area.right - 1), y + window.row_begin));
     // 64-bit pen: a long line far to the left cannot overflow it.
     long long pen = x;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0';
@@ -379,7 +366,7 @@ void draw_text(const Canvas& canvas, const char* text, int x, int y, int size,
     }
 }
 
-void draw_logo(const Canvas& canvas, int x, int y, int step) {
+void draw_logo(const Canvas& canvas, BlendMemo& memo, int x, int y, int step) {
     const bool half = step == 2;
     const LogoInk& ink = logo_ink[half ? 1 : 0];
     const int height = half ? kHalfLogoHeight : kLogoHeight;
@@ -391,7 +378,7 @@ void draw_logo(const Canvas& canvas, int x, int y, int step) {
         return;
     // The mask's corner is clear: it shows what the logo is laid over.
     const RememberingBlend blend(
-        kLogoTint, *canvas.at(std::clamp(x, area.left, area.right - 1), y + row_begin));
+        memo, kLogoTint, *canvas.at(std::clamp(x, area.left, area.right - 1), y + row_begin));
     for (int j = row_begin; j < row_end; ++j) {
         const int begin = std::max<int>(ink.begin[j], area.left - x);
         const int end = std::min<int>(ink.end[j], area.right - x);

@@ -41,12 +41,31 @@ constexpr Canvas page_canvas(std::uint32_t* page) {
     return Canvas{page, kPagePixelsPerRow, kArea};
 }
 
+// Text and the logo are nearly always laid over one flat colour (the
+// background, a box, a capsule), and a frame uses a handful of colours. So
+// the blends of a colour over such a base colour are remembered, per
+// coverage, from call to call and frame to frame, and a pixel of the base
+// colour costs one look-up. The caller keeps the memory and hands it to
+// every text and logo it draws; the display keeps the game's.
+struct BlendMemo {
+    struct Pair {
+        bool in_use = false;
+        std::uint32_t colour = 0;
+        std::uint32_t base = 0;
+        std::uint32_t known[256] = {};  // by coverage; 0: not met yet (a blend is opaque)
+    };
+    // More than the pairs of colour and base colour one frame draws.
+    static constexpr int kPairs = 16;
+    Pair pairs[kPairs];
+    int next = 0;  // the pair to be replaced next when none matches
+};
+
 // Stores colour, unchanged, into every pixel of the w x h rectangle.
 void fill_rect(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour);
 void put_pixel(const Canvas& canvas, int x, int y, std::uint32_t colour);
 // The logo tinted cold white: step 1 is full size (103 x 100), step 2 half
 // size (51 x 50, every second image pixel).
-void draw_logo(const Canvas& canvas, int x, int y, int step);
+void draw_logo(const Canvas& canvas, BlendMemo& memo, int x, int y, int step);
 
 // A bevelled tile (w, h >= 1): the colour word inside, a two-pixel light edge
 // (each channel c + c / 2, capped) along the top and the left, and a
@@ -57,7 +76,7 @@ void draw_block(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t 
 // A line of text in the built-in font, size 1 to 4, with the top-left of its
 // first cell at (x, y). Every byte advances by the cell width; bytes outside
 // 32..126 leave their cell blank. There is no line breaking.
-void draw_text(const Canvas& canvas, const char* text, int x, int y, int size,
+void draw_text(const Canvas& canvas, BlendMemo& memo, const char* text, int x, int y, int size,
                std::uint32_t colour);
 
 // Copies n pixels with the widest stores the processor has (eight words at

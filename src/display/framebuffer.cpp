@@ -6,12 +6,8 @@
 
 #include <cerrno>
 
-#include "display/compositor.h"
 #include "platform/diag.h"
 #include "platform/os.h"
-
-PageInfo page_info;
-std::uint32_t* back_page = nullptr;
 
 namespace {
 // Room for three pages of 1080 lines at the expected stride.
@@ -19,8 +15,8 @@ constexpr std::uint32_t kMinMemory = kFbStride * kFbVirtualHeight;
 // The layout check's lowest virtual height: two pages of 1080 lines.
 constexpr std::uint32_t kMinVirtualHeight = 2160;
 
-int back_index() {
-    return page_info.single_buffer ? 0 : page_info.shown_page ^ 1;
+int back_index(const Framebuffer& fb) {
+    return fb.single_buffer ? 0 : fb.shown_page ^ 1;
 }
 
 // The kernel pans only to an offset whose whole visible screen lies inside
@@ -30,7 +26,7 @@ bool can_show(int page_y, const fb_var_screeninfo& var) {
 }
 }  // namespace
 
-FbOpen open_framebuffer(bool probe_only) {
+FbOpen open_framebuffer(Framebuffer& fb, bool probe_only) {
     int fd = os::open("/dev/fb0", O_RDWR);
     if (fd < 0) {
         diag_error("fb0");
@@ -65,16 +61,16 @@ FbOpen open_framebuffer(bool probe_only) {
 
     // Recorded before anything can move the display, so that shutdown can
     // always find its way back.
-    page_info.descriptor = fd;
-    page_info.stride = fix.line_length;
+    fb.descriptor = fd;
+    fb.stride = fix.line_length;
 
     void* base = os::mmap(fix.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (base == MAP_FAILED) {
         diag_error("mmap");
-        close_framebuffer();
+        close_framebuffer(fb);
         return FbOpen::Failed;
     }
-    page_info.base = static_cast<std::uint8_t*>(base);
+    fb.base = static_cast<std::uint8_t*>(base);
 
     fb_var_screeninfo request = var;
     request.yres_virtual = kFbVirtualHeight;
@@ -90,58 +86,53 @@ FbOpen open_framebuffer(bool probe_only) {
     fb_var_screeninfo now = {};
     if (os::ioctl(fd, FBIOGET_VSCREENINFO, &now) != 0)
         now = enlarged ? request : var;
-    page_info.single_buffer = !can_show(kPageYOffsets[1], now);
+    fb.single_buffer = !can_show(kPageYOffsets[1], now);
 
-    page_info.saved_screen_info = var;
+    fb.saved_screen_info = var;
     if (var.yoffset != 0) {
         diag("WARNING: yoffset=%u at start (another overlay running?)\n", var.yoffset);
     }
-    page_info.shown_page = 1;
-    page_info.pan_done = false;
-    // Whatever the pages hold now was not drawn by this run.
-    forget_page_contents();
+    fb.shown_page = 1;
+    fb.pan_done = false;
     return FbOpen::Ready;
 }
 
-int select_back_page() {
-    int y = kPageYOffsets[back_index()];
-    back_page = reinterpret_cast<std::uint32_t*>(page_info.base +
-                                                 static_cast<std::size_t>(page_info.stride) * y);
-    return y;
+Page back_page(const Framebuffer& fb) {
+    const int y = kPageYOffsets[back_index(fb)];
+    return Page{reinterpret_cast<std::uint32_t*>(fb.base + static_cast<std::size_t>(fb.stride) * y),
+                y};
 }
 
-void present_page(int y) {
-    fb_var_screeninfo request = page_info.saved_screen_info;
+bool present_page(Framebuffer& fb, int y) {
+    fb_var_screeninfo request = fb.saved_screen_info;
     request.yres_virtual = kFbVirtualHeight;
     request.xoffset = 0;
     request.yoffset = static_cast<std::uint32_t>(y);
-    if (os::ioctl(page_info.descriptor, FBIOPAN_DISPLAY, &request) == 0) {
-        page_info.pan_done = true;
-        page_info.shown_page = back_index();
-    } else {
-        if (back_index() == 1) {
-            // The driver took the enlargement but cannot show the page at
-            // line 2160: drawing on into it would leave the display frozen
-            // on the other page, so from now on only the page at 1080 is
-            // drawn.
-            page_info.single_buffer = true;
-        }
-        // A refused pan leaves the page unshown, and what the pages hold is
-        // no longer certain: the next frames are composed whole.
-        forget_page_contents();
+    if (os::ioctl(fb.descriptor, FBIOPAN_DISPLAY, &request) == 0) {
+        fb.pan_done = true;
+        fb.shown_page = back_index(fb);
+        return true;
     }
+    if (back_index(fb) == 1) {
+        // The driver took the enlargement but cannot show the page at line
+        // 2160: drawing on into it would leave the display frozen on the
+        // other page, so from now on only the page at 1080 is drawn.
+        fb.single_buffer = true;
+    }
+    // A refused pan leaves the page unshown.
+    return false;
 }
 
-void restore_display() {
-    if (page_info.descriptor < 0 || !page_info.pan_done)
+void restore_display(const Framebuffer& fb) {
+    if (fb.descriptor < 0 || !fb.pan_done)
         return;
-    fb_var_screeninfo request = page_info.saved_screen_info;
+    fb_var_screeninfo request = fb.saved_screen_info;
     request.yoffset = 0;
-    os::ioctl(page_info.descriptor, FBIOPAN_DISPLAY, &request);
+    os::ioctl(fb.descriptor, FBIOPAN_DISPLAY, &request);
 }
 
-void close_framebuffer() {
-    if (page_info.descriptor >= 0)
-        os::close(page_info.descriptor);
-    page_info.descriptor = -1;
+void close_framebuffer(Framebuffer& fb) {
+    if (fb.descriptor >= 0)
+        os::close(fb.descriptor);
+    fb.descriptor = -1;
 }

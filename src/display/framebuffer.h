@@ -14,7 +14,9 @@ constexpr std::uint32_t kFbStride = 7680;         // bytes per line: 1920 pixels
 constexpr std::uint32_t kFbVirtualHeight = 3240;  // three pages of 1080 lines
 constexpr int kPageYOffsets[2] = {1080, 2160};
 
-struct PageInfo {
+// The framebuffer as the game uses it: one belongs to the display, and the
+// main thread alone uses it.
+struct Framebuffer {
     int descriptor = -1;
     std::uint8_t* base = nullptr;  // the shared mapping of the whole framebuffer memory
     std::uint32_t stride = 0;
@@ -24,25 +26,29 @@ struct PageInfo {
     bool single_buffer = false;  // the page at line 2160 cannot be shown; only 1080 is drawn
 };
 
-extern PageInfo page_info;
-
-// Pixel (0, 0) of the page drawn this frame; rows are kFbStride bytes apart.
-extern std::uint32_t* back_page;
+// A page to draw into: pixel (0, 0) of its drawing area (rows kFbStride
+// bytes apart) and the line the display pans to to show it.
+struct Page {
+    std::uint32_t* pixels = nullptr;
+    int y = 0;
+};
 
 enum class FbOpen { Ready, ProbeDone, Failed };
 
-// Opens, checks and maps /dev/fb0 and makes the virtual screen three pages
-// tall. On Failed the message is written and nothing is left open.
-FbOpen open_framebuffer(bool probe_only);
+// Opens, checks and maps /dev/fb0 into fb and makes the virtual screen
+// three pages tall. On Failed the message is written and nothing is left
+// open.
+FbOpen open_framebuffer(Framebuffer& fb, bool probe_only);
 
-// Picks the page not on display, sets back_page, returns its first line.
-int select_back_page();
+// The page not on display.
+Page back_page(const Framebuffer& fb);
 
-// Pans the display to the page at line y.
-void present_page(int y);
+// Pans the display to the page at line y. False when the pan was refused:
+// what the pages hold is no longer certain.
+bool present_page(Framebuffer& fb, int y);
 
 // Pans back to line 0 if the display was ever moved.
-void restore_display();
+void restore_display(const Framebuffer& fb);
 
 // Closes the descriptor when start-up gives up after opening it.
-void close_framebuffer();
+void close_framebuffer(Framebuffer& fb);

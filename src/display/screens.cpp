@@ -8,13 +8,9 @@
 #include "display/compositor.h"
 #include "display/draw.h"
 #include "display/font.h"
-#include "display/framebuffer.h"
 #include "display/logo.h"
 #include "game/playfield.h"
-#include "game/rng.h"
 #include "game/score.h"
-
-Star starfield[kStarCount];
 
 namespace {
 
@@ -40,9 +36,8 @@ constexpr int kMiddleX = kAreaWidth / 2;
 // The footer keeps this far from the area's left and right edges.
 constexpr int kFooterMargin = 30;
 
-// Starfield motion is per frame: every frame each star comes this much nearer.
-constexpr float kStarApproach = 0.003795f;
-constexpr float kStarRetire = 0.05f;
+// How far a star's direction lies from the middle of the screen, per unit
+// of depth.
 constexpr float kStarProjection = 560.0f;
 
 // A laser shot as drawn.
@@ -84,23 +79,12 @@ bool blink_on(std::int64_t elapsed_ms, std::uint32_t half_period_ms) {
     return (high * wrap % period + low) % period >= half_period_ms;
 }
 
-float star_coordinate(std::int32_t draw) {
-    return static_cast<float>((draw & 0x7fff) - 16384) / 16384.0f;
-}
-
-void place_star(Star& star, Rng& rng) {
-    star.x = star_coordinate(random_draw(rng));
-    star.y = star_coordinate(random_draw(rng));
-}
-
-void step_starfield(DisplayList& list, Rng& rng) {
-    for (Star& star : starfield) {
-        star.z = star.z - kStarApproach;
-        if (star.z <= kStarRetire) {
-            star.z = 1.0f;
-            place_star(star, rng);
+// Each star as a grey pixel, brighter the nearer it is; one placed again
+// far away this frame shows from the next.
+void describe_stars(DisplayList& list, const Starfield& field) {
+    for (const Star& star : field.stars) {
+        if (star.placed_now)
             continue;
-        }
         int sx = static_cast<int>(star.x * kStarProjection / star.z + 640.0f);
         int sy = static_cast<int>(star.y * kStarProjection / star.z + 360.0f);
         if (sx < 0 || sx >= kAreaWidth || sy < 0 || sy >= kAreaHeight)
@@ -293,25 +277,13 @@ void describe_play(DisplayList& list, const World& world, bool paused, std::int6
 
 }  // namespace
 
-void init_starfield(Rng& rng) {
-    for (Star& star : starfield) {
-        place_star(star, rng);
-        star.z = 0.05f + static_cast<float>(random_draw(rng) & 0x7fff) / 32768.0f * 0.95f;
-    }
-}
-
-void describe_frame(DisplayList& list, const World& world, bool paused, std::int64_t elapsed_ms,
-                    Rng& rng) {
+void describe_frame(DisplayList& list, const World& world, const Starfield& stars, bool paused,
+                    std::int64_t elapsed_ms) {
     list.fill(0, 0, kAreaWidth, kAreaHeight, kBackground);
-    step_starfield(list, rng);
+    describe_stars(list, stars);
     if (world.phase == Phase::Title) {
         describe_title(list, elapsed_ms);
     } else {
         describe_play(list, world, paused, elapsed_ms);
     }
-}
-
-void compose_frame(const World& world, bool paused, std::int64_t elapsed_ms, Rng& rng) {
-    describe_frame(next_frame_list(), world, paused, elapsed_ms, rng);
-    compose_next_frame(back_page, elapsed_ms);
 }

@@ -63,4 +63,7 @@ void play_frame(Game& game, const FrameInput& input, Outbox& outbox) {
                 enter_phase(world, Phase::Title, input.now_ms);
             break;
     }
+    // After the rules, so that the generator's draws come in the order the
+    // picture has always been made in.
+    move_stars(game.stars, game.rng);
 }

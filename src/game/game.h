@@ -8,14 +8,16 @@
 #include "devices/button_code.h"
 #include "game/outbox.h"
 #include "game/rng.h"
+#include "game/stars.h"
 #include "game/world.h"
 
-// Everything the game keeps between frames. The shell owns the one Game of
-// the process; only the main thread touches it.
+// Everything the game keeps between frames. The run's record in the shell
+// holds the one Game of a run; only the main thread touches it.
 struct Game {
     World world;
     bool paused = false;  // toggled by BACK in Serve and Play
     Rng rng;              // the game's one random sequence; the starfield draws from it too
+    Starfield stars;      // behind every screen, moving in every phase, paused or not
 };
 
 struct FrameInput {
@@ -28,5 +30,6 @@ struct FrameInput {
 // A level's ball rests this long after its last brick before the next one.
 constexpr std::int64_t kLevelClearPauseMs = 1600;
 
-// Runs one frame of the game for its input, appending its requests.
+// Runs one frame of the game for its input, appending its requests: the
+// rules of the phase, then the stars move on.
 void play_frame(Game& game, const FrameInput& input, Outbox& outbox);

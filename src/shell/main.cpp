@@ -5,5 +5,9 @@
 [[gnu::used]] static const char kVersionText[] = "vmxbrikon " VMX_VERSION;
 
 int main(int argc, char** argv) {
-    return vmx_main(argc, argv);
+    // The run's record and the display belong to the program; static, since
+    // the display's lists and buffers are too large for a thread's stack.
+    static Run run;
+    static Display display;
+    return vmx_main(argc, argv, run, display);
 }

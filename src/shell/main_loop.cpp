@@ -2,16 +2,11 @@
 
 #include "devices/keys.h"
 #include "devices/sound.h"
-#include "display/framebuffer.h"
-#include "display/screens.h"
+#include "display/display.h"
 #include "platform/clock.h"
 #include "platform/os.h"
 #include "platform/stop.h"
 #include "shell/high_score.h"
-
-Game game;
-ButtonState buttons;
-RunClock run_clock;
 
 namespace {
 constexpr std::int64_t kPollIntervalMs = 40;
@@ -22,7 +17,7 @@ constexpr unsigned kPassSleepUs = 2000;
 constexpr std::int64_t kHoldGapMs = 250;
 constexpr float kMaxFrameSeconds = 0.1f;
 
-void follow_exit_hold(ButtonCode reading) {
+void follow_exit_hold(ButtonState& buttons, ButtonCode reading) {
     if (reading == kButtonPlay) {
         std::int64_t t = now_ms();
         if (buttons.play_down_ms == -1) {
@@ -47,7 +42,7 @@ void follow_exit_hold(ButtonCode reading) {
 
 // A change is accepted on the second equal reading in a row, and a press
 // is made only when a button is accepted after no button.
-void debounce(ButtonCode reading) {
+void debounce(ButtonState& buttons, ButtonCode reading) {
     if (reading == buttons.last_raw_code) {
         if (buttons.same_count >= 2) return;
         if (++buttons.same_count != 2) return;
@@ -65,7 +60,7 @@ void debounce(ButtonCode reading) {
 
 }  // namespace
 
-void poll_buttons(const ClockReading& clock) {
+void poll_buttons(ButtonState& buttons, const ClockReading& clock) {
     const std::int64_t now_in_us = clock.us;
     const std::int64_t now = clock.ms;
     // A poll that sees a button reads the converter twice, 9 ms apart; the
@@ -74,7 +69,7 @@ void poll_buttons(const ClockReading& clock) {
     if (buttons.settle_due_us >= 0) {
         if (now_in_us >= buttons.settle_due_us) {
             buttons.settle_due_us = -1;
-            handle_reading(keys_poll_finish(), buttons.last_poll_ms);
+            handle_reading(buttons, keys_poll_finish(), buttons.last_poll_ms);
         }
         return;
     }
@@ -85,24 +80,25 @@ void poll_buttons(const ClockReading& clock) {
         buttons.last_poll_ms = now;
         buttons.settle_due_us = now_in_us + kKeysSettleUs;
     } else {
-        handle_reading(reading, now);
+        handle_reading(buttons, reading, now);
     }
 }
 
-void handle_reading(int reading, std::int64_t now) {
+void handle_reading(ButtonState& buttons, int reading, std::int64_t now) {
     if (reading < 0) {
         // A disturbed sample counts as no button but neither continues nor
         // ends a PLAY hold.
         reading = kButtonNone;
     } else {
-        follow_exit_hold(reading);
+        follow_exit_hold(buttons, reading);
     }
     buttons.held_code = reading;
-    debounce(reading);
+    debounce(buttons, reading);
     buttons.last_poll_ms = now;
 }
 
-void run_frame(std::int64_t now) {
+void run_frame(Run& run, Display& display, std::int64_t now) {
+    ButtonState& buttons = run.buttons;
     float dt = static_cast<float>(now - buttons.last_frame_ms) / 1000.0f;
     if (dt > kMaxFrameSeconds) dt = kMaxFrameSeconds;
     FrameInput input;
@@ -113,12 +109,10 @@ void run_frame(std::int64_t now) {
     buttons.pressed_code = kButtonNone;
 
     Outbox outbox;
-    play_frame(game, input, outbox);
+    play_frame(run.game, input, outbox);
     carry_out(outbox);
 
-    int y = select_back_page();
-    compose_frame(game.world, game.paused, now - run_clock.start_ms, game.rng);
-    present_page(y);
+    show_frame(display, run.game.world, run.game.stars, run.game.paused, now - run.limit.start_ms);
     buttons.last_frame_ms = now;
 }
 
@@ -136,17 +130,19 @@ void carry_out(const Outbox& outbox) {
     }
 }
 
-void main_loop() {
-    buttons.last_frame_ms = run_clock.start_ms;
+void main_loop(Run& run, Display& display) {
+    ButtonState& buttons = run.buttons;
+    const RunLimit& limit = run.limit;
+    buttons.last_frame_ms = limit.start_ms;
     for (;;) {
         const ClockReading clock = read_clock();
         const std::int64_t now_in_us = clock.us;
         const std::int64_t now = clock.ms;
-        if (run_clock.run_seconds != 0 &&
-            now - run_clock.start_ms >= static_cast<std::int64_t>(run_clock.run_seconds) * 1000)
+        if (limit.run_seconds != 0 &&
+            now - limit.start_ms >= static_cast<std::int64_t>(limit.run_seconds) * 1000)
             return;
-        poll_buttons(clock);
-        if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(now);
+        poll_buttons(buttons, clock);
+        if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(run, display, now);
         // The pass wakes when the second sample is due, not later.
         std::int64_t sleep_us = kPassSleepUs;
         if (buttons.settle_due_us >= 0 && buttons.settle_due_us - now_in_us < sleep_us)

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "devices/button_code.h"
+#include "display/display.h"
 #include "game/game.h"
 #include "platform/clock.h"
 
@@ -23,33 +24,38 @@ struct ButtonState {
     std::int64_t settle_due_us = -1;
 };
 
-// The run's limits, set once by start-up before the loop starts.
-struct RunClock {
-    int run_seconds = 0;         // 0: no limit
-    std::int64_t start_ms = 0;   // now_ms just before the loop; the blinking texts count from it
+// When the run began and how long it may last, set once by start-up
+// before the loop starts.
+struct RunLimit {
+    int run_seconds = 0;        // 0: no limit
+    std::int64_t start_ms = 0;  // now_ms just before the loop; the blinking texts count from it
 };
 
-// The loop's state, process-wide so that the simulator and the tests can
-// look at it between frames. The main thread alone writes all three.
-extern Game game;
-extern ButtonState buttons;
-extern RunClock run_clock;
+// The run's own record: the game, the buttons and the limit. Start-up's
+// caller makes one (the program, or a test, the simulator or a benchmark
+// that looks at it between frames) and passes it down; the main thread
+// alone writes it.
+struct Run {
+    Game game;
+    ButtonState buttons;
+    RunLimit limit;
+};
 
-void main_loop();
+void main_loop(Run& run, Display& display);
 
 // The pass's share of the button polls at the pass's clock reading: every
 // 40 ms a first sample, and, when it may be a button, the second one once
 // it is due; each finished reading goes to handle_reading with the time its
 // poll began.
-void poll_buttons(const ClockReading& clock);
+void poll_buttons(ButtonState& buttons, const ClockReading& clock);
 
 // Takes one reading (a ButtonCode, or -1 for a disturbed sample) into the
 // exit hold, the held code and the debounce.
-void handle_reading(int reading, std::int64_t now);
+void handle_reading(ButtonState& buttons, int reading, std::int64_t now);
 
 // One frame at the pass's time now (exposed for tests): the game's rules,
 // their requests carried out, then the picture composed and shown.
-void run_frame(std::int64_t now);
+void run_frame(Run& run, Display& display, std::int64_t now);
 
 // Carries out a frame's requests in order: tones to the sound queue, the
 // best score to its file.

@@ -5,8 +5,6 @@
 #include "devices/keys.h"
 #include "devices/mode_gate.h"
 #include "devices/sound.h"
-#include "display/framebuffer.h"
-#include "display/screens.h"
 #include "game/playfield.h"
 #include "game/rng.h"
 #include "platform/clock.h"
@@ -23,13 +21,13 @@ constexpr std::uint32_t kRandomSeed = 1337;
 void request_stop(int /*signal_number*/) { stop_flag.store(1); }
 }  // namespace
 
-int vmx_main(int argc, const char* const* argv) {
+int vmx_main(int argc, const char* const* argv, Run& run, Display& display) {
     Options options;
     if (parse_command_line(argc, argv, &options) != 0) {
         diag("%s", kUsageLine);
         return 2;
     }
-    run_clock.run_seconds = options.run_seconds;
+    run.limit.run_seconds = options.run_seconds;
 
     // The game suits only the goggles' normal video mode; nothing may touch
     // the display before the gate has agreed.
@@ -37,7 +35,7 @@ int vmx_main(int argc, const char* const* argv) {
 
     hold_tone_init();
 
-    switch (open_framebuffer(options.probe_only)) {
+    switch (open_display(display, options.probe_only)) {
         case FbOpen::Failed:
             return 1;
         case FbOpen::ProbeDone:
@@ -49,8 +47,9 @@ int vmx_main(int argc, const char* const* argv) {
     os::install_signal(SIGTERM, request_stop);
     os::install_signal(SIGINT, request_stop);
 
+    Game& game = run.game;
     random_seed(game.rng, kRandomSeed);
-    init_starfield(game.rng);
+    place_stars(game.stars, game.rng);
 
     if (!keys_open()) diag("keys: ADC open fail (exit gesture dead)\n");
 
@@ -60,17 +59,17 @@ int vmx_main(int argc, const char* const* argv) {
     os::Thread sound;
     if (os::thread_start(&sound, sound_thread) != 0) {
         diag("pthread_create failed\n");
-        close_framebuffer();
+        close_framebuffer(display.framebuffer);
         return 1;
     }
 
-    run_clock.start_ms = now_ms();
-    if (stop_flag.load() == 0) main_loop();
+    run.limit.start_ms = now_ms();
+    if (stop_flag.load() == 0) main_loop(run, display);
 
     stop_flag.store(1);
     os::thread_join(sound);
     pwm_silence();
-    restore_display();
-    diag("vmxbrikon: exit after %ld ms\n", static_cast<long>(now_ms() - run_clock.start_ms));
+    restore_display(display.framebuffer);
+    diag("vmxbrikon: exit after %ld ms\n", static_cast<long>(now_ms() - run.limit.start_ms));
     return 0;
 }
