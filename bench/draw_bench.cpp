@@ -27,19 +27,20 @@ constexpr std::uint32_t kBackground = 0xff05070e;
 struct Page {
     std::vector<std::uint32_t> words =
         std::vector<std::uint32_t>(static_cast<std::size_t>(kPagePixelsPerRow) * kPageRows, 0);
-    Page() {
-        back_page = words.data();
-        fill_rect(page_canvas(back_page), 0, 0, kAreaWidth, kAreaHeight, kBackground);
-    }
-    ~Page() { back_page = nullptr; }
+    // What the texts drawn into it remember of their blends.
+    BlendMemo memo;
+    Page() { fill_rect(canvas(), 0, 0, kAreaWidth, kAreaHeight, kBackground); }
     Page(const Page&) = delete;
     Page& operator=(const Page&) = delete;
+
+    std::uint32_t* pixels() { return words.data(); }
+    Canvas canvas() { return page_canvas(words.data()); }
 };
 
 // The drawing area of the page as a pixman image (no copy: pixman draws
 // into the same memory).
-pixman_image_t* area_image() {
-    return pixman_image_create_bits(PIXMAN_a8r8g8b8, kAreaWidth, kAreaHeight, back_page,
+pixman_image_t* area_image(Page& page) {
+    return pixman_image_create_bits(PIXMAN_a8r8g8b8, kAreaWidth, kAreaHeight, page.pixels(),
                                     kPagePixelsPerRow * 4);
 }
 
@@ -131,13 +132,13 @@ void BM_DrawTextVsPixman(benchmark::State& state) {
     Page page;
     const int size = static_cast<int>(state.range(0));
     const PixmanFont font(size);
-    pixman_image_t* target = area_image();
+    pixman_image_t* target = area_image(page);
     // Both draw the same line at the same place over a freshly cleared band,
     // as the game draws its texts over the cleared frame.
     measure_against(
-        state, [&] { draw_text(page_canvas(back_page), kLine, 20, 300, size, kTextColour); },
+        state, [&] { draw_text(page.canvas(), page.memo, kLine, 20, 300, size, kTextColour); },
         [&] { font.draw(target, kLine, 20, 300); },
-        [] { fill_rect(page_canvas(back_page), 0, 300, kAreaWidth, kTextCellHeight[kFontSizeCount - 1], kBackground); });
+        [&] { fill_rect(page.canvas(), 0, 300, kAreaWidth, kTextCellHeight[kFontSizeCount - 1], kBackground); });
     pixman_image_unref(target);
     state.SetItemsProcessed(state.iterations() * 40);
 }
@@ -159,9 +160,9 @@ void BM_FillRectVsPixmanFill(benchmark::State& state) {
     Page page;
     const Box box = kBoxes[state.range(0)];
     measure_against(
-        state, [&] { fill_rect(page_canvas(back_page), box.x, box.y, box.w, box.h, 0xff101828); },
+        state, [&] { fill_rect(page.canvas(), box.x, box.y, box.w, box.h, 0xff101828); },
         [&] {
-            pixman_fill(back_page, kPagePixelsPerRow, 32, box.x, box.y, box.w, box.h, 0xff101828);
+            pixman_fill(page.pixels(), kPagePixelsPerRow, 32, box.x, box.y, box.w, box.h, 0xff101828);
         });
     state.SetBytesProcessed(state.iterations() * box.w * box.h * 4);
 }

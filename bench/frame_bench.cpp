@@ -7,11 +7,12 @@
 #include <algorithm>
 #include <cstdint>
 
+#include <memory>
+
 #include "busy_world.h"
 #include "display/draw.h"
-#include "display/framebuffer.h"
-#include "display/screens.h"
 #include "emulator/emulator.h"
+#include "frame.h"
 #include "game/rng.h"
 #include "paired.h"
 
@@ -19,45 +20,49 @@ namespace {
 
 constexpr std::uint32_t kBackground = 0xff05070e;
 
-// The goggles' framebuffer, emulated, with the back page chosen.
-void open_page() {
-    emu::reset();
-    page_info = PageInfo{};
-    if (open_framebuffer(false) != FbOpen::Ready)
-        std::abort();
-    select_back_page();
-    random_seed(rng, 1337);
-    init_starfield(rng);
-}
+// The goggles' framebuffer, emulated, with a display of its own, its back
+// page and the stars placed.
+struct Screen {
+    std::unique_ptr<Display> display = std::make_unique<Display>();
+    Starfield stars;
+    std::uint32_t* page = nullptr;
 
-void close_page() {
-    close_framebuffer();
-    page_info = PageInfo{};
-}
-
-void clear_with_std_fill() {
-    for (int y = 0; y < kAreaHeight; ++y) {
-        std::uint32_t* row = back_page + y * kPagePixelsPerRow;
-        std::fill(row, row + kAreaWidth, kBackground);
+    Screen() {
+        emu::reset();
+        if (open_display(*display, false) != FbOpen::Ready)
+            std::abort();
+        page = back_page(display->framebuffer).pixels;
+        random_seed(rng, 1337);
+        place_stars(stars, rng);
     }
-}
+    ~Screen() { close_framebuffer(display->framebuffer); }
+    Screen(const Screen&) = delete;
+    Screen& operator=(const Screen&) = delete;
+
+    void clear_with_std_fill() const {
+        for (int y = 0; y < kAreaHeight; ++y) {
+            std::uint32_t* row = page + y * kPagePixelsPerRow;
+            std::fill(row, row + kAreaWidth, kBackground);
+        }
+    }
+};
 
 void BM_TitleFrame(benchmark::State& state) {
-    open_page();
+    Screen screen;
     const World world;  // the title, as after start-up
     // 700 ms after the start the blinking prompt is shown: the fuller frame.
     measure_against(
-        state, [&] { compose_frame(world, false, kPromptShownMs, rng); }, clear_with_std_fill);
-    close_page();
+        state, [&] { compose_frame(*screen.display, screen.stars, world, false, screen.page); },
+        [&] { screen.clear_with_std_fill(); });
 }
 BENCHMARK(BM_TitleFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_BusyPlayFrame(benchmark::State& state) {
-    open_page();
+    Screen screen;
     const World world = busy_world();
     measure_against(
-        state, [&] { compose_frame(world, true, kPromptShownMs, rng); }, clear_with_std_fill);
-    close_page();
+        state, [&] { compose_frame(*screen.display, screen.stars, world, true, screen.page); },
+        [&] { screen.clear_with_std_fill(); });
 }
 BENCHMARK(BM_BusyPlayFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

@@ -7,18 +7,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "busy_world.h"
-#include "display/framebuffer.h"
-#include "display/screens.h"
 #include "emulator/emulator.h"
+#include "frame.h"
 #include "game/rng.h"
 
 namespace {
 
 // The frame callgrind counts (bench/callgrind collects inside this call only).
-[[gnu::noinline]] void counted_frame(const World& world, bool paused) {
-    compose_frame(world, paused, kPromptShownMs, rng);
+[[gnu::noinline]] void counted_frame(Display& display, Starfield& stars, const World& world,
+                                     bool paused, std::uint32_t* page) {
+    compose_frame(display, stars, world, paused, page);
 }
 
 }  // namespace
@@ -31,14 +32,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     emu::reset();
-    if (open_framebuffer(false) != FbOpen::Ready)
+    auto display = std::make_unique<Display>();
+    if (open_display(*display, false) != FbOpen::Ready)
         return 1;
-    select_back_page();
+    std::uint32_t* page = back_page(display->framebuffer).pixels;
     const World world = title ? World{} : busy_world();
+    Starfield stars;
     random_seed(rng, 1337);
-    init_starfield(rng);
-    compose_frame(world, play, kPromptShownMs, rng);
-    counted_frame(world, play);
-    close_framebuffer();
+    place_stars(stars, rng);
+    compose_frame(*display, stars, world, play, page);
+    counted_frame(*display, stars, world, play, page);
+    close_framebuffer(display->framebuffer);
     return 0;
 }

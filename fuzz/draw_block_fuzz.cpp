@@ -42,6 +42,9 @@ DisplayList first;
 DisplayList second;
 std::uint32_t* composed = nullptr;  // the first, then the damage of the second
 std::uint32_t* whole = nullptr;     // the second, whole
+// The small buffer composing goes through, and the blends texts remember.
+std::uint32_t buffer[kComposeBufferPixels];
+BlendMemo memo;
 
 void add_item(FuzzInput& input, DisplayList& list, int kind, int x, int y, int w, int h,
               std::uint32_t colour) {
@@ -110,7 +113,7 @@ void check_damage(FuzzInput& input) {
         add_item(input, second, kind, x, y, w, h, colour);
     }
 
-    compose_rect(first, kCorner, composed);
+    compose_rect(first, kCorner, composed, buffer, memo);
     Damage damage;
     find_damage(first, second, damage);
     for (int i = 0; i < damage.count(); ++i) {
@@ -118,9 +121,9 @@ void check_damage(FuzzInput& input) {
         compose_rect(second,
                      Rect{rect.left, rect.top, std::min(rect.right, kCorner.right),
                           std::min(rect.bottom, kCorner.bottom)},
-                     composed);
+                     composed, buffer, memo);
     }
-    compose_rect(second, kCorner, whole);
+    compose_rect(second, kCorner, whole, buffer, memo);
     for (int row = 0; row < kCorner.bottom; ++row) {
         FUZZ_CHECK(std::memcmp(composed + row * kPagePixelsPerRow, whole + row * kPagePixelsPerRow,
                                kCorner.right * 4u) == 0);
@@ -159,10 +162,11 @@ int fuzz_draw_block(const std::uint8_t* data, std::size_t size) {
     const long long bottom =
         std::min<long long>(static_cast<long long>(y) + std::max(h, 0), kAreaHeight);
     // Mark a one-pixel frame around the visible part, and its corners.
-    auto at = [](long long px, long long py) -> std::uint32_t* {
+    std::uint32_t* const area = canary->page();
+    auto at = [area](long long px, long long py) -> std::uint32_t* {
         if (px < 0 || py < 0 || px >= kAreaWidth || py >= kAreaHeight)
             return nullptr;
-        return back_page + py * kPagePixelsPerRow + px;
+        return area + py * kPagePixelsPerRow + px;
     };
     const long long probes[][2] = {{left - 1, top}, {left, top - 1},        {right, top},
                                    {left, bottom},  {right - 1, bottom},    {right, bottom - 1},
@@ -174,7 +178,7 @@ int fuzz_draw_block(const std::uint8_t* data, std::size_t size) {
 
     // The same block drawn into a small canvas over a window of the area,
     // which starts as a copy of the page there, gives the page's pixels.
-    const Canvas page = page_canvas(back_page);
+    const Canvas page = page_canvas(area);
     const Rect window = take_window(input);
     const int width = window.right - window.left;
     const Canvas small{window_pixels, width, window};

@@ -16,6 +16,8 @@
 namespace {
 
 PageCanary* canary = nullptr;
+// What the texts drawn remember of their blends, as the game's display keeps it.
+BlendMemo* memo = nullptr;
 unsigned long long runs = 0;
 constexpr unsigned long long kFullCheckEvery = 4096;
 constexpr std::uint32_t kMarker = 0x00123456u;  // no blended pixel is transparent
@@ -42,6 +44,8 @@ Rect window_near(long long x, long long y, std::uint32_t colour) {
 int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
     if (canary == nullptr)
         canary = new PageCanary();
+    if (memo == nullptr)
+        memo = new BlendMemo();
     FuzzInput input(data, size);
     const int x = input.take<int>();
     const int y = input.take<int>();
@@ -56,10 +60,11 @@ int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
     long long width = drawable ? kTextCellWidth[size_code - 1] : 0;
     long long height = drawable ? kTextCellHeight[size_code - 1] : 0;
     const long long box[4] = {x, y, x + width * length, y + height};
-    auto at = [](long long px, long long py) -> std::uint32_t* {
+    std::uint32_t* const area = canary->page();
+    auto at = [area](long long px, long long py) -> std::uint32_t* {
         if (px < 0 || py < 0 || px >= kAreaWidth || py >= kAreaHeight)
             return nullptr;
-        return back_page + py * kPagePixelsPerRow + px;
+        return area + py * kPagePixelsPerRow + px;
     };
     const long long mid_x = std::clamp<long long>((box[0] + box[2]) / 2, 0, kAreaWidth - 1);
     const long long mid_y = std::clamp<long long>((box[1] + box[3]) / 2, 0, kAreaHeight - 1);
@@ -70,15 +75,15 @@ int fuzz_draw_text(const std::uint8_t* data, std::size_t size) {
             *pixel = kMarker;
     }
 
-    const Canvas page = page_canvas(back_page);
+    const Canvas page = page_canvas(area);
     const Rect window = window_near(x, y, colour);
     const int window_width = window.right - window.left;
     const Canvas small{window_pixels, window_width, window};
     for (int row = window.top; row < window.bottom; ++row)
         std::memcpy(small.at(window.left, row), page.at(window.left, row), window_width * 4u);
 
-    draw_text(page, text.c_str(), x, y, size_code, colour);
-    draw_text(small, text.c_str(), x, y, size_code, colour);
+    draw_text(page, *memo, text.c_str(), x, y, size_code, colour);
+    draw_text(small, *memo, text.c_str(), x, y, size_code, colour);
     for (int row = window.top; row < window.bottom; ++row) {
         FUZZ_CHECK(std::memcmp(small.at(window.left, row), page.at(window.left, row),
                                window_width * 4u) == 0);

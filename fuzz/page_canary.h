@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "display/draw.h"
-#include "display/framebuffer.h"
 #include "fuzz_check.h"
 
 class PageCanary {
@@ -25,8 +24,10 @@ class PageCanary {
                 page_[y * kPagePixelsPerRow + x] = 0xff000000u;
         }
         poison(true);
-        back_page = page_;
     }
+
+    // Pixel (0, 0) of the drawing area, rows kPagePixelsPerRow apart.
+    std::uint32_t* page() const { return page_; }
 
     // Every word outside the area still holds the canary.
     void check() {

@@ -188,7 +188,8 @@ bool Session::start() {
 void* Session::run_game(void* self) {
     auto* session = static_cast<Session*>(self);
     session->game_thread_id_.store(pthread_self());
-    session->status_ = vmx_main(static_cast<int>(session->argv_.size()) - 1, session->argv_.data());
+    session->status_ = vmx_main(static_cast<int>(session->argv_.size()) - 1,
+                                session->argv_.data(), *session->run_, *session->display_);
     session->finished_.store(true, std::memory_order_release);
     return nullptr;
 }
@@ -202,7 +203,8 @@ int Session::finish() {
     }
     if (frames_shown_.load() > 0) {
         std::fprintf(stderr, "vmxbrikon-sim: %ld frames, score %d, best %d, level %d\n",
-                     frames_shown_.load(), game.world.score, game.world.best, game.world.level);
+                     frames_shown_.load(), run_->game.world.score, run_->game.world.best,
+                     run_->game.world.level);
     }
     if (temporary_data_)
         remove_tree(data_dir_);
@@ -302,6 +304,7 @@ void Session::on_autoplay_step(void* self) {
     const bool standing_back = session->keyboard_button_.load() != kButtonNone ||
                                session->script_button_.load() != kButtonNone;
     if (!standing_back) {
+        const Game& game = session->run_->game;
         emu::adc::hold_button(
             autoplay_decide(game.world, game.paused, now - session->base_ms_, session->autoplay_));
     }

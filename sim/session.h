@@ -8,10 +8,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "devices/button_code.h"
+#include "display/display.h"
+#include "shell/main_loop.h"
 #include "sim/autoplay.h"
 #include "sim/options.h"
 #include "sim/script.h"
@@ -91,6 +94,11 @@ class Session {
     std::int64_t next_autoplay_ms_ = 0;
     std::atomic<ButtonCode> keyboard_button_{kButtonNone};
     std::atomic<ButtonCode> script_button_{kButtonNone};
+
+    // The game's records, made with the session and read by the autoplay
+    // between frames.
+    std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
+    std::unique_ptr<Display> display_ = std::make_unique<Display>();
 
     pthread_t thread_{};
     std::atomic<bool> started_{false};

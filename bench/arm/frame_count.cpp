@@ -34,8 +34,7 @@
 
 #include "../busy_world.h"
 #include "devices/remote_i2c.h"
-#include "display/compositor.h"
-#include "display/framebuffer.h"
+#include "display/display.h"
 #include "game/level.h"
 #include "platform/os.h"
 #include "platform/stop.h"
@@ -97,6 +96,11 @@ struct StandIn {
 
     bool floor = false;
     long frame_index = 0;
+
+    // The game's records, which the stand-in looks at and changes between
+    // frames.
+    RunState* run = nullptr;
+    Display* display = nullptr;
 };
 StandIn standin;
 
@@ -122,7 +126,7 @@ struct Uncounted {
 };
 
 std::int64_t elapsed_ms() {
-    return standin.now_us / 1000 - run_clock.start_ms;
+    return standin.now_us / 1000 - standin.run->limit.start_ms;
 }
 
 // The converter's sample follows the button the automatic player holds.
@@ -131,6 +135,7 @@ void follow_player() {
     if (!standin.autoplay_on || now_ms / sim::kAutoplayStepMs == standin.autoplay_step)
         return;
     standin.autoplay_step = now_ms / sim::kAutoplayStepMs;
+    const Game& game = standin.run->game;
     const ButtonCode held = sim::autoplay_decide(game.world, game.paused, now_ms, standin.autoplay);
     const std::uint32_t counts =
         held >= 0 && held < 8 ? kButtonMv[held] * 1020 / 1800 + 1 : 0;
@@ -208,13 +213,14 @@ void start_sequence(int sequence) {
 void after_pan(std::uint32_t yoffset) {
     if (standin.floor && yoffset != 0) {
         const long floor = changed_bytes(static_cast<int>(yoffset / kPageLines) - 1);
-        const ComposeReport report = last_compose_report();
+        const ComposeReport& report = standin.display->compositor.last_report();
         const long long pixels = report.whole ? kAreaWidth * kAreaHeight : report.pixels;
         if (standin.sequence != 0)
             std::printf("page %d %ld %lld %ld\n", standin.sequence, standin.frame_index,
                         pixels * 4, floor);
     }
     ++standin.frame_index;
+    Game& game = standin.run->game;
     const std::int64_t at = elapsed_ms();
     switch (standin.sequence) {
         case 0:
@@ -261,7 +267,7 @@ void after_pan(std::uint32_t yoffset) {
         --standin.loads_left;
         game.world = loaded;
         game.paused = false;
-        forget_page_contents();
+        standin.display->compositor.forget_pages();
     }
 }
 
@@ -460,5 +466,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* const game_argv[] = {"vmxbrikon", nullptr};
-    return vmx_main(1, game_argv);
+    static RunState run;
+    static Display display;
+    standin.run = &run;
+    standin.display = &display;
+    return vmx_main(1, game_argv, run, display);
 }

@@ -7,7 +7,7 @@
 int main(int argc, char** argv) {
     // The run's record and the display belong to the program; static, since
     // the display's lists and buffers are too large for a thread's stack.
-    static Run run;
+    static RunState run;
     static Display display;
     return vmx_main(argc, argv, run, display);
 }

@@ -97,7 +97,7 @@ void handle_reading(ButtonState& buttons, int reading, std::int64_t now) {
     buttons.last_poll_ms = now;
 }
 
-void run_frame(Run& run, Display& display, std::int64_t now) {
+void run_frame(RunState& run, Display& display, std::int64_t now) {
     ButtonState& buttons = run.buttons;
     float dt = static_cast<float>(now - buttons.last_frame_ms) / 1000.0f;
     if (dt > kMaxFrameSeconds) dt = kMaxFrameSeconds;
@@ -130,7 +130,7 @@ void carry_out(const Outbox& outbox) {
     }
 }
 
-void main_loop(Run& run, Display& display) {
+void main_loop(RunState& run, Display& display) {
     ButtonState& buttons = run.buttons;
     const RunLimit& limit = run.limit;
     buttons.last_frame_ms = limit.start_ms;

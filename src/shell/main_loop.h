@@ -35,13 +35,13 @@ struct RunLimit {
 // caller makes one (the program, or a test, the simulator or a benchmark
 // that looks at it between frames) and passes it down; the main thread
 // alone writes it.
-struct Run {
+struct RunState {
     Game game;
     ButtonState buttons;
     RunLimit limit;
 };
 
-void main_loop(Run& run, Display& display);
+void main_loop(RunState& run, Display& display);
 
 // The pass's share of the button polls at the pass's clock reading: every
 // 40 ms a first sample, and, when it may be a button, the second one once
@@ -55,7 +55,7 @@ void handle_reading(ButtonState& buttons, int reading, std::int64_t now);
 
 // One frame at the pass's time now (exposed for tests): the game's rules,
 // their requests carried out, then the picture composed and shown.
-void run_frame(Run& run, Display& display, std::int64_t now);
+void run_frame(RunState& run, Display& display, std::int64_t now);
 
 // Carries out a frame's requests in order: tones to the sound queue, the
 // best score to its file.

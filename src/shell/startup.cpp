@@ -21,7 +21,7 @@ constexpr std::uint32_t kRandomSeed = 1337;
 void request_stop(int /*signal_number*/) { stop_flag.store(1); }
 }  // namespace
 
-int vmx_main(int argc, const char* const* argv, Run& run, Display& display) {
+int vmx_main(int argc, const char* const* argv, RunState& run, Display& display) {
     Options options;
     if (parse_command_line(argc, argv, &options) != 0) {
         diag("%s", kUsageLine);

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -23,7 +24,7 @@
 #include "shell/high_score.h"
 #include "shell/main_loop.h"
 #include "shell/startup.h"
-#include "sim/autoplay.h"
+#include "support/pilot.h"
 #include "support/run_game.h"
 
 // ---- The counting allocator ---------------------------------------------
@@ -155,19 +156,12 @@ namespace {
 // ---- The scripted game ----------------------------------------------------
 
 constexpr std::int64_t kTickMs = 10;
-// A press is a button after no button, each held long enough for the
-// debounce's two equal polls.
-constexpr std::int64_t kPressHalfMs = 120;
 constexpr std::int64_t kExitHoldMs = 3500;
 
 enum class Stage : int {
-    WaitStart,      // start-up still running
-    StartGame,      // title: press MIDDLE
-    ClearLevel,     // serve and play layout 1 to its end, with one pause
-    WaitNextLevel,  // the pause after the clear
-    LoseAll,        // dodge every ball to game over
-    BackToTitle,    // MIDDLE from the game-over box
-    HoldPlay,       // hold PLAY until the game ends itself
+    WaitStart,  // start-up still running
+    Playing,    // the whole game, played by the shared pilot, with one pause
+    HoldPlay,   // hold PLAY until the game ends itself
     Done,
 };
 
@@ -180,85 +174,55 @@ struct Report {
     int levels_cleared = 0;
 };
 
-struct Pilot {
+// What the test adds to the pilot: the wait for the main loop, one pause in
+// the first level, the exit hold at the end. Made before the game starts;
+// it allocates nothing itself.
+struct Script {
+    explicit Script(const RunState& run) : run(run), pilot(run) {}
+    const RunState& run;
+    GamePilot pilot;
     Stage stage = Stage::WaitStart;
-    std::int64_t stage_start_ms = 0;
     std::int64_t hold_start_ms = 0;
     bool paused_once = false;
     int levels_cleared = 0;
 };
-Pilot pilot;
+std::unique_ptr<Script> script;
 
-// Alternates no button and MIDDLE, so that the game sees fresh presses.
-ButtonCode pressing(std::int64_t now, ButtonCode button = kButtonMiddle) {
-    return (now / kPressHalfMs) % 2 == 0 ? kButtonNone : button;
+// A pause and resume a few seconds into the first level's play.
+ButtonCode pause_once(ButtonCode steering, std::int64_t now) {
+    const Game& game = script->run.game;
+    ButtonCode hold = steering;
+    if (!script->paused_once && now - script->pilot.stage_start_ms() > 4000) {
+        hold = pressing(now, kButtonBack);
+        script->paused_once = game.paused;
+    }
+    if (game.paused && script->paused_once)
+        hold = pressing(now, kButtonBack);
+    return hold;
 }
 
-void enter(Stage stage, std::int64_t now) {
-    pilot.stage = stage;
-    pilot.stage_start_ms = now;
-}
-
-// Runs every 10 ms of virtual time, between the game's passes. It reads the
-// World and holds buttons, and allocates nothing itself.
+// Runs every 10 ms of virtual time, between the game's passes.
 void tick(void*) {
     const std::int64_t now = emu::clock_ms();
     ButtonCode hold = kButtonNone;
-    switch (pilot.stage) {
+    switch (script->stage) {
         case Stage::WaitStart:
-            if (run_clock.start_ms != 0) {
+            if (script->run.limit.start_ms != 0) {
                 start_counting();
-                enter(Stage::StartGame, now);
+                script->stage = Stage::Playing;
             }
             break;
-        case Stage::StartGame:
-            hold = pressing(now);
-            if (game.world.phase == Phase::Serve)
-                enter(Stage::ClearLevel, now);
-            break;
-        case Stage::ClearLevel:
-            if (game.world.phase == Phase::Serve)
-                hold = pressing(now);
-            if (game.world.phase == Phase::Play) {
-                hold = sim::steer_button(game.world);
-                // One pause and resume a few seconds into the play.
-                if (!pilot.paused_once && now - pilot.stage_start_ms > 4000) {
-                    hold = pressing(now, kButtonBack);
-                    pilot.paused_once = game.paused;
-                }
-                if (game.paused && pilot.paused_once)
-                    hold = pressing(now, kButtonBack);
-            }
-            if (game.world.phase == Phase::LevelClear) {
-                pilot.levels_cleared += 1;
-                enter(Stage::WaitNextLevel, now);
-            }
-            if (game.world.phase == Phase::GameOver)
-                enter(Stage::BackToTitle, now);  // lost before clearing: still a game
-            break;
-        case Stage::WaitNextLevel:
-            if (game.world.phase == Phase::Serve)
-                enter(Stage::LoseAll, now);
-            break;
-        case Stage::LoseAll:
-            if (game.world.phase == Phase::Serve)
-                hold = pressing(now);
-            if (game.world.phase == Phase::Play)
-                hold = sim::dodge_button(game.world);
-            if (game.world.phase == Phase::GameOver)
-                enter(Stage::BackToTitle, now);
-            break;
-        case Stage::BackToTitle:
-            hold = pressing(now);
-            if (game.world.phase == Phase::Title) {
-                enter(Stage::HoldPlay, now);
-                pilot.hold_start_ms = now;
+        case Stage::Playing:
+            hold = script->pilot.step(now);
+            if (script->pilot.stage() == PilotStage::Finished) {
+                script->stage = Stage::HoldPlay;
+                script->hold_start_ms = now;
             }
             break;
         case Stage::HoldPlay:
             hold = kButtonPlay;
-            if (now - pilot.hold_start_ms > kExitHoldMs)
-                enter(Stage::Done, now);  // the game should have ended by now
+            if (now - script->hold_start_ms > kExitHoldMs)
+                script->stage = Stage::Done;  // the game should have ended by now
             break;
         case Stage::Done:
             break;
@@ -266,7 +230,7 @@ void tick(void*) {
     emu::adc::hold_button(hold);
     // Every millisecond until the main loop runs, so that counting starts
     // in its first sleep.
-    emu::at_time(now + (pilot.stage == Stage::WaitStart ? 1 : kTickMs), tick, nullptr);
+    emu::at_time(now + (script->stage == Stage::WaitStart ? 1 : kTickMs), tick, nullptr);
 }
 
 void write_report(int fd, const Report& report) {
@@ -392,20 +356,27 @@ TEST(Allocations, NoneInAWholeGameAfterStartUp) {
             char folder[512];
             emu::sandbox_path(kHighScoreDir, folder, sizeof folder);
             emu::make_dirs(folder);
-            pilot = Pilot{};
+            auto run = std::make_unique<RunState>();
+            auto display = std::make_unique<Display>();
+            script = std::make_unique<Script>(*run);
+            script->pilot.in_play = pause_once;
+            script->pilot.entered = [](PilotStage, PilotStage to, std::int64_t) {
+                if (to == PilotStage::WaitNextLevel)
+                    script->levels_cleared += 1;
+            };
             emu::at_time(emu::kVirtualStartMs + 1, tick, nullptr);
 
             const char* argv[] = {"vmxbrikon", "--seconds", "900", nullptr};
-            const int result = vmx_main(3, argv);
+            const int result = vmx_main(3, argv, *run, *display);
 
             Report report;
             report.allocations = stop_counting();
             for (int i = 0; i < kSizesKept; ++i)
                 report.sizes[i] = sizes_seen[i].load();
-            report.stage = static_cast<int>(pilot.stage);
-            report.best = game.world.best;
-            report.paused_once = pilot.paused_once ? 1 : 0;
-            report.levels_cleared = pilot.levels_cleared;
+            report.stage = static_cast<int>(script->stage);
+            report.best = run->game.world.best;
+            report.paused_once = script->paused_once ? 1 : 0;
+            report.levels_cleared = script->levels_cleared;
             write_report(channel[1], report);
             return result;
         },

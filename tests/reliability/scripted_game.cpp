@@ -49,7 +49,8 @@ ButtonCode pressing(std::int64_t now) {
 
 // Scores a little more than the old best with the automatic player, then
 // loses every ball, and at game over holds PLAY until the program ends.
-void tick(void*) {
+void tick(void* run) {
+    const Game& game = static_cast<const RunState*>(run)->game;
     std::int64_t now = emu::clock_ms();
     ButtonCode hold = kButtonNone;
     if (pilot.stage != Stage::Hold && game.world.phase == Phase::GameOver) {
@@ -74,7 +75,7 @@ void tick(void*) {
             break;
     }
     emu::adc::hold_button(hold);
-    emu::at_time(now + kTickMs, tick, nullptr);
+    emu::at_time(now + kTickMs, tick, run);
 }
 
 }  // namespace
@@ -102,9 +103,11 @@ GameRun scripted_game(const ScriptOptions& options) {
         } else {
             emu::i2c::script({{0x01, 0x02, 0x01, 0}});
         }
+    };
+    run.watch = [more](RunState& game_run) {
         pilot = Pilot{};
         write_pilot();
-        emu::at_time(emu::kVirtualStartMs + 200, tick, nullptr);
+        emu::at_time(emu::kVirtualStartMs + 200, tick, &game_run);
         if (more)
             more();
     };

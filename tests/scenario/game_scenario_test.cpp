@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,45 +18,34 @@
 #include "emulator/emulator.h"
 #include "shell/high_score.h"
 #include "shell/main_loop.h"
-#include "sim/autoplay.h"
 #include "support/game_world.h"
+#include "support/pilot.h"
 #include "support/run_game.h"
 
 namespace {
 
 constexpr std::int64_t kTickMs = 10;
-// A press is a button after no button, each held long enough for the
-// debounce's two equal polls.
-constexpr std::int64_t kPressHalfMs = 120;
-
-enum class Stage { StartGame, ClearLevel1, WaitLevel2, LoseAll, BackToTitle, Done };
 
 // What the pilot saw, written to the trace folder when it is done.
-struct Pilot {
-    Stage stage = Stage::StartGame;
-    std::map<std::string, long long> seen;
+struct Notes {
+    std::map<std::string, long long> values;
     char kinds[kGridRows][kGridColumns] = {};  // the grid at the last look
     std::int64_t last_volley_ms = 0;
     int last_lives = 0;
-    Phase last_phase = Phase::Title;
 };
-Pilot pilot;
+Notes notes;
+std::unique_ptr<GamePilot> pilot;
 
 void note(const char* key, long long value) {
-    pilot.seen[key] = value;
+    notes.values[key] = value;
 }
 void count(const char* key) {
-    pilot.seen[key] += 1;
-}
-
-// Alternates no button and MIDDLE, so that the game sees fresh presses.
-ButtonCode pressing(std::int64_t now) {
-    return (now / kPressHalfMs) % 2 == 0 ? kButtonNone : kButtonMiddle;
+    notes.values[key] += 1;
 }
 
 void finish(std::int64_t now) {
     std::string text;
-    for (const auto& [key, value] : pilot.seen)
+    for (const auto& [key, value] : notes.values)
         text += key + " " + std::to_string(value) + "\n";
     int fd = emu::trace_file("pilot.txt");
     if (fd >= 0) {
@@ -69,12 +59,12 @@ void finish(std::int64_t now) {
 
 // A brick that vanished since the last look with a ball right beside its
 // cell was broken by that ball (a frame moves a ball at most about 21 px).
-bool ball_beside(int column, int row) {
+bool ball_beside(const World& world, int column, int row) {
     constexpr float kNear = 30.0f;
     float left = static_cast<float>(140 + 100 * column) - kNear;
     float top = static_cast<float>(110 + 36 * row) - kNear;
-    for (int i = 0; i < game.world.ball_count; ++i) {
-        const Ball& ball = game.world.balls[i];
+    for (int i = 0; i < world.ball_count; ++i) {
+        const Ball& ball = world.balls[i];
         if (ball.x >= left && ball.x <= left + 100 + 2 * kNear && ball.y >= top &&
             ball.y <= top + 36 + 2 * kNear) {
             return true;
@@ -83,96 +73,82 @@ bool ball_beside(int column, int row) {
     return false;
 }
 
-void watch_level1() {
+void watch_level1(const World& world) {
     for (int row = 0; row < kGridRows; ++row) {
         for (int column = 0; column < kGridColumns; ++column) {
-            char& before = pilot.kinds[row][column];
-            char now = letter_of(game.world.bricks[row][column].kind);
+            char& before = notes.kinds[row][column];
+            char now = letter_of(world.bricks[row][column].kind);
             if (before != 0 && now == 0)
-                count(ball_beside(column, row) ? "ball_breaks" : "other_breaks");
+                count(ball_beside(world, column, row) ? "ball_breaks" : "other_breaks");
             before = now;
         }
     }
-    if (game.world.last_shot_ms != pilot.last_volley_ms)
+    if (world.last_shot_ms != notes.last_volley_ms)
         count("volleys");
-    pilot.last_volley_ms = game.world.last_shot_ms;
+    notes.last_volley_ms = world.last_shot_ms;
+}
+
+// What the pilot notes of the game, at every step and as each stage begins.
+void before_step(PilotStage stage, std::int64_t now) {
+    const World& world = pilot->game().world;
+    if (stage == PilotStage::ClearLevel && world.phase == Phase::Play)
+        watch_level1(world);
+    if (stage == PilotStage::WaitNextLevel && world.phase == Phase::LevelClear)
+        note("clear_last_seen_ms", now);
+    if (stage == PilotStage::LoseAll) {
+        if (world.lives < notes.last_lives)
+            count("lives_lost");
+        notes.last_lives = world.lives;
+    }
+}
+
+void entered(PilotStage from, PilotStage to, std::int64_t now) {
+    const World& world = pilot->game().world;
+    switch (to) {
+        case PilotStage::ClearLevel:
+            note("new_game_lives", world.lives);
+            note("new_game_level", world.level);
+            break;
+        case PilotStage::WaitNextLevel:
+            note("clear_level", world.level);
+            note("clear_levels_cleared", world.levels_cleared);
+            note("clear_start_ms", world.phase_start_ms);
+            note("clear_seen_ms", now);
+            note("clear_bricks_left", world.bricks_left);
+            break;
+        case PilotStage::LoseAll:
+            note("next_level", world.level);
+            note("next_start_ms", world.phase_start_ms);
+            note("next_bricks_left", world.bricks_left);
+            note("next_corner_kind", letter_of(world.bricks[0][0].kind));
+            note("next_silver", world.bricks[0][0].hits);
+            notes.last_lives = world.lives;
+            break;
+        case PilotStage::BackToTitle:
+            if (from == PilotStage::ClearLevel) {
+                note("lost_before_clearing", 1);
+                break;
+            }
+            note("over_start_ms", world.phase_start_ms);
+            note("over_best", world.best);
+            note("over_score", world.score);
+            note("over_lives", world.lives);
+            break;
+        case PilotStage::Finished:
+            note("title_again_ms", now);
+            note("title_best", world.best);
+            finish(now);
+            break;
+        case PilotStage::StartGame:
+            break;
+    }
 }
 
 void tick(void*) {
-    std::int64_t now = emu::clock_ms();
-    ButtonCode hold = kButtonNone;
-    switch (pilot.stage) {
-        case Stage::StartGame:
-            hold = pressing(now);
-            if (game.world.phase == Phase::Serve) {
-                note("new_game_lives", game.world.lives);
-                note("new_game_level", game.world.level);
-                pilot.stage = Stage::ClearLevel1;
-            }
-            break;
-        case Stage::ClearLevel1:
-            if (game.world.phase == Phase::Serve)
-                hold = pressing(now);
-            if (game.world.phase == Phase::Play) {
-                hold = sim::steer_button(game.world);
-                watch_level1();
-            }
-            if (game.world.phase == Phase::LevelClear) {
-                note("clear_level", game.world.level);
-                note("clear_levels_cleared", game.world.levels_cleared);
-                note("clear_start_ms", game.world.phase_start_ms);
-                note("clear_seen_ms", now);
-                note("clear_bricks_left", game.world.bricks_left);
-                pilot.stage = Stage::WaitLevel2;
-            }
-            if (game.world.phase == Phase::GameOver) {
-                note("lost_before_clearing", 1);
-                pilot.stage = Stage::Done;
-                finish(now);
-            }
-            break;
-        case Stage::WaitLevel2:
-            if (game.world.phase == Phase::LevelClear)
-                note("clear_last_seen_ms", now);
-            if (game.world.phase == Phase::Serve) {
-                note("next_level", game.world.level);
-                note("next_start_ms", game.world.phase_start_ms);
-                note("next_bricks_left", game.world.bricks_left);
-                note("next_corner_kind", letter_of(game.world.bricks[0][0].kind));
-                note("next_silver", game.world.bricks[0][0].hits);
-                pilot.last_lives = game.world.lives;
-                pilot.stage = Stage::LoseAll;
-            }
-            break;
-        case Stage::LoseAll:
-            if (game.world.phase == Phase::Serve)
-                hold = pressing(now);
-            if (game.world.phase == Phase::Play)
-                hold = sim::dodge_button(game.world);
-            if (game.world.lives < pilot.last_lives)
-                count("lives_lost");
-            pilot.last_lives = game.world.lives;
-            if (game.world.phase == Phase::GameOver) {
-                note("over_start_ms", game.world.phase_start_ms);
-                note("over_best", game.world.best);
-                note("over_score", game.world.score);
-                note("over_lives", game.world.lives);
-                pilot.stage = Stage::BackToTitle;
-            }
-            break;
-        case Stage::BackToTitle:
-            hold = pressing(now);
-            if (game.world.phase == Phase::Title) {
-                note("title_again_ms", now);
-                note("title_best", game.world.best);
-                pilot.stage = Stage::Done;
-                finish(now);
-            }
-            break;
-        case Stage::Done:
-            return;
-    }
-    emu::adc::hold_button(hold);
+    if (pilot->stage() == PilotStage::Finished)
+        return;
+    const std::int64_t now = emu::clock_ms();
+    emu::adc::hold_button(pilot->step(now));
     emu::at_time(now + kTickMs, tick, nullptr);
 }
 
@@ -218,7 +194,12 @@ TEST(WholeGame, ClearALevelThenLoseEveryLifeAndReturnToTheTitle) {
         char folder[512];
         emu::sandbox_path(kHighScoreDir, folder, sizeof folder);
         emu::make_dirs(folder);
-        pilot = Pilot{};
+    };
+    run.watch = [](RunState& game_run) {
+        notes = Notes{};
+        pilot = std::make_unique<GamePilot>(game_run);
+        pilot->before_step = before_step;
+        pilot->entered = entered;
         emu::at_time(emu::kVirtualStartMs + 500, tick, nullptr);
     };
     GameResult result = run_game(run);

@@ -49,7 +49,7 @@ const Frame kFrames[] = {
     {"level3_serve", 5800},        {"game_over_new_best", 6700},
 };
 
-void script(const std::string& out_dir) {
+void script(const std::string& out_dir, Game& game) {
     steps() = {
         {800, [] { hold(kButtonMiddle); }},  // start a new game
         {900, [] { hold(kButtonNone); }},
@@ -59,7 +59,7 @@ void script(const std::string& out_dir) {
         {2200, [] { hold(kButtonNone); }},
         {2400, [] { hold(kButtonMiddle); }},  // launch, then keep firing
         {3000,
-         [] {
+         [&game] {
              // A busy moment: both power-ups running, capsules falling and
              // three balls in the air.
              game.world.expanded = true;
@@ -76,16 +76,16 @@ void script(const std::string& out_dir) {
          }},
         {3400, [] { hold(kButtonNone); }},
         {3500,
-         [] {
+         [&game] {
              // Break every brick at once: the next step clears the level.
              for (auto& row : game.world.bricks) {
                  for (Brick& brick : row) brick = Brick{};
              }
              game.world.bricks_left = 0;
          }},
-        {4000, [] { game.world.level = 2; }},  // the next level loaded is the third layout
+        {4000, [&game] { game.world.level = 2; }},  // the next level loaded is the third layout
         {6000,
-         [] {
+         [&game] {
              // The last life lost with the best beaten: game over.
              game.world.lives = 1;
              game.world.score = 4321;
@@ -113,7 +113,7 @@ TEST(GoldenFrames, ScriptedGameMatchesTheCommittedImages) {
 
     GameRun run;
     run.args = {"--seconds", "7"};
-    run.setup = [out_dir] { script(out_dir); };
+    run.watch = [out_dir](RunState& game_run) { script(out_dir, game_run.game); };
     GameResult result = run_game(run);
     ASSERT_EQ(result.status, 0) << result.stderr_text;
     if (updating) GTEST_SKIP() << "golden images written to " << golden_dir;

@@ -8,10 +8,12 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "display/compositor.h"
 #include "emulator/emulator.h"
+#include "emulator/framebuffer_device.h"
 #include "shell/startup.h"
 
 namespace {
@@ -122,15 +124,39 @@ GameResult run_game(const GameRun& run) {
         for (const std::string& arg : run.args)
             argv.push_back(arg.c_str());
         argv.push_back(nullptr);
-        std::vector<std::uint32_t> whole_frame;
-        if (run.check_frames_every > 0) {
-            whole_frame.assign(static_cast<std::size_t>(kPagePixelsPerRow) * kAreaHeight, 0);
-            check_frames_against(whole_frame.data(), run.check_frames_every);
+        // The run's records, as the program's main makes them (on the heap
+        // here, before the game starts).
+        auto game_run = std::make_unique<RunState>();
+        auto display = std::make_unique<Display>();
+        std::unique_ptr<FrameCheck> check;
+        if (run.check_frames_every > 0)
+            check = std::make_unique<FrameCheck>(*display, run.check_frames_every);
+        struct AfterPan {
+            FrameCheck* check;
+            const std::function<void()>& more;
+        } after_pan{check.get(), run.after_frame};
+        if (check != nullptr || run.after_frame) {
+            emu::fb::set_pan_hook(
+                [](void* context) {
+                    const AfterPan& after = *static_cast<const AfterPan*>(context);
+                    if (after.check != nullptr)
+                        after.check->after_pan();
+                    if (after.more)
+                        after.more();
+                },
+                &after_pan);
         }
-        int status = vmx_main(static_cast<int>(argv.size()) - 1, argv.data());
-        if (frame_mismatches() != 0) {
-            std::ofstream(result.dir + "/trace/frame_mismatches.txt") << frame_mismatches() << "\n";
+        if (run.watch)
+            run.watch(*game_run);
+        int status = vmx_main(static_cast<int>(argv.size()) - 1, argv.data(), *game_run, *display);
+        if (check != nullptr && check->mismatches() != 0) {
+            std::ofstream(result.dir + "/trace/frame_mismatches.txt") << check->mismatches() << "\n";
             status = kFramesDiffered;
+        }
+        if (display->compositor.overflowed_frames() != 0) {
+            std::ofstream(result.dir + "/trace/frames_overflowed.txt")
+                << display->compositor.overflowed_frames() << "\n";
+            status = kFramesOverflowed;
         }
         _exit(status);
     }
@@ -143,6 +169,30 @@ GameResult run_game(const GameRun& run) {
     result.stderr_text = result.trace("stderr.txt");
     result.frame_mismatches = std::atoll(result.trace("frame_mismatches.txt").c_str());
     return result;
+}
+
+FrameCheck::FrameCheck(const Display& display, int every)
+    : display_(display),
+      every_(every),
+      whole_(static_cast<std::size_t>(kPagePixelsPerRow) * kAreaHeight, 0) {}
+
+void FrameCheck::after_pan() {
+    if (--to_check_ > 0)
+        return;
+    to_check_ = every_;
+    const Framebuffer& fb = display_.framebuffer;
+    const auto* page = reinterpret_cast<const std::uint32_t*>(
+        fb.base + static_cast<std::size_t>(fb.stride) * emu::fb::yoffset());
+    const DisplayList* list = display_.compositor.composed_from(page);
+    if (list == nullptr)
+        return;  // the pan back to what was on screen before the game
+    list->draw(page_canvas(whole_.data()), memo_);
+    for (int y = 0; y < kAreaHeight; ++y) {
+        const std::uint32_t* composed = page + y * kPagePixelsPerRow;
+        const std::uint32_t* whole = whole_.data() + y * kPagePixelsPerRow;
+        for (int x = 0; x < kAreaWidth; ++x)
+            mismatches_ += composed[x] != whole[x];
+    }
 }
 
 int run_in_child(const std::function<int()>& body, int timeout_seconds) {

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "display/display.h"
+#include "shell/main_loop.h"
+
 struct GameRun {
     std::vector<std::string> args;  // after the program name
     bool virtual_time = true;
@@ -13,15 +16,47 @@ struct GameRun {
     // Runs in the child after the emulator is reset and pointed at the run's
     // folders, before the game starts: set devices, faults and timed actions.
     std::function<void()> setup;
+    // Runs in the child after setup, with the run's record the game is
+    // about to play in: for a pilot or a script that watches, or changes,
+    // the game between frames.
+    std::function<void(RunState&)> watch;
+    // Runs after every shown frame (every successful pan), after the frame
+    // check, on the game's thread.
+    std::function<void()> after_frame;
     int timeout_seconds = 120;
-    // Every this many frames the game also composes the frame whole into a
-    // page of its own and compares it with the page it shows (0: never). A
-    // difference ends the run with kFramesDiffered.
+    // Every this many shown frames the frame is also drawn whole from the
+    // list its page was composed from, into a page of the test's own, and
+    // the two compared (0: never). A difference ends the run with
+    // kFramesDiffered.
     int check_frames_every = 1;
 };
 
 // The exit status of a run whose composed frames differed from whole ones.
 constexpr int kFramesDiffered = 86;
+// The exit status of a run in which a frame had more items than its list
+// holds.
+constexpr int kFramesOverflowed = 87;
+
+// Checks every n-th shown frame of a display against the frame drawn whole
+// from the list its page was composed from (see GameRun::check_frames_every).
+class FrameCheck {
+  public:
+    FrameCheck(const Display& display, int every);
+
+    // Called after every successful pan.
+    void after_pan();
+
+    // The pixels that differed since the check began.
+    long long mismatches() const { return mismatches_; }
+
+  private:
+    const Display& display_;
+    int every_;
+    int to_check_ = 0;
+    long long mismatches_ = 0;
+    std::vector<std::uint32_t> whole_;
+    BlendMemo memo_;
+};
 
 struct PanLine {
     std::int64_t time_ms;

@@ -12,7 +12,6 @@
 
 #include "display/draw.h"
 #include "display/font.h"
-#include "display/framebuffer.h"
 #include "display/logo.h"
 
 namespace {
@@ -54,9 +53,12 @@ constexpr int kPageRows = 1080;
 class BlendDrawing : public ::testing::Test {
   protected:
     BlendDrawing() : page_(static_cast<std::size_t>(kPagePixelsPerRow) * kPageRows, 0) {
-        back_page = page_.data();
     }
-    ~BlendDrawing() override { back_page = nullptr; }
+
+    // The page's drawing area, and what the texts and the logo drawn into
+    // it remember of their blends.
+    Canvas canvas() { return page_canvas(page_.data()); }
+    BlendMemo memo_;
 
     void fill_area(std::uint32_t colour) {
         for (int y = 0; y < kAreaHeight; ++y) {
@@ -164,7 +166,7 @@ TEST_F(BlendDrawing, TextFollowsTheRuleOverAnyBackground) {
             // Twice over: the second time the remembered blends are used.
             for (int pass = 0; pass < 2; ++pass) {
                 reference_text(want, text, x, y + 50 * pass, size, 0xffffe81f);
-                draw_text(page_canvas(back_page), text.c_str(), x, y + 50 * pass, size, 0xffffe81f);
+                draw_text(canvas(), memo_, text.c_str(), x, y + 50 * pass, size, 0xffffe81f);
             }
             EXPECT_EQ(differences(want), 0) << c.what << ", size " << size;
         }
@@ -190,7 +192,7 @@ TEST_F(BlendDrawing, TextFollowsTheRuleInMoreColourPairsThanAreRemembered) {
                 const int x = 400 * b + 10 + 90 * (i % 4);
                 const int y = 10 + 17 * (i / 4) + 350 * round;
                 reference_text(want, "AgW8", x, y, 1 + i % 2, colour);
-                draw_text(page_canvas(back_page), "AgW8", x, y, 1 + i % 2, colour);
+                draw_text(canvas(), memo_, "AgW8", x, y, 1 + i % 2, colour);
             }
         }
     }
@@ -208,8 +210,8 @@ TEST_F(BlendDrawing, LogoFollowsTheRuleOverAnyBackground) {
             std::vector<std::uint32_t> want = page_;
             reference_logo(want, 500, 300, step);
             reference_logo(want, 800, 100, step);
-            draw_logo(page_canvas(back_page), 500, 300, step);
-            draw_logo(page_canvas(back_page), 800, 100, step);
+            draw_logo(canvas(), memo_, 500, 300, step);
+            draw_logo(canvas(), memo_, 800, 100, step);
             EXPECT_EQ(differences(want), 0) << (noise ? "noise" : "flat") << ", step " << step;
         }
     }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "display/font.h"
-#include "display/framebuffer.h"
 #include "display/logo.h"
 
 namespace {
@@ -20,10 +19,13 @@ constexpr int kPageRows = 1080;
 class DrawTest : public ::testing::Test {
   protected:
     DrawTest() : page_(static_cast<std::size_t>(kPagePixelsPerRow) * kPageRows, kCanary) {
-        back_page = page_.data();
         clear_area(0xff000000u);
     }
-    ~DrawTest() override { back_page = nullptr; }
+
+    // The page's drawing area, and what the texts and the logo drawn into
+    // it remember of their blends.
+    Canvas canvas() { return page_canvas(page_.data()); }
+    BlendMemo memo_;
 
     std::uint32_t& at(int x, int y) { return page_[y * kPagePixelsPerRow + x]; }
 
@@ -60,14 +62,14 @@ class DrawTest : public ::testing::Test {
 };
 
 TEST_F(DrawTest, FillRectWritesTheColourWordIntoExactlyItsRectangle) {
-    fill_rect(page_canvas(back_page), 10, 20, 3, 2, 0x12345678);  // alpha other than 0xff is stored as given
+    fill_rect(canvas(), 10, 20, 3, 2, 0x12345678);  // alpha other than 0xff is stored as given
     for (int y = 18; y < 25; ++y) {
         for (int x = 8; x < 16; ++x) {
             const bool inside = x >= 10 && x < 13 && y >= 20 && y < 22;
             EXPECT_EQ(at(x, y), inside ? 0x12345678u : 0xff000000u) << x << "," << y;
         }
     }
-    put_pixel(page_canvas(back_page), 1279, 719, 0xff00ff00);
+    put_pixel(canvas(), 1279, 719, 0xff00ff00);
     EXPECT_EQ(at(1279, 719), 0xff00ff00u);
     EXPECT_EQ(changed(0xff000000u), 3 * 2 + 1);
 }
@@ -120,7 +122,7 @@ std::uint32_t block_pixel(int x, int y, int w, int h, std::uint32_t colour, int 
 }
 
 TEST_F(DrawTest, BlockHasLightTopLeftAndDarkBottomRightEdges) {
-    draw_block(page_canvas(back_page), 100, 50, 12, 10, 0xff804020);
+    draw_block(canvas(), 100, 50, 12, 10, 0xff804020);
     const std::uint32_t fill = 0xff804020, light = 0xffc06030, dark = 0xff402010;
     // A 10-high block: 2 light rows, 6 rows of fill, 2 dark rows.
     const std::uint32_t middle_column[10] = {light, light, fill, fill, fill,
@@ -137,13 +139,13 @@ TEST_F(DrawTest, BlockHasLightTopLeftAndDarkBottomRightEdges) {
     // Nothing around it.
     EXPECT_EQ(changed(0xff000000u), 12 * 10);
 
-    draw_block(page_canvas(back_page), 300, 300, 8, 8, 0xffffffff);  // white: white tile, grey edges
+    draw_block(canvas(), 300, 300, 8, 8, 0xffffffff);  // white: white tile, grey edges
     EXPECT_EQ(at(300, 300), 0xffffffffu);
     EXPECT_EQ(at(303, 303), 0xffffffffu);
     EXPECT_EQ(at(307, 303), 0xff7f7f7fu);
     EXPECT_EQ(at(303, 307), 0xff7f7f7fu);
 
-    draw_block(page_canvas(back_page), 400, 400, 8, 8, 0x00f0f0f0);  // the fill keeps the word, edges are opaque
+    draw_block(canvas(), 400, 400, 8, 8, 0x00f0f0f0);  // the fill keeps the word, edges are opaque
     EXPECT_EQ(at(404, 404), 0x00f0f0f0u);
     EXPECT_EQ(at(400, 404), 0xffffffffu);
     EXPECT_EQ(at(407, 404), 0xff787878u);
@@ -163,7 +165,7 @@ TEST_F(DrawTest, BlockPartlyOutsideDrawsOnlyItsInsidePart) {
     const std::uint32_t colour = 0xff3060c0;
     for (const Case& c : cases) {
         clear_area(0xff000000u);
-        draw_block(page_canvas(back_page), c.x, c.y, c.w, c.h, colour);
+        draw_block(canvas(), c.x, c.y, c.w, c.h, colour);
         int mismatches = 0;
         for (int py = 0; py < kAreaHeight; ++py) {
             for (int px = 0; px < kAreaWidth; ++px) {
@@ -177,9 +179,9 @@ TEST_F(DrawTest, BlockPartlyOutsideDrawsOnlyItsInsidePart) {
 }
 
 TEST_F(DrawTest, BlockThinnerThanItsBevelStaysInsideItself) {
-    draw_block(page_canvas(back_page), 50, 50, 1, 1, 0xff804020);
-    draw_block(page_canvas(back_page), 60, 50, 3, 1, 0xff804020);
-    draw_block(page_canvas(back_page), 70, 50, 1, 3, 0xff804020);
+    draw_block(canvas(), 50, 50, 1, 1, 0xff804020);
+    draw_block(canvas(), 60, 50, 3, 1, 0xff804020);
+    draw_block(canvas(), 70, 50, 1, 3, 0xff804020);
     EXPECT_EQ(at(50, 50), 0xff402010u);  // dark wins
     EXPECT_EQ(changed(0xff000000u), 1 + 3 + 3);
 }
@@ -206,8 +208,8 @@ TEST_F(DrawTest, TextPlacesEveryGlyphAtItsCellWithTheAtlasCoverage) {
         clear_area(0xff000000u);
         // The whole set in two lines, so that it fits at size 4.
         const std::string first = all.substr(0, 48), second = all.substr(48);
-        draw_text(page_canvas(back_page), first.c_str(), 3, 100, size, 0xffffffff);
-        draw_text(page_canvas(back_page), second.c_str(), 3, 100 + kTextCellHeight[size - 1], size, 0xffffffff);
+        draw_text(canvas(), memo_, first.c_str(), 3, 100, size, 0xffffffff);
+        draw_text(canvas(), memo_, second.c_str(), 3, 100 + kTextCellHeight[size - 1], size, 0xffffffff);
         int mismatches = 0;
         for (int py = 0; py < kAreaHeight; ++py) {
             for (int px = 0; px < kAreaWidth; ++px) {
@@ -226,7 +228,7 @@ TEST_F(DrawTest, TextPlacesEveryGlyphAtItsCellWithTheAtlasCoverage) {
 
 TEST_F(DrawTest, TextLeavesUncoveredPixelsAloneAndWritesCoveredOnesOpaque) {
     clear_area(0x12345678u);  // a background with a recognisable alpha
-    draw_text(page_canvas(back_page), "W@g", 10, 10, 4, 0x00ff8000);
+    draw_text(canvas(), memo_, "W@g", 10, 10, 4, 0x00ff8000);
     int covered = 0;
     for (int r = 0; r < 42; ++r) {
         for (int c = 0; c < 78; ++c) {
@@ -253,7 +255,7 @@ TEST_F(DrawTest, BytesOutsideThePrintableRangeLeaveABlankCell) {
                                     "A\xff"
                                     "B"};
     std::vector<std::uint32_t> reference;
-    draw_text(page_canvas(back_page), "A B", 20, 20, 2, 0xffffffff);
+    draw_text(canvas(), memo_, "A B", 20, 20, 2, 0xffffffff);
     for (int y = 0; y < 60; ++y) {
         for (int x = 0; x < 80; ++x)
             reference.push_back(at(x, y));
@@ -261,7 +263,7 @@ TEST_F(DrawTest, BytesOutsideThePrintableRangeLeaveABlankCell) {
     EXPECT_NE(at(20 + 2 * 13 + 6, 20 + 8), 0xff000000u);  // B sits two cells on
     for (const char* text : variants) {
         clear_area(0xff000000u);
-        draw_text(page_canvas(back_page), text, 20, 20, 2, 0xffffffff);
+        draw_text(canvas(), memo_, text, 20, 20, 2, 0xffffffff);
         int mismatches = 0;
         for (int y = 0; y < 60; ++y) {
             for (int x = 0; x < 80; ++x)
@@ -271,9 +273,9 @@ TEST_F(DrawTest, BytesOutsideThePrintableRangeLeaveABlankCell) {
                                  << static_cast<int>(static_cast<unsigned char>(text[1]));
     }
     clear_area(0xff000000u);
-    draw_text(page_canvas(back_page), "", 20, 20, 2, 0xffffffff);
-    draw_text(page_canvas(back_page), "AB", 20, 20, 0, 0xffffffff);  // no such size
-    draw_text(page_canvas(back_page), "AB", 20, 20, 5, 0xffffffff);
+    draw_text(canvas(), memo_, "", 20, 20, 2, 0xffffffff);
+    draw_text(canvas(), memo_, "AB", 20, 20, 0, 0xffffffff);  // no such size
+    draw_text(canvas(), memo_, "AB", 20, 20, 5, 0xffffffff);
     EXPECT_EQ(changed(0xff000000u), 0);
 }
 
@@ -297,10 +299,10 @@ TEST_F(DrawTest, ClippedTextLosesExactlyThePixelsOutside) {
     };
     for (const Case& c : cases) {
         clear_area(0xff000000u);
-        draw_text(page_canvas(back_page), c.text, c.inside_x, c.inside_y, c.size, 0xffe0c040);
+        draw_text(canvas(), memo_, c.text, c.inside_x, c.inside_y, c.size, 0xffe0c040);
         std::vector<std::uint32_t> inside(page_.begin(), page_.end());
         clear_area(0xff000000u);
-        draw_text(page_canvas(back_page), c.text, c.x, c.y, c.size, 0xffe0c040);
+        draw_text(canvas(), memo_, c.text, c.x, c.y, c.size, 0xffe0c040);
         int mismatches = 0;
         long shown = 0;
         for (int py = 0; py < kAreaHeight; ++py) {
@@ -320,10 +322,10 @@ TEST_F(DrawTest, ClippedTextLosesExactlyThePixelsOutside) {
     }
     // The size-1 line at y = 702 shows as many changed pixels as wholly inside.
     clear_area(0xff000000u);
-    draw_text(page_canvas(back_page), "Fits gjpqy|_ HIGH", 30, 702, 1, 0xffe0c040);
+    draw_text(canvas(), memo_, "Fits gjpqy|_ HIGH", 30, 702, 1, 0xffe0c040);
     const int at_bottom = changed(0xff000000u);
     clear_area(0xff000000u);
-    draw_text(page_canvas(back_page), "Fits gjpqy|_ HIGH", 30, 300, 1, 0xffe0c040);
+    draw_text(canvas(), memo_, "Fits gjpqy|_ HIGH", 30, 300, 1, 0xffe0c040);
     EXPECT_EQ(at_bottom, changed(0xff000000u));
 }
 
@@ -343,7 +345,7 @@ TEST_F(DrawTest, LogoIsTheTintedMaskAtFullAndHalfSize) {
     for (const Case c : {Case{1, 103, 100}, Case{2, 51, 50}}) {
         clear_area(kBackground);
         const int x = 500, y = 300;
-        draw_logo(page_canvas(back_page), x, y, c.step);
+        draw_logo(canvas(), memo_, x, y, c.step);
         int mismatches = 0, blended = 0, right_column = 0;
         for (int py = y - 5; py < y + 110; ++py) {
             for (int px = x - 5; px < x + 110; ++px) {
@@ -365,7 +367,7 @@ TEST_F(DrawTest, LogoIsTheTintedMaskAtFullAndHalfSize) {
     }
     // Alpha below 25 leaves the background alone; alpha 25 and up blends.
     clear_area(kBackground);
-    draw_logo(page_canvas(back_page), 0, 0, 1);
+    draw_logo(canvas(), memo_, 0, 0, 1);
     int faint = 0;
     for (int j = 0; j < kLogoHeight; ++j) {
         for (int i = 0; i < kLogoWidth; ++i) {
@@ -382,29 +384,29 @@ TEST_F(DrawTest, LogoIsTheTintedMaskAtFullAndHalfSize) {
 // Drawing at and beyond every edge of the area never touches the rest of
 // the page.
 TEST_F(DrawTest, NothingOutsideTheDrawingAreaIsEverWritten) {
-    fill_rect(page_canvas(back_page), 0, 0, kAreaWidth, kAreaHeight, 0xff224466);
-    fill_rect(page_canvas(back_page), 1279, 0, 1, 720, 0xffffffff);
-    fill_rect(page_canvas(back_page), 0, 719, 1280, 1, 0xffffffff);
-    put_pixel(page_canvas(back_page), 0, 0, 0xffff0000);
-    put_pixel(page_canvas(back_page), 1279, 719, 0xffff0000);
-    put_pixel(page_canvas(back_page), 1279, 0, 0xffff0000);
-    put_pixel(page_canvas(back_page), 0, 719, 0xffff0000);
-    draw_logo(page_canvas(back_page), 0, 0, 1);
-    draw_logo(page_canvas(back_page), kAreaWidth - 103, kAreaHeight - 100, 1);
-    draw_logo(page_canvas(back_page), kAreaWidth - 51, kAreaHeight - 50, 2);
-    draw_logo(page_canvas(back_page), kAreaWidth - 51, 0, 2);
+    fill_rect(canvas(), 0, 0, kAreaWidth, kAreaHeight, 0xff224466);
+    fill_rect(canvas(), 1279, 0, 1, 720, 0xffffffff);
+    fill_rect(canvas(), 0, 719, 1280, 1, 0xffffffff);
+    put_pixel(canvas(), 0, 0, 0xffff0000);
+    put_pixel(canvas(), 1279, 719, 0xffff0000);
+    put_pixel(canvas(), 1279, 0, 0xffff0000);
+    put_pixel(canvas(), 0, 719, 0xffff0000);
+    draw_logo(canvas(), memo_, 0, 0, 1);
+    draw_logo(canvas(), memo_, kAreaWidth - 103, kAreaHeight - 100, 1);
+    draw_logo(canvas(), memo_, kAreaWidth - 51, kAreaHeight - 50, 2);
+    draw_logo(canvas(), memo_, kAreaWidth - 51, 0, 2);
     const int edges[] = {-3000, -50, -27, -26, -9,   -8,   -7,   -1,   0,    1,
                          700,   702, 712, 719, 1250, 1272, 1273, 1279, 1280, 1300};
     for (const int e : edges) {
         for (int size = 1; size <= 4; ++size) {
-            draw_text(page_canvas(back_page), "Edge gy_|W@", e, 360, size, 0xffffffff);
-            draw_text(page_canvas(back_page), "Edge gy_|W@", 600, e, size, 0xffffffff);
-            draw_text(page_canvas(back_page), "Edge gy_|W@", e, e, size, 0xffffffff);
+            draw_text(canvas(), memo_, "Edge gy_|W@", e, 360, size, 0xffffffff);
+            draw_text(canvas(), memo_, "Edge gy_|W@", 600, e, size, 0xffffffff);
+            draw_text(canvas(), memo_, "Edge gy_|W@", e, e, size, 0xffffffff);
         }
-        draw_block(page_canvas(back_page), e, 360, 9, 9, 0xffc08040);
-        draw_block(page_canvas(back_page), 600, e, 9, 9, 0xffc08040);
-        draw_block(page_canvas(back_page), e, e, 30, 30, 0xffc08040);
-        draw_block(page_canvas(back_page), e, 700 - e, 8, 8, 0xffc08040);
+        draw_block(canvas(), e, 360, 9, 9, 0xffc08040);
+        draw_block(canvas(), 600, e, 9, 9, 0xffc08040);
+        draw_block(canvas(), e, e, 30, 30, 0xffc08040);
+        draw_block(canvas(), e, 700 - e, 8, 8, 0xffc08040);
     }
     EXPECT_EQ(canaries_lost(), 0);
 }

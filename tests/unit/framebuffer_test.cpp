@@ -14,14 +14,26 @@ class Framebuffer : public testing::Test {
 protected:
     void SetUp() override {
         emu::reset();
-        page_info = PageInfo{};
-        back_page = nullptr;
+        fb_ = ::Framebuffer{};
     }
     void TearDown() override {
-        close_framebuffer();
-        page_info = PageInfo{};
+        close_framebuffer(fb_);
+        fb_ = ::Framebuffer{};
     }
     static std::string errors() { return emu::stderr_text(); }
+
+    // The page not on display, checked against the device's memory, and its
+    // first line.
+    int select_back_page() {
+        const Page page = back_page(fb_);
+        EXPECT_EQ(reinterpret_cast<std::uint8_t*>(page.pixels),
+                  emu::fb::memory() + static_cast<std::size_t>(page.y) * 7680);
+        back_pixels_ = page.pixels;
+        return page.y;
+    }
+
+    ::Framebuffer fb_;
+    std::uint32_t* back_pixels_ = nullptr;
 };
 
 struct LayoutCase {
@@ -49,14 +61,14 @@ TEST_F(Framebuffer, LayoutIsCheckedAtItsBoundaries) {
         settings.yres_virtual = c.yres_virtual;
         settings.smem_len = c.smem;
         emu::fb::configure(settings);
-        EXPECT_EQ(open_framebuffer(false), c.result);
+        EXPECT_EQ(open_framebuffer(fb_, false), c.result);
         char info[128];
         std::snprintf(info, sizeof info, "fb0: stride=%u smem=%u yres=1080 yvirt=%u yoff=0\n",
                       c.stride, c.smem, c.yres_virtual);
         std::string expected = info;
         if (c.result == FbOpen::Failed) {
             expected += "unexpected fb layout\n";
-            EXPECT_EQ(page_info.descriptor, -1);
+            EXPECT_EQ(fb_.descriptor, -1);
             EXPECT_FALSE(emu::fb::mapped());
         }
         EXPECT_EQ(errors(), expected);
@@ -65,12 +77,12 @@ TEST_F(Framebuffer, LayoutIsCheckedAtItsBoundaries) {
 }
 
 TEST_F(Framebuffer, ProbeReportsAndTestsButTouchesNothing) {
-    EXPECT_EQ(open_framebuffer(true), FbOpen::ProbeDone);
+    EXPECT_EQ(open_framebuffer(fb_, true), FbOpen::ProbeDone);
     EXPECT_EQ(errors(), "fb0: stride=7680 smem=24883200 yres=1080 yvirt=2160 yoff=0\n");
     EXPECT_FALSE(emu::fb::mapped());
     EXPECT_EQ(emu::fb::pan_count(), 0);
     EXPECT_EQ(emu::fb::yres_virtual(), 2160u);
-    EXPECT_EQ(page_info.descriptor, -1);
+    EXPECT_EQ(fb_.descriptor, -1);
 }
 
 struct SystemErrorCase {
@@ -92,29 +104,27 @@ TEST_F(Framebuffer, SystemErrorsAreReportedInTheirExactForm) {
         SCOPED_TRACE(c.message);
         SetUp();
         emu::add_fault({c.call, c.target, 1, emu::Action::Fail, c.err});
-        EXPECT_EQ(open_framebuffer(false), FbOpen::Failed);
+        EXPECT_EQ(open_framebuffer(fb_, false), FbOpen::Failed);
         std::string text = errors();
         EXPECT_EQ(text.substr(text.size() - std::strlen(c.message)), c.message);
-        EXPECT_EQ(page_info.descriptor, -1) << "nothing is left open";
-        restore_display();
+        EXPECT_EQ(fb_.descriptor, -1) << "nothing is left open";
+        restore_display(fb_);
         EXPECT_EQ(emu::fb::pan_count(), 0);
         TearDown();
     }
 }
 
 TEST_F(Framebuffer, PagesAlternateAndRestoreReturnsToLineZero) {
-    ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+    ASSERT_EQ(open_framebuffer(fb_, false), FbOpen::Ready);
     EXPECT_EQ(emu::fb::yres_virtual(), 3240u);
     const int expected[] = {1080, 2160, 1080, 2160};
     for (int frame = 0; frame < 4; ++frame) {
         int y = select_back_page();
         EXPECT_EQ(y, expected[frame]);
-        EXPECT_EQ(reinterpret_cast<std::uint8_t*>(back_page),
-                  emu::fb::memory() + static_cast<std::size_t>(y) * 7680);
-        present_page(y);
+        present_page(fb_, y);
         EXPECT_EQ(emu::fb::yoffset(), static_cast<std::uint32_t>(y));
     }
-    restore_display();
+    restore_display(fb_);
     ASSERT_EQ(emu::fb::pan_count(), 5);
     const emu::fb::Pan& last = emu::fb::pan(4);
     EXPECT_EQ(last.yoffset, 0u);
@@ -126,15 +136,15 @@ TEST_F(Framebuffer, RefusedPansKeepDrawingIntoTheSamePageAndRestoreSendsNothing)
     emu::fb::Settings settings;
     settings.refuse_pans = true;
     emu::fb::configure(settings);
-    ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+    ASSERT_EQ(open_framebuffer(fb_, false), FbOpen::Ready);
     for (int frame = 0; frame < 3; ++frame) {
         int y = select_back_page();
         EXPECT_EQ(y, 1080);
-        present_page(y);
+        present_page(fb_, y);
     }
-    EXPECT_FALSE(page_info.pan_done);
+    EXPECT_FALSE(fb_.pan_done);
     int pans = emu::fb::pan_count();
-    restore_display();
+    restore_display(fb_);
     EXPECT_EQ(emu::fb::pan_count(), pans);
 }
 
@@ -143,11 +153,11 @@ TEST_F(Framebuffer, DisplayMovedByAnotherProgramIsWarnedAboutAndStillRestoredToZ
     settings.yres_virtual = 3240;
     settings.yoffset = 1080;
     emu::fb::configure(settings);
-    ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+    ASSERT_EQ(open_framebuffer(fb_, false), FbOpen::Ready);
     EXPECT_NE(errors().find("WARNING: yoffset=1080 at start (another overlay running?)\n"),
               std::string::npos);
-    present_page(select_back_page());
-    restore_display();
+    present_page(fb_, select_back_page());
+    restore_display(fb_);
     EXPECT_EQ(emu::fb::yoffset(), 0u);
     EXPECT_EQ(emu::fb::pan(emu::fb::pan_count() - 1).yres_virtual, 3240u);
 }
@@ -187,14 +197,14 @@ TEST_F(Framebuffer, PagesFollowWhatTheKernelCanShowAndThePictureStaysLive) {
         settings.refuse_resize = c.refuse_resize;
         settings.pretend_resize = c.pretend_resize;
         emu::fb::configure(settings);
-        ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+        ASSERT_EQ(open_framebuffer(fb_, false), FbOpen::Ready);
         EXPECT_EQ(errors().find("(single-buffer fallback)") != std::string::npos, c.fallback_line);
         for (int frame = 0; frame < 5; ++frame) {
             int y = select_back_page();
             EXPECT_EQ(y, c.pages[frame]) << "frame " << frame;
             const std::uint32_t picture = 0xff000100u + static_cast<std::uint32_t>(frame);
-            back_page[0] = picture;
-            present_page(y);
+            back_pixels_[0] = picture;
+            EXPECT_EQ(present_page(fb_, y), c.shown[frame]) << "frame " << frame;
             EXPECT_EQ(emu::fb::displayed_area()[0] == picture, c.shown[frame]) << "frame " << frame;
         }
         TearDown();

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
-#include "display/framebuffer.h"
+#include "display/display.h"
 #include "emulator/emulator.h"
 #include "platform/clock.h"
 #include "platform/os.h"
@@ -28,13 +29,15 @@ protected:
     std::vector<int> feed(const std::vector<int>& readings) {
         std::vector<int> presses;
         for (int reading : readings) {
-            handle_reading(reading, now_ms());
+            handle_reading(buttons, reading, now_ms());
             if (buttons.pressed_code != kButtonNone) presses.push_back(buttons.pressed_code);
             buttons.pressed_code = kButtonNone;
             os::sleep_us(kPollMs * 1000);
         }
         return presses;
     }
+
+    ButtonState buttons;
 };
 
 struct DebounceCase {
@@ -115,25 +118,23 @@ protected:
     void SetUp() override {
         emu::reset();
         emu::use_virtual_time(true);
-        page_info = PageInfo{};
-        ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
-        game = Game{};
-        buttons = ButtonState{};
-        game.paused = false;
-        run_clock.start_ms = now_ms();
-        buttons.last_frame_ms = run_clock.start_ms;
+        ASSERT_EQ(open_display(*display, false), FbOpen::Ready);
+        run.limit.start_ms = now_ms();
+        buttons.last_frame_ms = run.limit.start_ms;
     }
-    void TearDown() override {
-        close_framebuffer();
-        page_info = PageInfo{};
-    }
+    void TearDown() override { close_framebuffer(display->framebuffer); }
 
     // One frame 34 ms after the last, with a press event waiting.
     void frame(ButtonCode press, ButtonCode held = kButtonNone, std::int64_t gap_ms = 34) {
         buttons.pressed_code = press;
         buttons.held_code = held;
-        run_frame(buttons.last_frame_ms + gap_ms);
+        run_frame(run, *display, buttons.last_frame_ms + gap_ms);
     }
+
+    RunState run;
+    std::unique_ptr<Display> display = std::make_unique<Display>();
+    Game& game = run.game;
+    ButtonState& buttons = run.buttons;
 };
 
 TEST_F(Frames, PhasesAnswerTheirButtons) {

@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "display/compositor.h"
+#include "display/display.h"
 #include "display/draw.h"
-#include "display/framebuffer.h"
 #include "emulator/emulator.h"
 #include "emulator/framebuffer_device.h"
 #include "game/game.h"
@@ -26,22 +27,41 @@ class Screens : public testing::Test {
   protected:
     void SetUp() override {
         emu::reset();
-        page_info = PageInfo{};
-        ASSERT_EQ(open_framebuffer(false), FbOpen::Ready);
+        ASSERT_EQ(open_display(*display_, false), FbOpen::Ready);
         select_back_page();
         // Every star far away in the middle, so that they stay out of the way
         // of what a test looks at.
-        for (Star& star : starfield)
+        for (Star& star : stars_.stars)
             star = {0.0f, 0.0f, 0.9f};
     }
-    void TearDown() override {
-        close_framebuffer();
-        page_info = PageInfo{};
+    void TearDown() override { close_framebuffer(display_->framebuffer); }
+
+    // The frame as the main loop makes it, without the pan: the stars move
+    // on, drawing from rng, and the frame is composed into the back page.
+    void compose_frame(const World& world, bool paused, std::int64_t elapsed_ms, Rng& rng) {
+        move_stars(stars_, rng);
+        compose(world, stars_, paused, elapsed_ms);
     }
 
-    static std::uint32_t pixel(int x, int y) { return back_page[y * kPagePixelsPerRow + x]; }
+    void compose(const World& world, const Starfield& stars, bool paused,
+                 std::int64_t elapsed_ms) {
+        describe_frame(*display_->list, world, stars, paused, elapsed_ms);
+        display_->compositor.compose(display_->list, page_.pixels, elapsed_ms);
+    }
 
-    static int count(int x, int y, int w, int h, std::uint32_t colour) {
+    int select_back_page() {
+        page_ = back_page(display_->framebuffer);
+        return page_.y;
+    }
+
+    void present_page(int y) {
+        if (!::present_page(display_->framebuffer, y))
+            display_->compositor.forget_pages();
+    }
+
+    std::uint32_t pixel(int x, int y) const { return page_.pixels[y * kPagePixelsPerRow + x]; }
+
+    int count(int x, int y, int w, int h, std::uint32_t colour) {
         int found = 0;
         for (int row = y; row < y + h; ++row) {
             for (int column = x; column < x + w; ++column)
@@ -53,15 +73,12 @@ class Screens : public testing::Test {
     // Whether the frame shows exactly this text at this place over the
     // cleared background: the text is drawn alone on a scratch page and the
     // two cells compared pixel for pixel.
-    static bool shows_text(const char* text, int x, int y, int size, std::uint32_t colour,
-                           std::uint32_t background = kBackground) {
+    bool shows_text(const char* text, int x, int y, int size, std::uint32_t colour,
+                    std::uint32_t background = kBackground) {
         static const int kCellW[5] = {0, 7, 13, 19, 26};
         static const int kCellH[5] = {0, 12, 22, 31, 42};
         std::vector<std::uint32_t> scratch(kPagePixelsPerRow * kAreaHeight, background);
-        std::uint32_t* frame = back_page;
-        back_page = scratch.data();
-        draw_text(page_canvas(back_page), text, x, y, size, colour);
-        back_page = frame;
+        draw_text(page_canvas(scratch.data()), memo_, text, x, y, size, colour);
         int w = kCellW[size] * static_cast<int>(std::strlen(text));
         bool any_ink = false;
         for (int row = y; row < y + kCellH[size]; ++row) {
@@ -85,6 +102,11 @@ class Screens : public testing::Test {
         world.balls[0] = {640.0f, 633.0f, 0, 0, 1};
         return world;
     }
+
+    std::unique_ptr<Display> display_ = std::make_unique<Display>();
+    Starfield stars_;
+    Page page_;
+    BlendMemo memo_;  // for the texts drawn alone
 };
 
 TEST_F(Screens, StartPromptBlinksFromTheProgramsStart) {
@@ -244,7 +266,7 @@ TEST_F(Screens, NothingOutsideTheDrawingAreaIsEverWritten) {
     world.lives = 6;
     world.expand_time = 3;
     world.slow_time = 3;
-    for (Star& star : starfield)
+    for (Star& star : stars_.stars)
         star = {0.99f, -0.99f, 0.1f};
     for (int frame = 0; frame < 3; ++frame) {
         int y = select_back_page();
@@ -279,10 +301,10 @@ TEST_F(Screens, FramesRecomposeOnlyWhatChanged) {
     } cases[] = {{"title", false, 90, 0.02}, {"ordinary play", true, 90, 0.05}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        forget_page_contents();
+        display_->compositor.forget_pages();
         Game game;
         random_seed(game.rng, 1337);
-        init_starfield(game.rng);
+        place_stars(game.stars, game.rng);
         if (c.play) {
             game.world = game_in(Phase::Serve);
             load_level(game.world, 1, game.rng, 0);
@@ -299,10 +321,12 @@ TEST_F(Screens, FramesRecomposeOnlyWhatChanged) {
             Outbox outbox;
             if (c.play)
                 play_frame(game, input, outbox);
+            else
+                move_stars(game.stars, game.rng);
             const int y = select_back_page();
-            compose_frame(game.world, game.paused, now_ms - 1000, game.rng);
+            compose(game.world, game.stars, game.paused, now_ms - 1000);
             present_page(y);
-            const ComposeReport report = last_compose_report();
+            const ComposeReport& report = display_->compositor.last_report();
             EXPECT_EQ(report.whole, frame < 2) << "frame " << frame;
             if (frame < 2)
                 continue;

@@ -113,8 +113,11 @@ int stored_best() {
     return value;
 }
 
+// The game's record, which the soak watches after every frame.
+const RunState* soak_run = nullptr;
+
 void check_frame() {
-    const World& w = game.world;
+    const World& w = soak_run->game.world;
     SOAK_CHECK(w.ball_count >= 0 && w.ball_count <= kMaxBalls);
     SOAK_CHECK(w.capsule_count >= 0 && w.capsule_count <= kMaxCapsules);
     SOAK_CHECK(w.shot_count >= 0 && w.shot_count <= kMaxShots);
@@ -178,6 +181,7 @@ ButtonCode let_go(const World& w) {
 }
 
 ButtonCode choose_button(std::int64_t now) {
+    const Game& game = soak_run->game;
     const bool press = (now / kPressHalfMs) % 2 != 0;
     switch (game.world.phase) {
         case Phase::Title:
@@ -200,7 +204,8 @@ ButtonCode choose_button(std::int64_t now) {
 }
 
 // After every frame the game shows, on its own thread.
-void after_frame(void*) {
+void after_frame() {
+    const Game& game = soak_run->game;
     const std::int64_t now = emu::clock_ms();
     watch.frames += 1;
     const int score_before = watch.score;
@@ -231,7 +236,7 @@ void write_report(void*) {
         "most_balls %lld\nbest %d\nbreaks %lld\nrss_first_minute_kib %lld\nrss_last_kib %lld\n"
         "rss_most_kib %lld\nrallies_let_go %lld\n",
         watch.frames, watch.games, watch.levels_cleared, watch.capsules_caught, watch.most_balls,
-        game.world.best, watch.breaks, watch.rss_first_minute_kib, watch.rss_last_kib,
+        soak_run->game.world.best, watch.breaks, watch.rss_first_minute_kib, watch.rss_last_kib,
         watch.rss_most_kib, watch.rallies_let_go);
     int fd = emu::trace_file("soak.txt");
     if (fd >= 0) {
@@ -262,9 +267,10 @@ SoakReport run_soak(long long game_seconds, int timeout_seconds) {
         // The first sample a minute in, when everything is set up and the
         // first games have run; the last at the end.
         watch.next_sample_ms = emu::kVirtualStartMs + kMinuteMs;
-        emu::fb::set_pan_hook(after_frame, nullptr);
         emu::at_time(watch.end_ms, write_report, nullptr);
     };
+    run.watch = [](RunState& game_run) { soak_run = &game_run; };
+    run.after_frame = after_frame;
     SoakReport report;
     report.result = run_game(run);
     report.seconds = game_seconds;
