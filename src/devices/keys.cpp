@@ -46,18 +46,6 @@ constexpr LadderStep key_ladder[] = {
     {6, 400}, {7, 600}, {0, 800}, {1, 1600}, {3, 1200}, {2, 1000}, {4, 1400}, {5, 1800},
 };
 
-// The converter's registers as keys_open mapped them; written once at
-// start-up and read by every poll, all on the main thread.
-struct Converter {
-    bool ready = false;
-    volatile std::uint32_t* control = nullptr;
-    volatile std::uint32_t* status = nullptr;
-    volatile std::uint32_t* config = nullptr;
-    volatile std::uint32_t* channel = nullptr;
-    volatile std::uint32_t* sample = nullptr;
-};
-Converter converter;
-
 volatile std::uint32_t* register_at(void* base, std::uint32_t offset) {
     return reinterpret_cast<volatile std::uint32_t*>(static_cast<char*>(base) + offset);
 }
@@ -78,7 +66,7 @@ ButtonCode decode(std::uint32_t sample) {
 
 }  // namespace
 
-bool keys_open() {
+bool keys_open(Keys& converter) {
     int fd = os::open("/dev/mem", O_RDWR | O_SYNC);
     if (fd < 0)
         return false;
@@ -102,7 +90,7 @@ bool keys_open() {
 namespace {
 
 // The reading of a sample once it is final.
-int finish_with(std::uint32_t sample) {
+int finish_with(const Keys& converter, std::uint32_t sample) {
     // Someone else used the converter meanwhile: the sample may belong to
     // another channel.
     if ((*converter.control & 0xff) != kSetupValue)
@@ -112,7 +100,7 @@ int finish_with(std::uint32_t sample) {
 
 }  // namespace
 
-int keys_poll_begin() {
+int keys_poll_begin(const Keys& converter) {
     if (!converter.ready)
         return kButtonNone;
 
@@ -125,19 +113,19 @@ int keys_poll_begin() {
     std::uint32_t sample = *converter.sample;
     if (sample >= kSettleFromCounts)
         return kKeysSettling;
-    return finish_with(sample);
+    return finish_with(converter, sample);
 }
 
-int keys_poll_finish() {
+int keys_poll_finish(const Keys& converter) {
     if (!converter.ready)
         return kButtonNone;
-    return finish_with(*converter.sample);
+    return finish_with(converter, *converter.sample);
 }
 
-int keys_read() {
-    int reading = keys_poll_begin();
+int keys_read(const Keys& keys) {
+    int reading = keys_poll_begin(keys);
     if (reading != kKeysSettling)
         return reading;
     os::sleep_us(kKeysSettleUs);
-    return keys_poll_finish();
+    return keys_poll_finish(keys);
 }

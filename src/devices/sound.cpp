@@ -35,13 +35,6 @@ constexpr std::uint32_t kHoldRiseMs = 3000;
 constexpr std::uint32_t kConfirmHz = 1700;
 constexpr unsigned kConfirmUs = 100000;
 
-// The exit-hold tone's state; the main thread alone drives it.
-struct HoldTone {
-    bool ready = false;         // the channel could be exported at start-up
-    std::uint32_t freq_hz = 0;  // the pitch sounding now, 0 when silent
-};
-HoldTone hold_tone;
-
 void pwm_write_number(const char* attribute, std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%u", value);
@@ -60,7 +53,7 @@ void write_pitch(std::uint32_t freq_hz) {
 // effect that ended has switched the buzzer off, and its duty cycle may
 // exceed the new period, which the driver would refuse. So the duty cycle
 // goes to 0 first, and the buzzer is switched on at every step.
-void set_hold_pitch(std::uint32_t freq_hz) {
+void set_hold_pitch(HoldTone& hold_tone, std::uint32_t freq_hz) {
     if (freq_hz == 0 || !hold_tone.ready)
         return;
     pwm_write("duty_cycle", "0");
@@ -69,7 +62,7 @@ void set_hold_pitch(std::uint32_t freq_hz) {
     hold_tone.freq_hz = freq_hz;
 }
 
-void silence_hold_tone() {
+void silence_hold_tone(HoldTone& hold_tone) {
     pwm_write("duty_cycle", "0");
     pwm_write("enable", "0");
     hold_tone.freq_hz = 0;
@@ -142,7 +135,7 @@ int sound_thread() {
     }
 }
 
-bool hold_tone_init() {
+bool hold_tone_init(HoldTone& hold_tone) {
     int fd = os::open(kExportPath, O_WRONLY);
     if (fd < 0 && errno != EBUSY)
         return false;
@@ -160,31 +153,31 @@ bool hold_tone_init() {
     return true;
 }
 
-void hold_tone_begin() {
-    set_hold_pitch(kHoldStartHz);
+void hold_tone_begin(HoldTone& hold_tone) {
+    set_hold_pitch(hold_tone, kHoldStartHz);
 }
 
-void hold_tone_update(int held_ms) {
+void hold_tone_update(HoldTone& hold_tone, int held_ms) {
     if (!hold_tone.ready)
         return;
     // A negative hold reads as a huge one, so it gives the top pitch.
     std::uint32_t t = static_cast<std::uint32_t>(held_ms);
     if (t > kHoldRiseMs)
         t = kHoldRiseMs;
-    set_hold_pitch(kHoldStartHz + t * kHoldRiseHz / kHoldRiseMs);
+    set_hold_pitch(hold_tone, kHoldStartHz + t * kHoldRiseHz / kHoldRiseMs);
 }
 
-void hold_tone_confirm() {
+void hold_tone_confirm(HoldTone& hold_tone) {
     if (hold_tone.freq_hz != 0)
-        silence_hold_tone();
+        silence_hold_tone(hold_tone);
     if (!hold_tone.ready)
         return;
-    set_hold_pitch(kConfirmHz);
+    set_hold_pitch(hold_tone, kConfirmHz);
     os::sleep_us(kConfirmUs);
-    silence_hold_tone();
+    silence_hold_tone(hold_tone);
 }
 
-void hold_tone_stop() {
+void hold_tone_stop(HoldTone& hold_tone) {
     if (hold_tone.freq_hz != 0)
-        silence_hold_tone();
+        silence_hold_tone(hold_tone);
 }

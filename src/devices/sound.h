@@ -21,10 +21,16 @@ void pwm_write(const char* attribute, const char* text);
 // Duty cycle 0, then disabled.
 void pwm_silence();
 
-// The exit-hold tone, driven by the main thread while PLAY is held.
+// The exit-hold tone, driven by the main thread while PLAY is held. The
+// run's record holds the one of the game.
+struct HoldTone {
+    bool ready = false;         // the channel could be exported at start-up
+    std::uint32_t freq_hz = 0;  // the pitch sounding now, 0 when silent
+};
+
 // False when the buzzer cannot be used; the hold is then silent.
-bool hold_tone_init();
-void hold_tone_begin();
-void hold_tone_update(int held_ms);
-void hold_tone_confirm();
-void hold_tone_stop();
+bool hold_tone_init(HoldTone& hold_tone);
+void hold_tone_begin(HoldTone& hold_tone);
+void hold_tone_update(HoldTone& hold_tone, int held_ms);
+void hold_tone_confirm(HoldTone& hold_tone);
+void hold_tone_stop(HoldTone& hold_tone);

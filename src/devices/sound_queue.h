@@ -15,7 +15,8 @@ struct SoundQueue {
     Tone slots[kSoundQueueSlots];
 };
 
-// The game's one queue.
+// The game's one queue, process-wide because the sound thread, which is
+// started with nothing but its entry function, reaches it from there.
 extern SoundQueue sound_queue;
 
 // Producer: appends a tone, or returns false and drops it when full.

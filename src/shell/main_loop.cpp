@@ -17,23 +17,23 @@ constexpr unsigned kPassSleepUs = 2000;
 constexpr std::int64_t kHoldGapMs = 250;
 constexpr float kMaxFrameSeconds = 0.1f;
 
-void follow_exit_hold(ButtonState& buttons, ButtonCode reading) {
+void follow_exit_hold(ButtonState& buttons, HoldTone& hold_tone, ButtonCode reading) {
     if (reading == kButtonPlay) {
         std::int64_t t = now_ms();
         if (buttons.play_down_ms == -1) {
             buttons.play_down_ms = t;
-            hold_tone_begin();
+            hold_tone_begin(hold_tone);
         }
         buttons.play_seen_ms = t;
-        hold_tone_update(static_cast<int>(t - buttons.play_down_ms));
+        hold_tone_update(hold_tone, static_cast<int>(t - buttons.play_down_ms));
         if (t - buttons.play_down_ms >= kExitHoldMs) {
-            hold_tone_confirm();
+            hold_tone_confirm(hold_tone);
             stop_flag.store(1);
         }
     } else if (buttons.play_seen_ms != -1) {
         std::int64_t t = now_ms();
         if (t - buttons.play_seen_ms > kHoldGapMs) {
-            hold_tone_stop();
+            hold_tone_stop(hold_tone);
             buttons.play_down_ms = -1;
             buttons.play_seen_ms = -1;
         }
@@ -60,7 +60,8 @@ void debounce(ButtonState& buttons, ButtonCode reading) {
 
 }  // namespace
 
-void poll_buttons(ButtonState& buttons, const ClockReading& clock) {
+void poll_buttons(ButtonState& buttons, HoldTone& hold_tone, const Keys& keys,
+                  const ClockReading& clock) {
     const std::int64_t now_in_us = clock.us;
     const std::int64_t now = clock.ms;
     // A poll that sees a button reads the converter twice, 9 ms apart; the
@@ -69,28 +70,28 @@ void poll_buttons(ButtonState& buttons, const ClockReading& clock) {
     if (buttons.settle_due_us >= 0) {
         if (now_in_us >= buttons.settle_due_us) {
             buttons.settle_due_us = -1;
-            handle_reading(buttons, keys_poll_finish(), buttons.last_poll_ms);
+            handle_reading(buttons, hold_tone, keys_poll_finish(keys), buttons.last_poll_ms);
         }
         return;
     }
     if (now - buttons.last_poll_ms < kPollIntervalMs)
         return;
-    int reading = keys_poll_begin();
+    int reading = keys_poll_begin(keys);
     if (reading == kKeysSettling) {
         buttons.last_poll_ms = now;
         buttons.settle_due_us = now_in_us + kKeysSettleUs;
     } else {
-        handle_reading(buttons, reading, now);
+        handle_reading(buttons, hold_tone, reading, now);
     }
 }
 
-void handle_reading(ButtonState& buttons, int reading, std::int64_t now) {
+void handle_reading(ButtonState& buttons, HoldTone& hold_tone, int reading, std::int64_t now) {
     if (reading < 0) {
         // A disturbed sample counts as no button but neither continues nor
         // ends a PLAY hold.
         reading = kButtonNone;
     } else {
-        follow_exit_hold(buttons, reading);
+        follow_exit_hold(buttons, hold_tone, reading);
     }
     buttons.held_code = reading;
     debounce(buttons, reading);
@@ -141,7 +142,7 @@ void main_loop(RunState& run, Display& display) {
         if (limit.run_seconds != 0 &&
             now - limit.start_ms >= static_cast<std::int64_t>(limit.run_seconds) * 1000)
             return;
-        poll_buttons(buttons, clock);
+        poll_buttons(buttons, run.hold_tone, run.keys, clock);
         if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(run, display, now);
         // The pass wakes when the second sample is due, not later.
         std::int64_t sleep_us = kPassSleepUs;

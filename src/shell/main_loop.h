@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "devices/button_code.h"
+#include "devices/keys.h"
+#include "devices/sound.h"
 #include "display/display.h"
 #include "game/game.h"
 #include "platform/clock.h"
@@ -31,14 +33,17 @@ struct RunLimit {
     std::int64_t start_ms = 0;  // now_ms just before the loop; the blinking texts count from it
 };
 
-// The run's own record: the game, the buttons and the limit. Start-up's
-// caller makes one (the program, or a test, the simulator or a benchmark
-// that looks at it between frames) and passes it down; the main thread
-// alone writes it.
+// The run's own record: the game, the buttons, the limit, and the devices
+// the main loop drives (the buttons' converter and the exit-hold tone).
+// Start-up's caller makes one (the program, or a test, the simulator or a
+// benchmark that looks at it between frames) and passes it down; the main
+// thread alone writes it.
 struct RunState {
     Game game;
     ButtonState buttons;
     RunLimit limit;
+    Keys keys;
+    HoldTone hold_tone;
 };
 
 void main_loop(RunState& run, Display& display);
@@ -47,11 +52,12 @@ void main_loop(RunState& run, Display& display);
 // 40 ms a first sample, and, when it may be a button, the second one once
 // it is due; each finished reading goes to handle_reading with the time its
 // poll began.
-void poll_buttons(ButtonState& buttons, const ClockReading& clock);
+void poll_buttons(ButtonState& buttons, HoldTone& hold_tone, const Keys& keys,
+                  const ClockReading& clock);
 
 // Takes one reading (a ButtonCode, or -1 for a disturbed sample) into the
-// exit hold, the held code and the debounce.
-void handle_reading(ButtonState& buttons, int reading, std::int64_t now);
+// exit hold (and its tone), the held code and the debounce.
+void handle_reading(ButtonState& buttons, HoldTone& hold_tone, int reading, std::int64_t now);
 
 // One frame at the pass's time now (exposed for tests): the game's rules,
 // their requests carried out, then the picture composed and shown.

@@ -33,7 +33,7 @@ int vmx_main(int argc, const char* const* argv, RunState& run, Display& display)
     // the display before the gate has agreed.
     if (!mode_gate(kGoggleModeNormal)) return 2;
 
-    hold_tone_init();
+    hold_tone_init(run.hold_tone);
 
     switch (open_display(display, options.probe_only)) {
         case FbOpen::Failed:
@@ -51,7 +51,7 @@ int vmx_main(int argc, const char* const* argv, RunState& run, Display& display)
     random_seed(game.rng, kRandomSeed);
     place_stars(game.stars, game.rng);
 
-    if (!keys_open()) diag("keys: ADC open fail (exit gesture dead)\n");
+    if (!keys_open(run.keys)) diag("keys: ADC open fail (exit gesture dead)\n");
 
     game.world.best = load_high_score();
     game.world.paddle_x = kPaddleStartX;

@@ -29,7 +29,7 @@ protected:
     std::vector<int> feed(const std::vector<int>& readings) {
         std::vector<int> presses;
         for (int reading : readings) {
-            handle_reading(buttons, reading, now_ms());
+            handle_reading(buttons, hold_tone, reading, now_ms());
             if (buttons.pressed_code != kButtonNone) presses.push_back(buttons.pressed_code);
             buttons.pressed_code = kButtonNone;
             os::sleep_us(kPollMs * 1000);
@@ -38,6 +38,7 @@ protected:
     }
 
     ButtonState buttons;
+    HoldTone hold_tone;
 };
 
 struct DebounceCase {

@@ -301,6 +301,10 @@ TEST(Sound, ExportFailureIsReportedUnlessBusy) {
     }
 }
 
+// The exit-hold tone as the test's game would hold it; each test drives it
+// in a child of its own.
+HoldTone hold_tone;
+
 TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
     struct Case {
         emu::pwm::Settings pwm;
@@ -320,7 +324,7 @@ TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
             if (c.open_errno != 0) {
                 emu::add_fault({emu::Call::Open, "export", 1, emu::Action::Fail, c.open_errno});
             }
-            EXPECT_EQ(hold_tone_init(), c.ready);
+            EXPECT_EQ(hold_tone_init(hold_tone), c.ready);
             if (emu::pwm::exported()) {
                 Log log = pwm_log();
                 Log tail = {at(kStart, "enable 0"), at(kStart, "duty_cycle 0")};
@@ -328,7 +332,7 @@ TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
                     << testing::PrintToString(log);
             }
             // Ready or not shows in whether the confirmation beeps for 100 ms.
-            hold_tone_confirm();
+            hold_tone_confirm(hold_tone);
             EXPECT_EQ(emu::clock_ms(), c.ready ? kStart + 100 : kStart);
             return child_verdict();
         });
@@ -339,7 +343,7 @@ TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
 TEST(HoldTone, PitchRisesOverThreeSeconds) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_TRUE(hold_tone_init());
+        EXPECT_TRUE(hold_tone_init(hold_tone));
         struct Case {
             int held_ms;
             std::uint32_t hz;
@@ -361,7 +365,7 @@ TEST(HoldTone, PitchRisesOverThreeSeconds) {
                         at(kStart, "enable 1")};
             for (int repeat = 0; repeat < 2; ++repeat) {
                 int from = emu::pwm::write_count();
-                hold_tone_update(c.held_ms);
+                hold_tone_update(hold_tone, c.held_ms);
                 EXPECT_EQ(pwm_log(from), step);
                 EXPECT_EQ(emu::pwm::sounding_hz(), 1000000000u / period);
                 pwm_silence();  // an effect ending in between
@@ -375,24 +379,24 @@ TEST(HoldTone, PitchRisesOverThreeSeconds) {
 TEST(HoldTone, BeginStopAndConfirm) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_TRUE(hold_tone_init());
+        EXPECT_TRUE(hold_tone_init(hold_tone));
 
         int from = emu::pwm::write_count();
-        hold_tone_stop();
+        hold_tone_stop(hold_tone);
         EXPECT_EQ(pwm_log(from), Log{}) << "nothing sounds, nothing to stop";
 
-        hold_tone_begin();
+        hold_tone_begin(hold_tone);
         EXPECT_EQ(pwm_log(from), (Log{at(kStart, "duty_cycle 0"), at(kStart, "period 2500000"),
                                       at(kStart, "duty_cycle 1250000"), at(kStart, "enable 1")}));
         from = emu::pwm::write_count();
-        hold_tone_stop();
+        hold_tone_stop(hold_tone);
         EXPECT_EQ(pwm_log(from), (Log{at(kStart, "duty_cycle 0"), at(kStart, "enable 0")}));
 
         // Confirming a sounding hold silences it first, then beeps 100 ms.
-        hold_tone_begin();
-        hold_tone_update(40);
+        hold_tone_begin(hold_tone);
+        hold_tone_update(hold_tone, 40);
         from = emu::pwm::write_count();
-        hold_tone_confirm();
+        hold_tone_confirm(hold_tone);
         Log beep = {at(kStart, "duty_cycle 0"), at(kStart, "period 588235"), at(kStart, "duty_cycle 294117"),
                     at(kStart, "enable 1"), at(kStart + 100, "duty_cycle 0"),
                     at(kStart + 100, "enable 0")};
@@ -402,7 +406,7 @@ TEST(HoldTone, BeginStopAndConfirm) {
 
         // With nothing sounding it goes straight to the beep.
         from = emu::pwm::write_count();
-        hold_tone_confirm();
+        hold_tone_confirm(hold_tone);
         for (std::string& line : beep) {
             std::int64_t time = std::stoll(line);
             line = at(time + 100, line.substr(line.find(' ') + 1).c_str());
@@ -417,14 +421,14 @@ TEST(HoldTone, BeginStopAndConfirm) {
 TEST(HoldTone, WithoutTheChannelNothingIsWrittenOrAwaited) {
     int status = run_in_child([] {
         start_emulated_goggles({true, EACCES, false});
-        EXPECT_FALSE(hold_tone_init());
+        EXPECT_FALSE(hold_tone_init(hold_tone));
         int from = emu::pwm::write_count();
-        hold_tone_begin();
-        hold_tone_update(0);
-        hold_tone_update(1500);
-        hold_tone_stop();
-        hold_tone_update(3000);
-        hold_tone_confirm();
+        hold_tone_begin(hold_tone);
+        hold_tone_update(hold_tone, 0);
+        hold_tone_update(hold_tone, 1500);
+        hold_tone_stop(hold_tone);
+        hold_tone_update(hold_tone, 3000);
+        hold_tone_confirm(hold_tone);
         EXPECT_EQ(pwm_log(from), Log{});
         EXPECT_EQ(emu::clock_ms(), kStart) << "the confirmation must not block";
         return child_verdict();
