@@ -172,6 +172,7 @@ struct Report {
     int best = 0;
     int paused_once = 0;
     int levels_cleared = 0;
+    long long overflowed_frames = -1;
 };
 
 // What the test adds to the pilot: the wait for the main loop, one pause in
@@ -377,6 +378,7 @@ TEST(Allocations, NoneInAWholeGameAfterStartUp) {
             report.best = run->game.world.best;
             report.paused_once = script->paused_once ? 1 : 0;
             report.levels_cleared = script->levels_cleared;
+            report.overflowed_frames = display->compositor.overflowed_frames();
             write_report(channel[1], report);
             return result;
         },
@@ -393,6 +395,7 @@ TEST(Allocations, NoneInAWholeGameAfterStartUp) {
     EXPECT_EQ(report.stage, static_cast<int>(Stage::HoldPlay));
     EXPECT_EQ(report.paused_once, 1);
     EXPECT_EQ(report.levels_cleared, 1);
+    EXPECT_EQ(report.overflowed_frames, 0) << "frames with more items than a list holds";
     EXPECT_GT(report.best, 0);
     EXPECT_EQ(read_file(dir + "/sandbox" + kHighScorePath), std::to_string(report.best) + "\n");
     EXPECT_EQ(report.allocations, 0) << "sizes of the first ones:" << sizes_text(report);

@@ -149,6 +149,8 @@ GameResult run_game(const GameRun& run) {
         if (run.watch)
             run.watch(*game_run);
         int status = vmx_main(static_cast<int>(argv.size()) - 1, argv.data(), *game_run, *display);
+        if (check != nullptr)
+            std::ofstream(result.dir + "/trace/frames_checked.txt") << check->frames_checked() << "\n";
         if (check != nullptr && check->mismatches() != 0) {
             std::ofstream(result.dir + "/trace/frame_mismatches.txt") << check->mismatches() << "\n";
             status = kFramesDiffered;
@@ -168,6 +170,7 @@ GameResult run_game(const GameRun& run) {
         result.signal = WTERMSIG(status);
     result.stderr_text = result.trace("stderr.txt");
     result.frame_mismatches = std::atoll(result.trace("frame_mismatches.txt").c_str());
+    result.frames_checked = std::atoll(result.trace("frames_checked.txt").c_str());
     return result;
 }
 
@@ -187,6 +190,7 @@ void FrameCheck::after_pan() {
     if (list == nullptr)
         return;  // the pan back to what was on screen before the game
     list->draw(page_canvas(whole_.data()), memo_);
+    ++frames_checked_;
     for (int y = 0; y < kAreaHeight; ++y) {
         const std::uint32_t* composed = page + y * kPagePixelsPerRow;
         const std::uint32_t* whole = whole_.data() + y * kPagePixelsPerRow;

@@ -46,14 +46,17 @@ class FrameCheck {
     // Called after every successful pan.
     void after_pan();
 
-    // The pixels that differed since the check began.
+    // The pixels that differed since the check began, and the frames
+    // compared.
     long long mismatches() const { return mismatches_; }
+    long long frames_checked() const { return frames_checked_; }
 
   private:
     const Display& display_;
     int every_;
     int to_check_ = 0;
     long long mismatches_ = 0;
+    long long frames_checked_ = 0;
     std::vector<std::uint32_t> whole_;
     BlendMemo memo_;
 };
@@ -80,6 +83,7 @@ struct GameResult {
     std::string dir;  // the run's folder, with sandbox/ and trace/
     std::string stderr_text;
     long long frame_mismatches = 0;  // pixels that differed, over every checked frame
+    long long frames_checked = 0;    // frames drawn whole and compared
 
     std::string trace(const char* name) const;  // a trace file's content
     std::string sandbox_file(const char* game_path) const;

@@ -34,7 +34,11 @@ class Screens : public testing::Test {
         for (Star& star : stars_.stars)
             star = {0.0f, 0.0f, 0.9f};
     }
-    void TearDown() override { close_framebuffer(display_->framebuffer); }
+    void TearDown() override {
+        close_framebuffer(display_->framebuffer);
+        EXPECT_EQ(display_->compositor.overflowed_frames(), 0)
+            << "a frame had more items than a list holds";
+    }
 
     // The frame as the main loop makes it, without the pan: the stars move
     // on, drawing from rng, and the frame is composed into the back page.
@@ -337,6 +341,34 @@ TEST_F(Screens, FramesRecomposeOnlyWhatChanged) {
         // Something moves in every frame.
         EXPECT_EQ(recomposed, c.frames - 2);
         EXPECT_EQ(game.world.phase, c.play ? Phase::Play : Phase::Title);
+    }
+}
+
+// A frame with more items than a list holds keeps the first ones, and
+// counts as overflowed, once; the next frame starts afresh.
+TEST_F(Screens, AListThatLeavesItemsOutCountsAsAnOverflowedFrame) {
+    const struct {
+        int items;
+        int kept;
+        int left_out;
+        long long overflowed_after;
+    } cases[] = {{DisplayList::kCapacity, DisplayList::kCapacity, 0, 0},
+                 {DisplayList::kCapacity + 5, DisplayList::kCapacity, 5, 1},
+                 {10, 10, 0, 1}};
+    // A compositor of its own: the fixture's display must stay clear of
+    // overflows.
+    auto compositor = std::make_unique<Compositor>();
+    DisplayList* list = compositor->first_list();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.items);
+        for (int i = 0; i < c.items; ++i)
+            list->pixel(i % kAreaWidth, i / kAreaWidth, kWhite);
+        EXPECT_EQ(list->count(), c.kept);
+        EXPECT_EQ(list->left_out(), c.left_out);
+        compositor->compose(list, page_.pixels, 0);
+        EXPECT_EQ(compositor->overflowed_frames(), c.overflowed_after);
+        EXPECT_EQ(list->count(), 0) << "the list handed back is empty";
+        EXPECT_EQ(list->left_out(), 0);
     }
 }
 
