@@ -466,8 +466,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* const game_argv[] = {"vmxbrikon", nullptr};
-    static RunState run;
-    static Display display;
+    RunState run;
+    Display display;
     standin.run = &run;
     standin.display = &display;
     return vmx_main(1, game_argv, run, display);

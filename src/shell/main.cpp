@@ -5,9 +5,10 @@
 [[gnu::used]] static const char kVersionText[] = "vmxbrikon " VMX_VERSION;
 
 int main(int argc, char** argv) {
-    // The run's record and the display belong to the program; static, since
-    // the display's lists and buffers are too large for a thread's stack.
-    static RunState run;
-    static Display display;
+    // The run's record and the display belong to the program for its whole
+    // life: made here, before anything starts, and passed down. The display
+    // is some 200 KiB of the main thread's stack.
+    RunState run;
+    Display display;
     return vmx_main(argc, argv, run, display);
 }
