@@ -327,12 +327,6 @@ long os::readlink(const char*, char*, std::size_t) {
     return -1;
 }
 
-int os::unlink(const char*) {
-    Uncounted uncounted;
-    errno = ENOENT;
-    return -1;
-}
-
 int os::ioctl(int fd, unsigned long request, void* arg) {
     Uncounted uncounted;
     if (fd == kI2cDescriptor && request == kRemoteI2cRequest) {
@@ -392,12 +386,6 @@ void* os::mmap(std::size_t length, int prot, int, int fd, long long) {
 int os::fsync(int) {
     Uncounted uncounted;
     return 0;
-}
-
-int os::rename(const char*, const char*) {
-    Uncounted uncounted;
-    errno = ENOENT;
-    return -1;
 }
 
 int os::clock_monotonic(struct timespec* now) {
