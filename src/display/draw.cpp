@@ -6,12 +6,12 @@
 
 #include "display/font.h"
 #include "display/logo.h"
+#include "display/palette.h"
 
 namespace {
 
-// The logo is tinted a cold white; its faintest fringe (alpha below the
-// threshold) is left out so that it does not smear the background.
-constexpr std::uint32_t kLogoTint = 0xffe8f0ff;
+// The logo's faintest fringe (alpha below the threshold) is left out so
+// that it does not smear the background.
 constexpr unsigned kLogoThreshold = 25;
 // At half size the logo takes every second pixel from (0, 0): 51 x 50 of
 // them; its last column and last row are not used.
