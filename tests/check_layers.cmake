@@ -2,7 +2,8 @@
 # lowest first: platform < devices < game < display < shell; nothing in src/
 # includes the emulator, the simulator or the tests. The game, which reads no
 # clock and makes no system call, includes neither the clock nor the OS door,
-# and of the devices only the words it speaks: button codes and tones.
+# and of the devices only the words it speaks: button codes and tones; the
+# display, which draws the game, includes nothing of the devices.
 set(layers platform devices game display shell)
 file(GLOB_RECURSE sources "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp")
 set(failures "")
@@ -22,6 +23,8 @@ foreach(source IN LISTS sources)
     elseif(own STREQUAL "game" AND folder STREQUAL "devices"
            AND NOT line MATCHES "\"devices/(button_code|tone)\\.h\"")
       list(APPEND failures "src/${relative}: ${line} (the game knows the devices' words, not their calls)")
+    elseif(own STREQUAL "display" AND folder STREQUAL "devices")
+      list(APPEND failures "src/${relative}: ${line} (the display draws the game, not the devices)")
     endif()
   endforeach()
 endforeach()

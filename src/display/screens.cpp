@@ -4,16 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "devices/button_code.h"
 #include "display/compositor.h"
 #include "display/draw.h"
 #include "display/font.h"
 #include "display/framebuffer.h"
 #include "display/logo.h"
 #include "display/palette.h"
+#include "game/game.h"
 #include "game/playfield.h"
 #include "game/rng.h"
-#include "game/score.h"
 
 Star starfield[kStarCount];
 
