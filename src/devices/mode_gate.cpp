@@ -1,5 +1,5 @@
 // The goggle mode gate: before the game touches the display it asks the
-// goggles' HDMI converter chip, an LT8668, which video mode the goggles are
+// goggles' HDMI chip, an LT8668, which video mode the goggles are
 // in, over the firmware's I2C transport, and refuses to run outside the
 // mode the game needs.
 #include "devices/mode_gate.h"
