@@ -37,13 +37,15 @@ constexpr std::uint32_t kHighestMv = 1900;
 constexpr std::int32_t kHalfWindowMv = 100;
 
 struct LadderStep {
-    std::int32_t code;
+    ButtonCode code;
     std::int32_t centre_mv;
 };
 
-// Tried in this order; the windows do not overlap.
+// Tried in this order; the windows do not overlap. Positions 1 and 5 have
+// no role in the game, and so no name.
 constexpr LadderStep key_ladder[] = {
-    {6, 400}, {7, 600}, {0, 800}, {1, 1600}, {3, 1200}, {2, 1000}, {4, 1400}, {5, 1800},
+    {kButtonPlay, 400},   {kButtonBack, 600},  {kButtonMiddle, 800},     {1, 1600},
+    {kButtonRight, 1200}, {kButtonLeft, 1000}, {kButtonMiddleAlt, 1400}, {5, 1800},
 };
 
 // The ADC's registers as keys_open mapped them; written once at
