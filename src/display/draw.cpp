@@ -36,7 +36,6 @@ std::uint32_t dark_of(std::uint32_t colour) {
     return result;
 }
 
-
 // Columns begin..end-1 of a row; empty when end <= begin.
 struct Span {
     int begin, end;

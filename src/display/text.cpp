@@ -241,7 +241,6 @@ void draw_text(const Canvas& canvas, const char* text, int x, int y, int size,
     }
 }
 
-
 void draw_logo(const Canvas& canvas, int x, int y, int step) {
     const bool half = step == 2;
     const LogoInk& ink = logo_ink[half ? 1 : 0];
