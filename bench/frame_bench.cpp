@@ -10,14 +10,13 @@
 #include "busy_world.h"
 #include "display/draw.h"
 #include "display/framebuffer.h"
+#include "display/palette.h"
 #include "display/screens.h"
 #include "emulator/emulator.h"
 #include "game/rng.h"
 #include "paired.h"
 
 namespace {
-
-constexpr std::uint32_t kBackground = 0xff05070e;
 
 // The goggles' framebuffer, emulated, with the back page chosen.
 void open_page() {

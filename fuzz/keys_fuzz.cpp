@@ -30,7 +30,7 @@ constexpr int kLadder[8][2] = {{6, 400},  {7, 600},  {0, 800},  {1, 1600},
                                {3, 1200}, {2, 1000}, {4, 1400}, {5, 1800}};
 
 int reference_code(std::uint32_t sample) {
-    std::uint32_t mv = sample * 1800u / 1020u;  // unsigned 32-bit, as the converter's scale
+    std::uint32_t mv = sample * 1800u / 1020u;  // unsigned 32-bit, as the ADC's scale
     if (mv < 200 || mv > 1900)
         return 8;
     for (const auto& step : kLadder) {

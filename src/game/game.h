@@ -27,6 +27,11 @@ struct FrameInput {
 
 // A level's ball rests this long after its last brick before the next one.
 constexpr std::int64_t kLevelClearPauseMs = 1600;
+// The points a cleared level adds.
+constexpr int kLevelBonus = 1000;
+// Holding PLAY this long, in any phase, ends the program: the main loop
+// watches the hold, and the screens' footer tells the player.
+constexpr int kExitHoldMs = 3000;
 
 // Runs one frame of the game for its input, appending its requests.
 void play_frame(Game& game, const FrameInput& input, Outbox& outbox);

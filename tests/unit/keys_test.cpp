@@ -24,7 +24,7 @@ void start_emulated_goggles() {
     emu::use_virtual_time(true);
 }
 
-// One pass of the main loop: the converter latches the held input.
+// One pass of the main loop: the ADC latches the held input.
 void settle() {
     os::sleep_us(2000);
 }
@@ -156,7 +156,7 @@ TEST(Keys, DisturbedControlRegisterDiscardsTheSample) {
             SCOPED_TRACE(c.control);
             emu::adc::disturb_control(c.control);
             EXPECT_EQ(keys_read(), c.result);
-            // The next call sets the converter up again.
+            // The next call sets the ADC up again.
             EXPECT_EQ(keys_read(), kButtonPlay);
         }
         return child_verdict();
@@ -164,7 +164,7 @@ TEST(Keys, DisturbedControlRegisterDiscardsTheSample) {
     EXPECT_EQ(status, 0);
 }
 
-TEST(Keys, SetsTheConverterUpBeforeEverySample) {
+TEST(Keys, SetsTheAdcUpBeforeEverySample) {
     int status = run_in_child([] {
         start_emulated_goggles();
         EXPECT_TRUE(keys_open());
@@ -192,7 +192,7 @@ TEST(Keys, SetsTheConverterUpBeforeEverySample) {
     EXPECT_EQ(status, 0);
 }
 
-TEST(Keys, WithoutTheConverterNothingIsTouched) {
+TEST(Keys, WithoutTheAdcNothingIsTouched) {
     enum class Setup { NotOpened, Absent, NotPermitted, MappingRefused };
     for (Setup setup :
          {Setup::NotOpened, Setup::Absent, Setup::NotPermitted, Setup::MappingRefused}) {
@@ -218,7 +218,7 @@ TEST(Keys, WithoutTheConverterNothingIsTouched) {
             std::int64_t before = emu::clock_ns();
             for (int i = 0; i < 3; ++i)
                 EXPECT_EQ(keys_read(), kButtonNone);
-            EXPECT_EQ(emu::clock_ns(), before) << "no wait without the converter";
+            EXPECT_EQ(emu::clock_ns(), before) << "no wait without the ADC";
             for (std::uint32_t offset :
                  {emu::adc::kControl, emu::adc::kStatus, emu::adc::kConfig, emu::adc::kChannel}) {
                 EXPECT_EQ(emu::adc::read_register(offset), 0u) << offset;
