@@ -14,13 +14,12 @@
 
 #include "display/draw.h"
 #include "display/font.h"
-#include "display/framebuffer.h"
+#include "display/palette.h"
 #include "paired.h"
 
 namespace {
 
 constexpr int kPageRows = 1080;
-constexpr std::uint32_t kBackground = 0xff05070e;
 
 // A page of our own, 1920 pixels to a row like the framebuffer's, cleared
 // to the game's background.
@@ -48,7 +47,7 @@ pixman_image_t* area_image(Page& page) {
 
 // A 40-character status-like line; at size 4 it is 1040 pixels wide.
 constexpr const char* kLine = "SCORE 0012340  BEST 0098765  hold PLAY 3";
-constexpr std::uint32_t kTextColour = 0xffffe81f;
+constexpr std::uint32_t kTextColour = kYellow;
 
 // What a glyph cache built for pixman holds: each glyph cut to the box of
 // its inked pixels, as an a8 mask, and where that box sits in the cell.
@@ -160,9 +159,9 @@ void BM_FillRectVsPixmanFill(benchmark::State& state) {
     Page page;
     const Box box = kBoxes[state.range(0)];
     measure_against(
-        state, [&] { fill_rect(page.canvas(), box.x, box.y, box.w, box.h, 0xff101828); },
+        state, [&] { fill_rect(page.canvas(), box.x, box.y, box.w, box.h, kBoxFill); },
         [&] {
-            pixman_fill(page.pixels(), kPagePixelsPerRow, 32, box.x, box.y, box.w, box.h, 0xff101828);
+            pixman_fill(page.pixels(), kPagePixelsPerRow, 32, box.x, box.y, box.w, box.h, kBoxFill);
         });
     state.SetBytesProcessed(state.iterations() * box.w * box.h * 4);
 }

@@ -11,14 +11,13 @@
 
 #include "busy_world.h"
 #include "display/draw.h"
+#include "display/palette.h"
 #include "emulator/emulator.h"
 #include "frame.h"
 #include "game/rng.h"
 #include "paired.h"
 
 namespace {
-
-constexpr std::uint32_t kBackground = 0xff05070e;
 
 // The goggles' framebuffer, emulated, with a display of its own, its back
 // page and the stars placed.

@@ -1,4 +1,4 @@
-// The emulated converter register page behind /dev/mem.
+// The emulated ADC register page behind /dev/mem.
 #include "emulator/adc_device.h"
 
 #include <fcntl.h>
@@ -108,7 +108,7 @@ class AdcDevice final : public Device {
             errno = EINVAL;
             return MAP_FAILED;
         }
-        // What the converter holds when the game first looks.
+        // What the ADC holds when the game first looks.
         reg(kSample) = s.input.load();
         s.owner.store(pthread_self(), std::memory_order_relaxed);
         s.mapped.store(true, std::memory_order_release);

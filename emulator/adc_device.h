@@ -1,5 +1,5 @@
 #pragma once
-// The emulated converter behind /dev/mem: one 4096-byte register page at
+// The emulated ADC behind /dev/mem: one 4096-byte register page at
 // physical address 0x60632000 whose sample register follows the button a
 // test (or the simulator's keyboard) holds.
 //
@@ -22,7 +22,7 @@ constexpr std::uint32_t kPageSize = 4096;
 
 // The registers the game touches.
 constexpr std::uint32_t kControl = 0x018;  // 6 before a sample; must still be 6 after it
-constexpr std::uint32_t kStatus = 0x038;   // low byte 6 when the converter is set up
+constexpr std::uint32_t kStatus = 0x038;   // low byte 6 when the ADC is set up
 constexpr std::uint32_t kConfig = 0x040;   // 140 before a sample
 constexpr std::uint32_t kChannel = 0x800;  // 6 before a sample
 constexpr std::uint32_t kSample = 0x810;   // the latched sample, in counts
@@ -45,10 +45,10 @@ std::uint32_t held_sample();
 void set_next_sample(std::uint32_t counts);
 
 // At the next sleep the control register 0x018 is overwritten with value,
-// as if something else had used the converter during a sample.
+// as if something else had used the ADC during a sample.
 void disturb_control(std::uint32_t value);
 
-// Without the converter, /dev/mem cannot be opened (ENOENT).
+// Without the ADC, /dev/mem cannot be opened (ENOENT).
 void set_present(bool present);
 
 // The register page as the game sees it (offsets are byte offsets of

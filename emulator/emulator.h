@@ -54,8 +54,8 @@ void add_sleep_hook(void (*hook)(std::int64_t wake_ns));
 
 // ---- Faults ------------------------------------------------------------
 enum class Call {
-    Open, Close, Write, Ioctl, Mmap, Fsync, Rename,
-    Read, Ftruncate, Fstat, Lstat, Readlink, Unlink,
+    Open, Close, Write, Ioctl, Mmap, Fsync,
+    Read, Ftruncate, Fstat, Lstat, Readlink,
     Clock, Sleep, ThreadStart, ThreadJoin, Signal,
 };
 const char* call_name(Call call);

@@ -18,9 +18,10 @@ constexpr int kMaxScript = 16;
 constexpr int kMaxHandles = 8;
 constexpr std::uint32_t kMaxPayload = 4096;
 constexpr std::uint8_t kBankSelect = 0xFF;
-constexpr std::uint8_t kRegB7 = 0xB7;
-constexpr std::uint8_t kRegAd = 0xAD;
-constexpr std::uint8_t kRegAc = 0xAC;
+// The mode, and the two marks that tell AV from HDMI.
+constexpr std::uint8_t kModeRegister = 0xB7;
+constexpr std::uint8_t kAvFirstMark = 0xAD;
+constexpr std::uint8_t kAvSecondMark = 0xAC;
 
 struct State {
     std::mutex lock;
@@ -63,13 +64,13 @@ bool chip_register(const State& s, std::uint8_t reg, std::uint8_t* value) {
     if (s.bank != kModeBank)
         return true;
     switch (reg) {
-        case kRegB7:
+        case kModeRegister:
             *value = answer.b7;
             return !(answer.failing & kFailB7);
-        case kRegAd:
+        case kAvFirstMark:
             *value = answer.ad;
             return !(answer.failing & kFailAd);
-        case kRegAc:
+        case kAvSecondMark:
             *value = answer.ac;
             return !(answer.failing & kFailAc);
         default:

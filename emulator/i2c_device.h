@@ -1,6 +1,6 @@
 #pragma once
 // The emulated I2C transport /dev/remote_i2c, with the goggles' LT8668 HDMI
-// converter on bus 1 at address 0x43. The transport takes the request laid
+// chip on bus 1 at address 0x43. The transport takes the request laid
 // out as in src/devices/remote_i2c.h and checks it strictly, so a malformed
 // request fails instead of being guessed at. The chip has a bank select
 // register (0xFF) and, in bank 0xE0, the mode registers 0xB7, 0xAD and 0xAC,

@@ -197,8 +197,8 @@ namespace emu {
 
 const char* call_name(Call call) {
     static const char* const names[] = {
-        "open",  "close", "write", "ioctl",    "mmap",   "fsync", "rename",
-        "read",  "ftruncate", "fstat", "lstat", "readlink", "unlink",
+        "open",  "close", "write", "ioctl",    "mmap",   "fsync",
+        "read",  "ftruncate", "fstat", "lstat", "readlink",
         "clock", "sleep",     "thread_start", "thread_join", "signal"};
     static_assert(sizeof names / sizeof names[0] == static_cast<int>(Call::Signal) + 1);
     return names[static_cast<int>(call)];
@@ -397,14 +397,6 @@ long readlink(const char* path, char* text, std::size_t capacity) {
     });
 }
 
-int unlink(const char* path) {
-    return seam(Call::Unlink, path, -1, [&] {
-        char real_path[kPathCapacity * 2];
-        emu::sandbox_path(path, real_path, sizeof real_path);
-        return ::unlink(real_path);
-    });
-}
-
 int ioctl(int fd, unsigned long request, void* arg) {
     OpenFile file = lookup(fd);
     char target[128];
@@ -435,15 +427,6 @@ int fsync(int fd) {
     });
 }
 
-int rename(const char* from, const char* to) {
-    return seam(Call::Rename, from, -1, [&] {
-        char real_from[kPathCapacity * 2];
-        char real_to[kPathCapacity * 2];
-        emu::sandbox_path(from, real_from, sizeof real_from);
-        emu::sandbox_path(to, real_to, sizeof real_to);
-        return std::rename(real_from, real_to);
-    });
-}
 
 int clock_monotonic(struct timespec* now) {
     std::int64_t ns = emu::clock_ns();

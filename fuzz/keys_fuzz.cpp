@@ -15,12 +15,12 @@
 namespace {
 
 bool ready = false;
-Keys keys;  // as the game's run holds them
+Adc adc;  // as the game's run holds it
 
 void set_up() {
     emu::reset();
     emu::use_virtual_time(true);
-    if (!keys_open(keys))
+    if (!keys_open(adc))
         std::abort();
     ready = true;
 }
@@ -31,7 +31,7 @@ constexpr int kLadder[8][2] = {{6, 400},  {7, 600},  {0, 800},  {1, 1600},
                                {3, 1200}, {2, 1000}, {4, 1400}, {5, 1800}};
 
 int reference_code(std::uint32_t sample) {
-    std::uint32_t mv = sample * 1800u / 1020u;  // unsigned 32-bit, as the converter's scale
+    std::uint32_t mv = sample * 1800u / 1020u;  // unsigned 32-bit, as the ADC's scale
     if (mv < 200 || mv > 1900)
         return 8;
     for (const auto& step : kLadder) {
@@ -66,7 +66,7 @@ int fuzz_keys(const std::uint8_t* data, std::size_t size) {
         emu::adc::disturb_control(disturbance);
     const int latches = emu::adc::latch_count();
 
-    const int reading = keys_read(keys);
+    const int reading = keys_read(adc);
 
     const bool waited = first >= 115;
     FUZZ_CHECK(emu::adc::latch_count() - latches == (waited ? 1 : 0));

@@ -4,7 +4,7 @@
 // down, holds MIDDLE (the lasers) while the paddle is in place, and taps
 // MIDDLE to start games, launch balls and resume from a pause. It acts only
 // through a held button, as a player's thumb would: the simulator holds it
-// on the emulated converter, and the tests' whole games play with it.
+// on the emulated ADC, and the tests' whole games play with it.
 #include <cstdint>
 
 #include "devices/button_code.h"

@@ -8,7 +8,7 @@
 
 namespace sim {
 
-// What the goggles' HDMI converter reports, so that the game's refusal of
+// What the goggles' HDMI chip reports, so that the game's refusal of
 // every mode but the normal one can be tried.
 enum class GoggleMode { Normal, Hdmi, Av, None };
 

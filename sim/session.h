@@ -27,7 +27,7 @@ class FrameStore;
 class Session {
   public:
     // Resets the emulated goggles and prepares them as the options say: the
-    // clock, the goggles' files, the converter's video mode, the script.
+    // clock, the goggles' files, the HDMI chip's video mode, the script.
     // with_window: a window will show the frames (the best score is then
     // kept between runs unless --data says otherwise). Answers "" or the
     // reason the run cannot start. Call once per process.
@@ -46,7 +46,7 @@ class Session {
     int finish();
 
     // The keyboard holds a button (kButtonNone: none): pressed on the
-    // emulated converter; the autoplay stands back while one is held.
+    // emulated ADC; the autoplay stands back while one is held.
     void hold_from_keyboard(ButtonCode button);
 
     // Real time only, from the front end's thread: saves the screenshots

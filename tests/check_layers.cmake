@@ -1,7 +1,9 @@
 # Fails when a file under src/ includes a folder above its own. The layers,
 # lowest first: platform < devices < game < display < shell; nothing in src/
 # includes the emulator, the simulator or the tests. The game, which reads no
-# clock and makes no system call, includes neither the clock nor the OS door.
+# clock and makes no system call, includes neither the clock nor the OS door,
+# and of the devices only the words it speaks: button codes and tones; the
+# display, which draws the game, includes nothing of the devices.
 set(layers platform devices game display shell)
 file(GLOB_RECURSE sources "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp")
 set(failures "")
@@ -18,6 +20,11 @@ foreach(source IN LISTS sources)
       list(APPEND failures "src/${relative}: ${line}")
     elseif(own STREQUAL "game" AND line MATCHES "\"platform/(os|clock)\\.h\"")
       list(APPEND failures "src/${relative}: ${line} (the game makes no system call)")
+    elseif(own STREQUAL "game" AND folder STREQUAL "devices"
+           AND NOT line MATCHES "\"devices/(button_code|tone)\\.h\"")
+      list(APPEND failures "src/${relative}: ${line} (the game calls no device)")
+    elseif(own STREQUAL "display" AND folder STREQUAL "devices")
+      list(APPEND failures "src/${relative}: ${line} (the display draws the game, not the devices)")
     endif()
   endforeach()
 endforeach()

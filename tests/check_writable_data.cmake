@@ -2,7 +2,8 @@
 # page does not list: every variable that outlives a call belongs to a
 # record its owner passes down, except the few listed in the page's table
 # of process-wide state (the first column, in backticks). Reads the symbols
-# of the game's library with nm; what the sanitizers add is not the game's.
+# of the game's library with nm; what the compiler (the unwinder's
+# personality reference) and the sanitizers add is not the game's.
 execute_process(COMMAND "${NM}" --defined-only --demangle "${LIBRARY}"
                 OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -28,7 +29,7 @@ foreach(line IN LISTS lines)
   endif()
   set(name "${CMAKE_MATCH_1}")
   string(REPLACE "(anonymous namespace)::" "" name "${name}")
-  if(name MATCHES "^(__asan|___asan|__odr_asan|__sancov|__tsan|__ubsan|\\.)")
+  if(name MATCHES "^(__asan|___asan|__odr_asan|__sancov|__tsan|__ubsan|DW\\.ref\\.|\\.)")
     continue()
   endif()
   list(APPEND found "${name}")

@@ -11,20 +11,14 @@
 
 #include "display/draw.h"
 #include "display/font.h"
-#include "display/framebuffer.h"
+#include "display/palette.h"
 #include "png_image.h"
 
 namespace {
 
-constexpr std::uint32_t kBackground = 0xff05070e;
-constexpr std::uint32_t kPanel = 0xff101828;
-constexpr std::uint32_t kWhite = 0xffffffff;
-constexpr std::uint32_t kGrey = 0xff8898a8;
-constexpr std::uint32_t kYellow = 0xffffe81f;
-constexpr std::uint32_t kCyan = 0xff00dae8;
-constexpr std::uint32_t kAmber = 0xffffb347;
-constexpr std::uint32_t kBrickColours[] = {0xffe85050, 0xffff9a3c, 0xffffe81f,
-                                           0xff50d860, 0xff3c8cff, 0xffb060f0};
+// The six coloured bricks, in the game's own colours.
+constexpr std::uint32_t kBrickColours[] = {kBrickRed,   kBrickOrange, kBrickYellow,
+                                           kBrickGreen, kBrickBlue,   kBrickViolet};
 
 // Draws the printable set at one size, in as many lines as it needs.
 int draw_character_set(const Canvas& canvas, BlendMemo& memo, int size, int x, int y) {
@@ -64,7 +58,7 @@ int main(int argc, char** argv) {
     y += 16;
     draw_logo(canvas, memo, 24, y, 1);
     draw_logo(canvas, memo, 150, y + 25, 2);
-    fill_rect(canvas, 220, y, 250, 100, kPanel);
+    fill_rect(canvas, 220, y, 250, 100, kBoxFill);
     draw_logo(canvas, memo, 232, y, 1);
     draw_logo(canvas, memo, 360, y + 25, 2);
     draw_text(canvas, memo, "VEMLO X", 28, y + 108, 2, kCyan);

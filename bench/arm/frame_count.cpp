@@ -9,7 +9,7 @@
 // writes against the bytes of the page that actually changed.
 //
 // The stand-in is what a kernel and the goggles' devices would be: a
-// framebuffer in ordinary memory, a converter page whose sample follows the
+// framebuffer in ordinary memory, an ADC page whose sample follows the
 // automatic player's button, a buzzer that takes every write, a mode chip
 // that answers the normal mode, no files, and a clock that moves only when
 // every thread sleeps (the two threads take turns, so each frame's counts
@@ -61,7 +61,7 @@ constexpr int kI2cDescriptor = 5;
 constexpr int kPwmDescriptor = 6;
 
 constexpr std::uint32_t kSampleOffset = 0x810;
-// The ladder's voltage for each button code, as the converter reads it
+// The ladder's voltage for each button code, as the ADC reads it
 // (1020 counts are 1800 mV).
 constexpr std::uint32_t kButtonMv[8] = {800, 1600, 1000, 1200, 1400, 1800, 400, 600};
 
@@ -86,7 +86,7 @@ struct StandIn {
     os::ThreadEntry sound_entry = nullptr;
 
     std::uint8_t* framebuffer = nullptr;
-    alignas(4096) std::uint8_t converter[4096] = {};
+    alignas(4096) std::uint8_t adc[4096] = {};
 
     int sequence = 0;
     int loads_left = kLevelLoads;
@@ -129,7 +129,7 @@ std::int64_t elapsed_ms() {
     return standin.now_us / 1000 - standin.run->limit.start_ms;
 }
 
-// The converter's sample follows the button the automatic player holds.
+// The ADC's sample follows the button the automatic player holds.
 void follow_player() {
     const std::int64_t now_ms = standin.now_us / 1000;
     if (!standin.autoplay_on || now_ms / sim::kAutoplayStepMs == standin.autoplay_step)
@@ -139,7 +139,7 @@ void follow_player() {
     const ButtonCode held = sim::autoplay_decide(game.world, game.paused, now_ms, standin.autoplay);
     const std::uint32_t counts =
         held >= 0 && held < 8 ? kButtonMv[held] * 1020 / 1800 + 1 : 0;
-    std::memcpy(standin.converter + kSampleOffset, &counts, sizeof counts);
+    std::memcpy(standin.adc + kSampleOffset, &counts, sizeof counts);
 }
 
 // The thread me waits until it is its turn.
@@ -333,12 +333,6 @@ long os::readlink(const char*, char*, std::size_t) {
     return -1;
 }
 
-int os::unlink(const char*) {
-    Uncounted uncounted;
-    errno = ENOENT;
-    return -1;
-}
-
 int os::ioctl(int fd, unsigned long request, void* arg) {
     Uncounted uncounted;
     if (fd == kI2cDescriptor && request == kRemoteI2cRequest) {
@@ -382,7 +376,7 @@ int os::ioctl(int fd, unsigned long request, void* arg) {
 void* os::mmap(std::size_t length, int prot, int, int fd, long long) {
     Uncounted uncounted;
     if (fd == kMemDescriptor)
-        return standin.converter;
+        return standin.adc;
     if (fd != kFbDescriptor) {
         errno = ENODEV;
         return MAP_FAILED;
@@ -398,12 +392,6 @@ void* os::mmap(std::size_t length, int prot, int, int fd, long long) {
 int os::fsync(int) {
     Uncounted uncounted;
     return 0;
-}
-
-int os::rename(const char*, const char*) {
-    Uncounted uncounted;
-    errno = ENOENT;
-    return -1;
 }
 
 int os::clock_monotonic(struct timespec* now) {

@@ -12,9 +12,6 @@ constexpr ButtonCode kButtonPlay = 6;
 constexpr ButtonCode kButtonBack = 7;
 constexpr ButtonCode kButtonNone = 8;
 
-// Holding PLAY this long ends the game.
-constexpr int kExitHoldMs = 3000;
-
 constexpr bool is_middle(ButtonCode code) {
     return code == kButtonMiddle || code == kButtonMiddleAlt;
 }

@@ -1,5 +1,5 @@
-// The goggles' buttons: a resistor ladder on one converter input, read by
-// sampling the converter's registers straight through /dev/mem.
+// The goggles' buttons: a resistor ladder on one ADC input, read by
+// sampling the ADC's registers straight through /dev/mem.
 #include "devices/keys.h"
 
 #include <fcntl.h>
@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr long long kConverterBase = 0x60632000;
-constexpr std::size_t kConverterPageSize = 4096;
+constexpr long long kAdcBase = 0x60632000;
+constexpr std::size_t kAdcPageSize = 4096;
 
 constexpr std::uint32_t kControlOffset = 0x018;
 constexpr std::uint32_t kStatusOffset = 0x038;
@@ -20,7 +20,7 @@ constexpr std::uint32_t kConfigOffset = 0x040;
 constexpr std::uint32_t kChannelOffset = 0x800;
 constexpr std::uint32_t kSampleOffset = 0x810;
 
-// What the converter needs before every sample: 6 in its control, status
+// What the ADC needs before every sample: 6 in its control, status
 // and channel registers, and the configuration word 140.
 constexpr std::uint32_t kSetupValue = 6;
 constexpr std::uint32_t kConfigWord = 140;
@@ -37,13 +37,15 @@ constexpr std::uint32_t kHighestMv = 1900;
 constexpr std::int32_t kHalfWindowMv = 100;
 
 struct LadderStep {
-    std::int32_t code;
+    ButtonCode code;
     std::int32_t centre_mv;
 };
 
-// Tried in this order; the windows do not overlap.
+// Tried in this order; the windows do not overlap. Positions 1 and 5 have
+// no role in the game, and so no name.
 constexpr LadderStep key_ladder[] = {
-    {6, 400}, {7, 600}, {0, 800}, {1, 1600}, {3, 1200}, {2, 1000}, {4, 1400}, {5, 1800},
+    {kButtonPlay, 400},   {kButtonBack, 600},  {kButtonMiddle, 800},     {1, 1600},
+    {kButtonRight, 1200}, {kButtonLeft, 1000}, {kButtonMiddleAlt, 1400}, {5, 1800},
 };
 
 volatile std::uint32_t* register_at(void* base, std::uint32_t offset) {
@@ -66,66 +68,66 @@ ButtonCode decode(std::uint32_t sample) {
 
 }  // namespace
 
-bool keys_open(Keys& converter) {
+bool keys_open(Adc& adc) {
     int fd = os::open("/dev/mem", O_RDWR | O_SYNC);
     if (fd < 0)
         return false;
     void* base =
-        os::mmap(kConverterPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kConverterBase);
+        os::mmap(kAdcPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kAdcBase);
     if (base == MAP_FAILED) {
         os::close(fd);
         return false;
     }
-    converter.status = register_at(base, kStatusOffset);
-    converter.control = register_at(base, kControlOffset);
-    converter.config = register_at(base, kConfigOffset);
-    converter.channel = register_at(base, kChannelOffset);
-    converter.sample = register_at(base, kSampleOffset);
+    adc.status = register_at(base, kStatusOffset);
+    adc.control = register_at(base, kControlOffset);
+    adc.config = register_at(base, kConfigOffset);
+    adc.channel = register_at(base, kChannelOffset);
+    adc.sample = register_at(base, kSampleOffset);
     // The mapping outlives the descriptor; the process exit releases it.
     os::close(fd);
-    converter.ready = true;
+    adc.ready = true;
     return true;
 }
 
 namespace {
 
 // The reading of a sample once it is final.
-int finish_with(const Keys& converter, std::uint32_t sample) {
-    // Someone else used the converter meanwhile: the sample may belong to
+int finish_with(const Adc& adc, std::uint32_t sample) {
+    // Someone else used the ADC meanwhile: the sample may belong to
     // another channel.
-    if ((*converter.control & 0xff) != kSetupValue)
+    if ((*adc.control & 0xff) != kSetupValue)
         return -1;
     return decode(sample);
 }
 
 }  // namespace
 
-int keys_poll_begin(const Keys& converter) {
-    if (!converter.ready)
+int keys_poll_begin(const Adc& adc) {
+    if (!adc.ready)
         return kButtonNone;
 
-    *converter.control = kSetupValue;
-    *converter.channel = kSetupValue;
-    *converter.config = kConfigWord;
-    if ((*converter.status & 0xff) != kSetupValue)
-        *converter.status = kSetupValue;
+    *adc.control = kSetupValue;
+    *adc.channel = kSetupValue;
+    *adc.config = kConfigWord;
+    if ((*adc.status & 0xff) != kSetupValue)
+        *adc.status = kSetupValue;
 
-    std::uint32_t sample = *converter.sample;
+    std::uint32_t sample = *adc.sample;
     if (sample >= kSettleFromCounts)
         return kKeysSettling;
-    return finish_with(converter, sample);
+    return finish_with(adc, sample);
 }
 
-int keys_poll_finish(const Keys& converter) {
-    if (!converter.ready)
+int keys_poll_finish(const Adc& adc) {
+    if (!adc.ready)
         return kButtonNone;
-    return finish_with(converter, *converter.sample);
+    return finish_with(adc, *adc.sample);
 }
 
-int keys_read(const Keys& keys) {
-    int reading = keys_poll_begin(keys);
+int keys_read(const Adc& adc) {
+    int reading = keys_poll_begin(adc);
     if (reading != kKeysSettling)
         return reading;
     os::sleep_us(kKeysSettleUs);
-    return keys_poll_finish(keys);
+    return keys_poll_finish(adc);
 }

@@ -1,5 +1,5 @@
 // The goggle mode gate: before the game touches the display it asks the
-// goggles' HDMI converter chip, an LT8668, which video mode the goggles are
+// goggles' HDMI chip, an LT8668, which video mode the goggles are
 // in, over the firmware's I2C transport, and refuses to run outside the
 // mode the game needs.
 #include "devices/mode_gate.h"
@@ -18,12 +18,13 @@ constexpr std::uint32_t kChipBus = 1;
 constexpr std::uint32_t kChipAddress = 0x43;
 
 // Register 0xFF selects the chip's register bank; the mode registers are in
-// bank 0xE0.
+// bank 0xE0. There 0xB7 holds the mode (1 normal, 2 HDMI), and the two
+// marks of AV, which the chip also reports as 2, are 2 in 0xAD and 1 in 0xAC.
 constexpr std::uint8_t kBankSelect = 0xFF;
 constexpr std::uint8_t kModeBank = 0xE0;
-constexpr std::uint8_t kRegB7 = 0xB7;
-constexpr std::uint8_t kRegAd = 0xAD;
-constexpr std::uint8_t kRegAc = 0xAC;
+constexpr std::uint8_t kModeRegister = 0xB7;
+constexpr std::uint8_t kAvFirstMark = 0xAD;
+constexpr std::uint8_t kAvSecondMark = 0xAC;
 
 int transfer(int fd, std::uint32_t operation, std::uint8_t* payload, std::uint32_t length) {
     RemoteI2cHeader header = remote_i2c_header(operation, payload, length);
@@ -79,9 +80,9 @@ int mode_probe(int transport_fd) {
     // Whether the selects went through shows in the reads that follow.
     select_chip(transport_fd);
     select_mode_bank(transport_fd);
-    read_register(transport_fd, kRegB7, &b7);
-    read_register(transport_fd, kRegAd, &ad);
-    read_register(transport_fd, kRegAc, &ac);
+    read_register(transport_fd, kModeRegister, &b7);
+    read_register(transport_fd, kAvFirstMark, &ad);
+    read_register(transport_fd, kAvSecondMark, &ac);
     diag("mode: LT8668 B7=0x%02x AD=0x%02x AC=0x%02x\n", b7, ad, ac);
 
     if (b7 == 2 && ad == 2 && ac == 1)

@@ -1,6 +1,6 @@
 #pragma once
 
-// Goggle video modes as the HDMI converter reports them.
+// Goggle video modes as the HDMI chip reports them.
 constexpr int kGoggleModeUnknown = 0;
 constexpr int kGoggleModeNormal = 1;
 constexpr int kGoggleModeHdmi = 2;
@@ -10,5 +10,5 @@ constexpr int kGoggleModeAv = 3;
 // run; writes its own messages.
 bool mode_gate(int required);
 
-// One probe of the converter over the open transport; the mode 0..3.
+// One probe of the HDMI chip over the open transport; the mode 0..3.
 int mode_probe(int transport_fd);

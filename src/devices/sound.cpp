@@ -70,7 +70,7 @@ void silence_hold_tone(HoldTone& hold_tone) {
 
 // Writes the channel number to the export file. Returns 0, or the errno of
 // the failed open or write (EIO for a write that wrote nothing).
-int export_channel_for_sound_thread() {
+int export_buzzer_channel() {
     int fd = os::open(kExportPath, O_WRONLY);
     if (fd < 0)
         return errno;
@@ -108,7 +108,7 @@ void pwm_silence() {
 int sound_thread() {
     // Normally the exit-hold set-up has exported the channel already, and
     // the export answers EBUSY.
-    int err = export_channel_for_sound_thread();
+    int err = export_buzzer_channel();
     if (err != 0 && err != EBUSY)
         diag("sfx: pwm export failed (%s)\n", std::strerror(err));
     pwm_write("enable", "0");

@@ -1,11 +1,7 @@
 #pragma once
 #include <cstdint>
 
-// One sound request: a square wave at freq_hz for duration_ms.
-struct Tone {
-    std::uint32_t freq_hz = 0;
-    std::uint32_t duration_ms = 0;
-};
+#include "devices/tone.h"
 
 // Queues one tone for the sound thread; never blocks, drops it when full.
 // Main thread only.

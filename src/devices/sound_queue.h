@@ -5,7 +5,7 @@
 // make a slot's contents visible before its index moves.
 #include <atomic>
 
-#include "devices/sound.h"
+#include "devices/tone.h"
 
 constexpr int kSoundQueueSlots = 12;  // one slot stays free, so 11 tones fit
 

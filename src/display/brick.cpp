@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "display/palette.h"
+
 namespace {
 
-constexpr std::uint32_t kRivet = 0xff806414;
-constexpr std::uint32_t kStripe = 0xff8890a0;
 // A rivet stands this far in from each corner of its brick; the stripe is
 // two pixels wide down the middle, leaving this many rows at either end.
 constexpr int kRivetInset = 6;

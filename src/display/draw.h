@@ -3,6 +3,7 @@
 // canvas, a window of the 1280 x 720 drawing area held in memory (a page of
 // the framebuffer, or the compositor's small buffer). Every screen is built
 // from these in painter's order.
+#include <algorithm>
 #include <cstdint>
 
 constexpr int kAreaWidth = 1280;
@@ -22,6 +23,14 @@ struct Rect {
 };
 
 constexpr Rect kArea = {0, 0, kAreaWidth, kAreaHeight};
+
+// Clamps a 64-bit coordinate into low..high before it is narrowed, so that
+// an edge beyond the int range (something far below or right of the area)
+// cannot wrap to a negative row or column.
+constexpr int clamp_to(long long value, int low, int high) {
+    return static_cast<int>(
+        std::clamp(value, static_cast<long long>(low), static_cast<long long>(high)));
+}
 
 // The pixels of a window of the drawing area: pixel (x, y) of the area is
 // at pixels[(y - window.top) * stride + (x - window.left)]. Every primitive

@@ -4,29 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "devices/button_code.h"
 #include "display/compositor.h"
 #include "display/draw.h"
 #include "display/font.h"
 #include "display/logo.h"
+#include "display/palette.h"
+#include "game/game.h"
 #include "game/playfield.h"
-#include "game/score.h"
 
 namespace {
-
-// Colours of the screens.
-constexpr std::uint32_t kBackground = 0xff05070e;
-constexpr std::uint32_t kFrameCyan = 0xff2ac8e8;
-constexpr std::uint32_t kBoxFill = 0xff101828;
-constexpr std::uint32_t kWhite = 0xffffffff;
-constexpr std::uint32_t kYellow = 0xffffe81f;
-constexpr std::uint32_t kCyan = 0xff00dae8;
-constexpr std::uint32_t kGrey = 0xff8898a8;
-constexpr std::uint32_t kAmber = 0xffffb347;
-constexpr std::uint32_t kRed = 0xffe85050;
-constexpr std::uint32_t kPaddleTeal = 0xff37e8d8;
-constexpr std::uint32_t kCapsuleRed = 0xffd84848;
-constexpr std::uint32_t kShotRed = 0xffff4040;
 
 // The footer's web address: where the game's makers can be found.
 constexpr const char* kWebAddress = "vemlo-x.net/brikon";
@@ -47,21 +33,21 @@ constexpr int kShotLength = 14;
 std::uint32_t brick_colour(BrickKind kind) {
     switch (kind) {
         case BrickKind::Red:
-            return 0xffe84040;
+            return kBrickRed;
         case BrickKind::Orange:
-            return 0xffe88a2a;
+            return kBrickOrange;
         case BrickKind::Yellow:
-            return 0xffe8d82a;
+            return kBrickYellow;
         case BrickKind::Green:
-            return 0xff3ad84a;
+            return kBrickGreen;
         case BrickKind::Blue:
-            return 0xff3a6ae8;
+            return kBrickBlue;
         case BrickKind::Violet:
-            return 0xff9a4ae8;
+            return kBrickViolet;
         case BrickKind::Silver:
-            return 0xffb8c0c8;
+            return kBrickSilver;
         default:
-            return 0xffc8a428;  // gold, and anything unknown
+            return kBrickGold;  // and anything unknown
     }
 }
 
@@ -173,8 +159,8 @@ void describe_moving_parts(DisplayList& list, const World& world) {
     list.block(left, kPaddleTop, world.paddle_width, kPaddleHeight, kPaddleTeal);
     if (world.laser_time > 0) {
         // The guns stand 4 px above the paddle and overlap its ends by 2 px.
-        list.block(left - 8, kPaddleTop - 4, 10, 8, kRed);
-        list.block(left + world.paddle_width - 2, kPaddleTop - 4, 10, 8, kRed);
+        list.block(left - 8, kPaddleTop - 4, 10, 8, kSignalRed);
+        list.block(left + world.paddle_width - 2, kPaddleTop - 4, 10, 8, kSignalRed);
     }
     for (int i = 0; i < world.ball_count; ++i) {
         // A stuck ball is drawn where the next step puts it, on the paddle:
@@ -224,7 +210,7 @@ void describe_box(DisplayList& list, int x, int y, int w, int h) {
 void describe_game_over(DisplayList& list, const World& world, std::int64_t elapsed_ms) {
     char text[64];
     describe_box(list, 380, 260, 520, 200);
-    text_centred(list, "GAME OVER", 285, 4, kRed);
+    text_centred(list, "GAME OVER", 285, 4, kSignalRed);
     std::snprintf(text, sizeof text, "SCORE %d", world.score);
     text_centred(list, text, 350, 3, kWhite);
     std::snprintf(text, sizeof text, "BEST %d%s", world.best,

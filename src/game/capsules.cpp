@@ -31,9 +31,10 @@ Ball turned_copy(const World& world, const Ball& source, float angle) {
     return copy;
 }
 
-bool caught(const Capsule& capsule, float paddle_x, int hw) {
+bool caught(const Capsule& capsule, float paddle_x, int half_width) {
     return capsule.y >= kCatchTop && capsule.y <= kCatchBottom &&
-           capsule.x >= paddle_x - hw - kCatchReach && capsule.x <= paddle_x + hw + kCatchReach;
+           capsule.x >= paddle_x - half_width - kCatchReach &&
+           capsule.x <= paddle_x + half_width + kCatchReach;
 }
 
 }  // namespace
@@ -75,12 +76,12 @@ void apply_capsule(World& world, CapsuleKind kind, Outbox& outbox) {
     }
 }
 
-void step_capsules(World& world, float dt, int hw, Outbox& outbox) {
+void step_capsules(World& world, float dt, int half_width, Outbox& outbox) {
     int kept = 0;
     for (int i = 0; i < world.capsule_count; ++i) {
         Capsule capsule = world.capsules[i];
         capsule.y += kFallSpeed * dt;
-        if (caught(capsule, world.paddle_x, hw)) {
+        if (caught(capsule, world.paddle_x, half_width)) {
             // The catch leaves best alone; it catches up at the next brick,
             // level clear or game over.
             world.score += kCatchPoints;

@@ -4,9 +4,9 @@
 #include "game/world.h"
 
 // Moves the capsules down by dt seconds and applies the ones the paddle
-// catches, in order. hw is the paddle's half-width from before this frame's
+// catches, in order. half_width is the paddle's half-width from before this frame's
 // width change.
-void step_capsules(World& world, float dt, int hw, Outbox& outbox);
+void step_capsules(World& world, float dt, int half_width, Outbox& outbox);
 
 // The power-up of one caught capsule.
 void apply_capsule(World& world, CapsuleKind kind, Outbox& outbox);

@@ -6,8 +6,9 @@
 
 namespace {
 
-// The laser is charged for a whole game: subtracting a frame's dt from this
-// float leaves it unchanged.
+// The laser is timed like the other power-ups, and every new game charges it
+// for longer than any game lasts: subtracting a frame's dt from this float
+// leaves it unchanged, so it stays above 0 and the guns stay on.
 constexpr float kLaserWholeGame = 1000000000.0f;
 
 void start_new_game(Game& game, std::int64_t now_ms) {

@@ -23,9 +23,9 @@ void fire_lasers(World& world, std::int64_t now_ms, Outbox& outbox) {
         return;
     world.last_shot_ms = now_ms;
 
-    int hw = world.paddle_width / 2;
-    world.shots[world.shot_count++] = Shot{world.paddle_x - hw + kShotInset, kShotStartY};
-    world.shots[world.shot_count++] = Shot{world.paddle_x + hw - kShotInset, kShotStartY};
+    int half_width = world.paddle_width / 2;
+    world.shots[world.shot_count++] = Shot{world.paddle_x - half_width + kShotInset, kShotStartY};
+    world.shots[world.shot_count++] = Shot{world.paddle_x + half_width - kShotInset, kShotStartY};
     request_tone(outbox, kLaserTone);
 }
 

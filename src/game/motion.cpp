@@ -46,15 +46,15 @@ int move_paddle(World& world, ButtonCode button, float dt) {
     } else if (button == kButtonLeft) {
         world.paddle_x -= kPaddleSpeed * dt;
     }
-    int hw = world.paddle_width / 2;
-    float low = static_cast<float>(kWallLeft + hw);
-    float high = static_cast<float>(kWallRight - hw);
+    int half_width = world.paddle_width / 2;
+    float low = static_cast<float>(kWallLeft + half_width);
+    float high = static_cast<float>(kWallRight - half_width);
     if (world.paddle_x < low) {
         world.paddle_x = low;
     } else if (world.paddle_x > high) {
         world.paddle_x = high;
     }
-    return hw;
+    return half_width;
 }
 
 // The width grows or shrinks one step towards its target per frame.
@@ -98,16 +98,18 @@ void bounce_off_walls(Ball& ball, Outbox& outbox) {
 
 // Where the ball lands on the paddle decides the new direction alone: the
 // centre sends it straight up, the ends at 60 degrees.
-void bounce_off_paddle(const World& world, Ball& ball, int hw, float speed, Outbox& outbox) {
+void bounce_off_paddle(const World& world, Ball& ball, int half_width, float speed,
+                       Outbox& outbox) {
     if (!(ball.vy > 0))
         return;
     if (!(ball.y >= kPaddleBandTop && ball.y <= kPaddleBandBottom))
         return;
-    if (!(ball.x >= world.paddle_x - hw - kBallHalf && ball.x <= world.paddle_x + hw + kBallHalf)) {
+    if (!(ball.x >= world.paddle_x - half_width - kBallHalf &&
+          ball.x <= world.paddle_x + half_width + kBallHalf)) {
         return;
     }
 
-    float t = (ball.x - world.paddle_x) / static_cast<float>(hw);
+    float t = (ball.x - world.paddle_x) / static_cast<float>(half_width);
     t = std::clamp(t, -1.0f, 1.0f);
     float a = t * kPaddleMaxAngle;
     ball.vx = speed * std::sin(a);
@@ -154,7 +156,7 @@ void bounce_off_bricks(World& world, Ball& ball, Outbox& outbox) {
     hit_brick(world, cell.column, cell.row, outbox);
 }
 
-void step_ball(World& world, Ball& ball, int hw, float speed, float dt, Outbox& outbox) {
+void step_ball(World& world, Ball& ball, int half_width, float speed, float dt, Outbox& outbox) {
     // Every moving ball starts the step at the current speed, so a new level
     // or the slow capsule takes effect at once.
     float sp = std::sqrt(ball.vx * ball.vx + ball.vy * ball.vy);
@@ -170,7 +172,7 @@ void step_ball(World& world, Ball& ball, int hw, float speed, float dt, Outbox& 
         ball.x += ball.vx * h;
         ball.y += ball.vy * h;
         bounce_off_walls(ball, outbox);
-        bounce_off_paddle(world, ball, hw, speed, outbox);
+        bounce_off_paddle(world, ball, half_width, speed, outbox);
         bounce_off_bricks(world, ball, outbox);
     }
 }
@@ -216,7 +218,7 @@ void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox) {
 void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms, Outbox& outbox) {
     // The clamp and everything after it in this step use the half-width from
     // before the width changes.
-    int hw = move_paddle(world, button, dt);
+    int half_width = move_paddle(world, button, dt);
     resize_paddle(world);
     run_timers(world, dt);
 
@@ -231,7 +233,7 @@ void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms, 
     float speed = ball_speed(world);
     for (int i = 0; i < world.ball_count; ++i) {
         if (!world.balls[i].stuck)
-            step_ball(world, world.balls[i], hw, speed, dt, outbox);
+            step_ball(world, world.balls[i], half_width, speed, dt, outbox);
     }
     drop_lost_balls(world);
     // In LevelClear a ball that falls out is simply gone.
@@ -239,7 +241,7 @@ void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms, 
         lose_life(world, now_ms, outbox);
 
     step_shots(world, dt, outbox);
-    step_capsules(world, dt, hw, outbox);
+    step_capsules(world, dt, half_width, outbox);
 
     if (world.phase == Phase::Play && world.bricks_left < 1)
         clear_level(world, now_ms, outbox);

@@ -5,7 +5,7 @@
 // requests out right after the frame's step, before anything is drawn.
 #include <cstdint>
 
-#include "devices/sound.h"
+#include "devices/tone.h"
 
 struct Request {
     enum class Kind : std::uint8_t { Tone, SaveBest };

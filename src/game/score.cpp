@@ -1,5 +1,7 @@
 #include "game/score.h"
 
+#include "game/game.h"
+
 namespace {
 
 constexpr Tone kLifeLostTones[] = {{300, 120}, {200, 160}, {140, 220}};

@@ -5,9 +5,6 @@
 #include "game/outbox.h"
 #include "game/world.h"
 
-// The points a cleared level adds.
-constexpr int kLevelBonus = 1000;
-
 // Adds the points of a destroyed brick or a level bonus; best follows the
 // score at once.
 void add_points(World& world, int points);

@@ -25,12 +25,10 @@ int fstat(int fd, struct stat* info);
 int lstat(const char* path, struct stat* info);
 // The text of the link at path, not terminated; its length, or -1.
 long readlink(const char* path, char* text, std::size_t capacity);
-int unlink(const char* path);
 int ioctl(int fd, unsigned long request, void* arg);
 // Maps at an address of the system's choice; MAP_FAILED on failure.
 void* mmap(std::size_t length, int prot, int flags, int fd, long long offset);
 int fsync(int fd);
-int rename(const char* from, const char* to);
 
 // CLOCK_MONOTONIC.
 int clock_monotonic(struct timespec* now);

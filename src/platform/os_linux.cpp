@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "platform/os.h"
 
@@ -25,7 +24,6 @@ int lstat(const char* path, struct stat* info) { return ::lstat(path, info); }
 long readlink(const char* path, char* text, std::size_t capacity) {
     return ::readlink(path, text, capacity);
 }
-int unlink(const char* path) { return ::unlink(path); }
 int ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
 
 void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
@@ -33,7 +31,6 @@ void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
 }
 
 int fsync(int fd) { return ::fsync(fd); }
-int rename(const char* from, const char* to) { return std::rename(from, to); }
 
 int clock_monotonic(struct timespec* now) { return ::clock_gettime(CLOCK_MONOTONIC, now); }
 

@@ -60,7 +60,7 @@ void debounce(ButtonState& buttons, ButtonCode reading) {
 
 }  // namespace
 
-void poll_buttons(ButtonState& buttons, HoldTone& hold_tone, const Keys& keys,
+void poll_buttons(ButtonState& buttons, HoldTone& hold_tone, const Adc& adc,
                   const ClockReading& clock) {
     const std::int64_t now_in_us = clock.us;
     const std::int64_t now = clock.ms;
@@ -70,13 +70,13 @@ void poll_buttons(ButtonState& buttons, HoldTone& hold_tone, const Keys& keys,
     if (buttons.settle_due_us >= 0) {
         if (now_in_us >= buttons.settle_due_us) {
             buttons.settle_due_us = -1;
-            handle_reading(buttons, hold_tone, keys_poll_finish(keys), buttons.last_poll_ms);
+            handle_reading(buttons, hold_tone, keys_poll_finish(adc), buttons.last_poll_ms);
         }
         return;
     }
     if (now - buttons.last_poll_ms < kPollIntervalMs)
         return;
-    int reading = keys_poll_begin(keys);
+    int reading = keys_poll_begin(adc);
     if (reading == kKeysSettling) {
         buttons.last_poll_ms = now;
         buttons.settle_due_us = now_in_us + kKeysSettleUs;
@@ -142,7 +142,7 @@ void main_loop(RunState& run, Display& display) {
         if (limit.run_seconds != 0 &&
             now - limit.start_ms >= static_cast<std::int64_t>(limit.run_seconds) * 1000)
             return;
-        poll_buttons(buttons, run.hold_tone, run.keys, clock);
+        poll_buttons(buttons, run.hold_tone, run.adc, clock);
         if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(run, display, now);
         // The pass wakes when the second sample is due, not later.
         std::int64_t sleep_us = kPassSleepUs;

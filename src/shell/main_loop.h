@@ -34,7 +34,7 @@ struct RunLimit {
 };
 
 // The run's own record: the game, the buttons, the limit, and the devices
-// the main loop drives (the buttons' converter and the exit-hold tone).
+// the main loop drives (the buttons' ADC and the exit-hold tone).
 // Start-up's caller makes one (the program, or a test, the simulator or a
 // benchmark that looks at it between frames) and passes it down; the main
 // thread alone writes it.
@@ -42,7 +42,7 @@ struct RunState {
     Game game;
     ButtonState buttons;
     RunLimit limit;
-    Keys keys;
+    Adc adc;
     HoldTone hold_tone;
 };
 
@@ -52,7 +52,7 @@ void main_loop(RunState& run, Display& display);
 // 40 ms a first sample, and, when it may be a button, the second one once
 // it is due; each finished reading goes to handle_reading with the time its
 // poll began.
-void poll_buttons(ButtonState& buttons, HoldTone& hold_tone, const Keys& keys,
+void poll_buttons(ButtonState& buttons, HoldTone& hold_tone, const Adc& adc,
                   const ClockReading& clock);
 
 // Takes one reading (a ButtonCode, or -1 for a disturbed sample) into the

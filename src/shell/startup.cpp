@@ -51,7 +51,7 @@ int vmx_main(int argc, const char* const* argv, RunState& run, Display& display)
     random_seed(game.rng, kRandomSeed);
     place_stars(game.stars, game.rng);
 
-    if (!keys_open(run.keys)) diag("keys: ADC open fail (exit gesture dead)\n");
+    if (!keys_open(run.adc)) diag("keys: ADC open fail (exit gesture dead)\n");
 
     game.world.best = load_high_score();
     game.world.paddle_x = kPaddleStartX;

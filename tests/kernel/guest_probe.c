@@ -9,7 +9,7 @@
 //                                     /dev/fb0; print its line and how much of
 //                                     the drawing area shows the background
 //   guest_probe button MV             put a sample of MV millivolts on the
-//                                     converter (0: no button)
+//                                     ADC (0: no button)
 //   guest_probe lose LOG SECONDS      play to lose: launch every ball and keep
 //                                     the paddle out of its way, watching the
 //                                     page on display, until the buzzer log
@@ -50,7 +50,7 @@ enum {
     kBackground = 0xff05070e,
 };
 
-// The converter's page and the offset of its sample register; 1020 counts
+// The ADC's page and the offset of its sample register; 1020 counts
 // are 1800 mV.
 static const off_t kSampleAddress = 0x60632000 + 0x810;
 static const unsigned kFullScaleCounts = 1020;
@@ -183,7 +183,7 @@ static int read_page(void) {
     return 0;
 }
 
-// The nearest count to the voltage, as the converter would give it.
+// The nearest count to the voltage, as the ADC would give it.
 static int put_button(unsigned mv) {
     uint32_t counts = (mv * kFullScaleCounts + kFullScaleMv / 2) / kFullScaleMv;
     int fd = open("/dev/mem", O_RDWR);
@@ -471,7 +471,7 @@ static int read_best(const char* path) {
     return 0;
 }
 
-// The converter behind the goggles' I2C transport, served from user space
+// The HDMI converter behind the goggles' I2C transport, served from user space
 // through CUSE. A transfer's header arrives with the ioctl; its payload lives
 // in the caller's memory and is read and written there directly.
 enum {

@@ -189,7 +189,7 @@ TEST(DevicesRun, HoldToneSoundsThroughTheEffectsOfAGameInPlay) {
     EXPECT_LE(period, 1000000000 / 1450) << "the hold ends near 1500 Hz";
 
     // The frames keep their cadence while the button is held: a poll that
-    // waits for the converter to settle does not hold up the loop.
+    // waits for the ADC to settle does not hold up the loop.
     std::istringstream pans(result.trace("pans.txt"));
     std::int64_t time_ms = 0, yoffset = 0, pan_result = 0;
     int frames = 0;

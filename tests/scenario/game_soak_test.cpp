@@ -52,10 +52,10 @@ void check_invariants(const World& world, int saved_best, int score_before, Soak
     ASSERT_LE(world.lives, 6);
     ASSERT_GE(world.paddle_width, 110);
     ASSERT_LE(world.paddle_width, 170);
-    int hw = world.paddle_width / 2;
+    int half_width = world.paddle_width / 2;
     // The clamp used the half-width from before the width changed by 6.
-    ASSERT_GE(world.paddle_x, 146.0f + static_cast<float>(hw) - 3.0f);
-    ASSERT_LE(world.paddle_x, 1134.0f - static_cast<float>(hw) + 3.0f);
+    ASSERT_GE(world.paddle_x, 146.0f + static_cast<float>(half_width) - 3.0f);
+    ASSERT_LE(world.paddle_x, 1134.0f - static_cast<float>(half_width) + 3.0f);
     if (world.phase == Phase::Serve || world.phase == Phase::Play) {
         ASSERT_GE(world.ball_count, 1);
     }

@@ -13,6 +13,7 @@
 #include "display/draw.h"
 #include "display/font.h"
 #include "display/logo.h"
+#include "display/palette.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ class BlendDrawing : public ::testing::Test {
                 const unsigned a = logo_alpha(i * step, j * step);
                 std::uint32_t& pixel = page[(y + j) * kPagePixelsPerRow + x + i];
                 if (a >= 25)
-                    pixel = blend_coverage(pixel, 0xffe8f0ff, a);
+                    pixel = blend_coverage(pixel, kLogoTint, a);
             }
         }
     }
@@ -137,11 +138,11 @@ TEST_F(BlendDrawing, TextFollowsTheRuleOverAnyBackground) {
     };
     const Case cases[] = {
         {"noise", true, 0, false, 0},
-        {"flat background", false, 0xff05070e, false, 0},
+        {"flat background", false, kBackground, false, 0},
         {"transparent black", false, 0x00000000, false, 0},
-        {"another colour at the first cell's corner", false, 0xff101828, true, 0xff2ac8e8},
-        {"transparent black at the first cell's corner", false, 0xff101828, true, 0},
-        {"noise under the first cell only", false, 0xff05070e, false, 0, true},
+        {"another colour at the first cell's corner", false, kBoxFill, true, kFrameCyan},
+        {"transparent black at the first cell's corner", false, kBoxFill, true, 0},
+        {"noise under the first cell only", false, kBackground, false, 0, true},
     };
     for (const Case& c : cases) {
         for (int size = 1; size <= kFontSizeCount; ++size) {
@@ -165,8 +166,8 @@ TEST_F(BlendDrawing, TextFollowsTheRuleOverAnyBackground) {
             std::vector<std::uint32_t> want = page_;
             // Twice over: the second time the remembered blends are used.
             for (int pass = 0; pass < 2; ++pass) {
-                reference_text(want, text, x, y + 50 * pass, size, 0xffffe81f);
-                draw_text(canvas(), memo_, text.c_str(), x, y + 50 * pass, size, 0xffffe81f);
+                reference_text(want, text, x, y + 50 * pass, size, kYellow);
+                draw_text(canvas(), memo_, text.c_str(), x, y + 50 * pass, size, kYellow);
             }
             EXPECT_EQ(differences(want), 0) << c.what << ", size " << size;
         }
@@ -174,10 +175,10 @@ TEST_F(BlendDrawing, TextFollowsTheRuleOverAnyBackground) {
 }
 
 TEST_F(BlendDrawing, TextFollowsTheRuleInMoreColourPairsThanAreRemembered) {
-    fill_area(0xff05070e);
+    fill_area(kBackground);
     // Three base colours side by side, forty text colours over each, and the
     // first ones again after the others have crowded them out.
-    const std::uint32_t bases[] = {0xff05070e, 0xff101828, 0xffd84848};
+    const std::uint32_t bases[] = {kBackground, kBoxFill, kCapsuleRed};
     for (int b = 0; b < 3; ++b) {
         for (int y = 0; y < kAreaHeight; ++y) {
             for (int x = 400 * b; x < 400 * b + 400; ++x)
@@ -205,7 +206,7 @@ TEST_F(BlendDrawing, LogoFollowsTheRuleOverAnyBackground) {
             if (noise)
                 fill_area_with_noise();
             else
-                fill_area(0xff05070e);
+                fill_area(kBackground);
             page_[300 * kPagePixelsPerRow + 500] = 0xff808080;  // a star at its corner
             std::vector<std::uint32_t> want = page_;
             reference_logo(want, 500, 300, step);

@@ -10,6 +10,7 @@
 
 #include "display/font.h"
 #include "display/logo.h"
+#include "display/palette.h"
 
 namespace {
 
@@ -330,8 +331,7 @@ TEST_F(DrawTest, ClippedTextLosesExactlyThePixelsOutside) {
 }
 
 TEST_F(DrawTest, LogoIsTheTintedMaskAtFullAndHalfSize) {
-    constexpr std::uint32_t kTint = 0xffe8f0ff;
-    constexpr std::uint32_t kBackground = 0xff102030;
+    constexpr std::uint32_t kUnder = 0xff102030;
     // The mask reaches its last column, so a half-size logo one column too
     // wide would show.
     int last_column = 0;
@@ -343,30 +343,30 @@ TEST_F(DrawTest, LogoIsTheTintedMaskAtFullAndHalfSize) {
         int step, width, height;
     };
     for (const Case c : {Case{1, 103, 100}, Case{2, 51, 50}}) {
-        clear_area(kBackground);
+        clear_area(kUnder);
         const int x = 500, y = 300;
         draw_logo(canvas(), memo_, x, y, c.step);
         int mismatches = 0, blended = 0, right_column = 0;
         for (int py = y - 5; py < y + 110; ++py) {
             for (int px = x - 5; px < x + 110; ++px) {
                 const int i = px - x, j = py - y;
-                std::uint32_t expected = kBackground;
+                std::uint32_t expected = kUnder;
                 if (i >= 0 && j >= 0 && i < c.width && j < c.height) {
                     const unsigned a = logo_alpha(i * c.step, j * c.step);
                     if (a >= 25)
-                        expected = blend_coverage(kBackground, kTint, a);
+                        expected = blend_coverage(kUnder, kLogoTint, a);
                 }
                 mismatches += at(px, py) != expected;
-                blended += expected != kBackground;
-                right_column += i == c.width - 1 && expected != kBackground;
+                blended += expected != kUnder;
+                right_column += i == c.width - 1 && expected != kUnder;
             }
         }
         EXPECT_EQ(mismatches, 0) << "step " << c.step;
-        EXPECT_EQ(changed(kBackground), blended) << "step " << c.step;
+        EXPECT_EQ(changed(kUnder), blended) << "step " << c.step;
         EXPECT_GT(right_column, 0) << "step " << c.step;  // the drawn width shows
     }
     // Alpha below 25 leaves the background alone; alpha 25 and up blends.
-    clear_area(kBackground);
+    clear_area(kUnder);
     draw_logo(canvas(), memo_, 0, 0, 1);
     int faint = 0;
     for (int j = 0; j < kLogoHeight; ++j) {
@@ -374,7 +374,7 @@ TEST_F(DrawTest, LogoIsTheTintedMaskAtFullAndHalfSize) {
             const unsigned a = logo_alpha(i, j);
             if (a > 0 && a < 25) {
                 ++faint;
-                EXPECT_EQ(at(i, j), kBackground) << i << "," << j;
+                EXPECT_EQ(at(i, j), kUnder) << i << "," << j;
             }
         }
     }

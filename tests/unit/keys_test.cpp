@@ -24,14 +24,14 @@ void start_emulated_goggles() {
     emu::use_virtual_time(true);
 }
 
-// One pass of the main loop: the converter latches the held input.
+// One pass of the main loop: the ADC latches the held input.
 void settle() {
     os::sleep_us(2000);
 }
 
-// The converter's registers as the test's game would hold them; each test
-// opens them in a child of its own.
-Keys keys;
+// The ADC's registers as the test's game would hold them; each test opens
+// them in a child of its own.
+Adc adc;
 
 // The lowest descriptor number free now; a leak would change it.
 int next_free_descriptor() {
@@ -47,7 +47,7 @@ struct Reading {
 
 Reading read_timed() {
     std::int64_t before = emu::clock_ns();
-    int result = keys_read(keys);
+    int result = keys_read(adc);
     std::int64_t waited_ns = emu::clock_ns() - before;
     EXPECT_TRUE(waited_ns == 0 || waited_ns == 9000000) << waited_ns;
     return {result, waited_ns != 0};
@@ -56,7 +56,7 @@ Reading read_timed() {
 TEST(Keys, LadderDecodesEveryWindowEdge) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_TRUE(keys_open(keys));
+        EXPECT_TRUE(keys_open(adc));
         struct Case {
             std::uint32_t sample;
             int result;
@@ -102,7 +102,7 @@ TEST(Keys, LadderDecodesEveryWindowEdge) {
             SCOPED_TRACE(code);
             emu::adc::hold_button(code);
             settle();
-            EXPECT_EQ(keys_read(keys), code);
+            EXPECT_EQ(keys_read(adc), code);
         }
         return child_verdict();
     });
@@ -112,7 +112,7 @@ TEST(Keys, LadderDecodesEveryWindowEdge) {
 TEST(Keys, SecondSampleDecidesAfterTheWait) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_TRUE(keys_open(keys));
+        EXPECT_TRUE(keys_open(adc));
         struct Case {
             std::uint32_t first;
             std::uint32_t second;
@@ -144,7 +144,7 @@ TEST(Keys, SecondSampleDecidesAfterTheWait) {
 TEST(Keys, DisturbedControlRegisterDiscardsTheSample) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_TRUE(keys_open(keys));
+        EXPECT_TRUE(keys_open(adc));
         emu::adc::hold_button(kButtonPlay);
         settle();
         struct Case {
@@ -159,19 +159,19 @@ TEST(Keys, DisturbedControlRegisterDiscardsTheSample) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.control);
             emu::adc::disturb_control(c.control);
-            EXPECT_EQ(keys_read(keys), c.result);
-            // The next call sets the converter up again.
-            EXPECT_EQ(keys_read(keys), kButtonPlay);
+            EXPECT_EQ(keys_read(adc), c.result);
+            // The next call sets the ADC up again.
+            EXPECT_EQ(keys_read(adc), kButtonPlay);
         }
         return child_verdict();
     });
     EXPECT_EQ(status, 0);
 }
 
-TEST(Keys, SetsTheConverterUpBeforeEverySample) {
+TEST(Keys, SetsTheAdcUpBeforeEverySample) {
     int status = run_in_child([] {
         start_emulated_goggles();
-        EXPECT_TRUE(keys_open(keys));
+        EXPECT_TRUE(keys_open(adc));
         struct Case {
             std::uint32_t status_before;
             std::uint32_t status_after;
@@ -185,7 +185,7 @@ TEST(Keys, SetsTheConverterUpBeforeEverySample) {
             emu::adc::set_register(emu::adc::kChannel, 0);
             emu::adc::set_register(emu::adc::kConfig, 0);
             emu::adc::set_register(emu::adc::kStatus, c.status_before);
-            EXPECT_EQ(keys_read(keys), kButtonNone);
+            EXPECT_EQ(keys_read(adc), kButtonNone);
             EXPECT_EQ(emu::adc::read_register(emu::adc::kControl), 6u);
             EXPECT_EQ(emu::adc::read_register(emu::adc::kChannel), 6u);
             EXPECT_EQ(emu::adc::read_register(emu::adc::kConfig), 140u);
@@ -196,7 +196,7 @@ TEST(Keys, SetsTheConverterUpBeforeEverySample) {
     EXPECT_EQ(status, 0);
 }
 
-TEST(Keys, WithoutTheConverterNothingIsTouched) {
+TEST(Keys, WithoutTheAdcNothingIsTouched) {
     enum class Setup { NotOpened, Absent, NotPermitted, MappingRefused };
     for (Setup setup :
          {Setup::NotOpened, Setup::Absent, Setup::NotPermitted, Setup::MappingRefused}) {
@@ -213,7 +213,7 @@ TEST(Keys, WithoutTheConverterNothingIsTouched) {
                 emu::add_fault({emu::Call::Mmap, "/dev/mem", 1, emu::Action::Fail, EINVAL});
             }
             if (setup != Setup::NotOpened) {
-                EXPECT_FALSE(keys_open(keys));
+                EXPECT_FALSE(keys_open(adc));
             }
             EXPECT_EQ(next_free_descriptor(), free_before) << "descriptor left open";
 
@@ -221,8 +221,8 @@ TEST(Keys, WithoutTheConverterNothingIsTouched) {
             settle();
             std::int64_t before = emu::clock_ns();
             for (int i = 0; i < 3; ++i)
-                EXPECT_EQ(keys_read(keys), kButtonNone);
-            EXPECT_EQ(emu::clock_ns(), before) << "no wait without the converter";
+                EXPECT_EQ(keys_read(adc), kButtonNone);
+            EXPECT_EQ(emu::clock_ns(), before) << "no wait without the ADC";
             for (std::uint32_t offset :
                  {emu::adc::kControl, emu::adc::kStatus, emu::adc::kConfig, emu::adc::kChannel}) {
                 EXPECT_EQ(emu::adc::read_register(offset), 0u) << offset;

@@ -94,7 +94,7 @@ TEST_F(Motion, WallsAndCeilingTurnTheBallBack) {
 
 struct PaddleCase {
     const char* what;
-    float x_offset;  // from the paddle's centre, hw = 55
+    float x_offset;  // from the paddle's centre, half_width = 55
     float y;
     float vy;
     bool bounces;

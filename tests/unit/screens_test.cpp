@@ -9,6 +9,7 @@
 #include "display/compositor.h"
 #include "display/display.h"
 #include "display/draw.h"
+#include "display/palette.h"
 #include "emulator/emulator.h"
 #include "emulator/framebuffer_device.h"
 #include "game/game.h"
@@ -19,9 +20,6 @@ namespace {
 
 // The random sequence this file's games draw from.
 Rng rng;
-
-constexpr std::uint32_t kBackground = 0xff05070e;
-constexpr std::uint32_t kWhite = 0xffffffff;
 
 class Screens : public testing::Test {
   protected:
@@ -151,10 +149,10 @@ TEST_F(Screens, PowerUpTimersShowWholeSecondsLeftPlusOne) {
         compose_frame(world, false, 0, rng);
         SCOPED_TRACE(c.expand_time);
         if (c.expand_label) {
-            EXPECT_TRUE(shows_text(c.expand_label, 960, 14, 2, 0xffffb347));
+            EXPECT_TRUE(shows_text(c.expand_label, 960, 14, 2, kAmber));
         }
         if (c.slow_label) {
-            EXPECT_TRUE(shows_text(c.slow_label, c.slow_x, 14, 2, 0xffffb347));
+            EXPECT_TRUE(shows_text(c.slow_label, c.slow_x, 14, 2, kAmber));
         }
     }
 }
@@ -163,16 +161,16 @@ TEST_F(Screens, NewGameShowsLevelScoreLivesAndGuns) {
     World world = game_in(Phase::Serve);
     compose_frame(world, false, 0, rng);
     EXPECT_TRUE(shows_text("SCORE 000000", 30, 10, 3, kWhite));
-    EXPECT_TRUE(shows_text("LVL 1.1", 470, 14, 2, 0xff00dae8));
+    EXPECT_TRUE(shows_text("LVL 1.1", 470, 14, 2, kCyan));
     for (int x : {700, 746, 792})
-        EXPECT_EQ(count(x + 2, 18, 34, 6, 0xff37e8d8), 34 * 6) << x;
-    EXPECT_EQ(count(838, 16, 38, 10, 0xff37e8d8), 0) << "no fourth marker";
+        EXPECT_EQ(count(x + 2, 18, 34, 6, kPaddleTeal), 34 * 6) << x;
+    EXPECT_EQ(count(838, 16, 38, 10, kPaddleTeal), 0) << "no fourth marker";
     // Guns at both ends of the 110 px paddle centred on 640.
-    EXPECT_EQ(count(579, 638, 6, 4, 0xffe85050), 24);
-    EXPECT_EQ(count(695, 638, 6, 4, 0xffe85050), 24);
+    EXPECT_EQ(count(579, 638, 6, 4, kSignalRed), 24);
+    EXPECT_EQ(count(695, 638, 6, 4, kSignalRed), 24);
     world.laser_time = 0;
     compose_frame(world, false, 0, rng);
-    EXPECT_EQ(count(577, 636, 6, 4, 0xffe85050), 0);
+    EXPECT_EQ(count(577, 636, 6, 4, kSignalRed), 0);
 }
 
 TEST_F(Screens, AFreshBallIsDrawnOnThePaddleBeforeAnyStepPlacesIt) {
@@ -196,16 +194,16 @@ TEST_F(Screens, AFreshBallIsDrawnOnThePaddleBeforeAnyStepPlacesIt) {
 TEST_F(Screens, ServeOverlayBlinksAndGivesWayToThePauseBox) {
     World world = game_in(Phase::Serve);
     compose_frame(world, false, 400, rng);
-    EXPECT_TRUE(shows_text("MIDDLE: LAUNCH", 549, 560, 2, 0xffffb347));
+    EXPECT_TRUE(shows_text("MIDDLE: LAUNCH", 549, 560, 2, kAmber));
     compose_frame(world, false, 800, rng);
-    EXPECT_EQ(count(549, 560, 14 * 13, 22, 0xffffb347), 0);
+    EXPECT_EQ(count(549, 560, 14 * 13, 22, kAmber), 0);
     compose_frame(world, true, 400, rng);
-    EXPECT_EQ(count(549, 560, 14 * 13, 22, 0xffffb347), 0);
-    EXPECT_EQ(count(440, 320, 400, 3, 0xff2ac8e8), 1200) << "the pause box's top border";
+    EXPECT_EQ(count(549, 560, 14 * 13, 22, kAmber), 0);
+    EXPECT_EQ(count(440, 320, 400, 3, kFrameCyan), 1200) << "the pause box's top border";
     // The resume hint's cell overlaps the bottom of the title's, so look at
     // the ink of each.
-    EXPECT_GT(count(583, 344, 6 * 19, 24, 0xff00dae8), 100);
-    EXPECT_GT(count(591, 368, 14 * 7, 12, 0xff8898a8), 20);
+    EXPECT_GT(count(583, 344, 6 * 19, 24, kCyan), 100);
+    EXPECT_GT(count(591, 368, 14 * 7, 12, kGrey), 20);
 }
 
 TEST_F(Screens, GameOverCentresItsLinesAndMarksANewBest) {
@@ -225,11 +223,11 @@ TEST_F(Screens, GameOverCentresItsLinesAndMarksANewBest) {
         compose_frame(world, false, 0, rng);
         SCOPED_TRACE(c.best_line);
         int n = static_cast<int>(std::strlen(c.best_line));
-        EXPECT_TRUE(shows_text(c.best_line, 640 - n * 13 / 2, 390, 2, 0xffffe81f, 0xff101828));
+        EXPECT_TRUE(shows_text(c.best_line, 640 - n * 13 / 2, 390, 2, kYellow, kBoxFill));
         char score_line[32];
         std::snprintf(score_line, sizeof score_line, "SCORE %d", c.score);
         n = static_cast<int>(std::strlen(score_line));
-        EXPECT_TRUE(shows_text(score_line, 640 - n * 19 / 2, 350, 3, kWhite, 0xff101828));
+        EXPECT_TRUE(shows_text(score_line, 640 - n * 19 / 2, 350, 3, kWhite, kBoxFill));
     }
 }
 
@@ -239,10 +237,10 @@ TEST_F(Screens, SilverMarkShowsOnlyWhileTwoHitsAreLeft) {
     world.bricks[0][1] = {BrickKind::Silver, 1, CapsuleKind::None};
     world.bricks[1][0] = {BrickKind::Gold, 1, CapsuleKind::None};
     compose_frame(world, false, 0, rng);
-    EXPECT_EQ(count(144 + 45, 113 + 5, 2, 20, 0xff8890a0), 40);
-    EXPECT_EQ(count(244 + 45, 113 + 5, 2, 20, 0xff8890a0), 0);
+    EXPECT_EQ(count(144 + 45, 113 + 5, 2, 20, kStripe), 40);
+    EXPECT_EQ(count(244 + 45, 113 + 5, 2, 20, kStripe), 0);
     for (auto [dx, dy] : {std::pair{6, 6}, {85, 6}, {6, 23}, {85, 23}}) {
-        EXPECT_EQ(pixel(144 + dx, 149 + dy), 0xff806414u);
+        EXPECT_EQ(pixel(144 + dx, 149 + dy), kRivet);
     }
 }
 
