@@ -206,6 +206,14 @@ int Session::finish() {
                      frames_shown_.load(), run_->game.world.score, run_->game.world.best,
                      run_->game.world.level);
     }
+    // A frame with more items than a list holds lost some of its picture:
+    // the run fails, so that the tests that run the simulator see it.
+    if (const long long overflowed = display_->compositor.overflowed_frames(); overflowed > 0) {
+        std::fprintf(stderr, "vmxbrikon-sim: %lld frames had more items than a list holds\n",
+                     overflowed);
+        if (status_ == 0)
+            status_ = 1;
+    }
     if (temporary_data_)
         remove_tree(data_dir_);
     return status_;
