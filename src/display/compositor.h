@@ -159,13 +159,15 @@ class Compositor {
     Compositor(const Compositor&) = delete;
     Compositor& operator=(const Compositor&) = delete;
 
-    // Composes *list into page at elapsed_ms (the time the whole
-    // composition counts from). A page not seen before, forgotten, or last
+    // Composes *list into page (rows kPagePixelsPerRow apart) at elapsed_ms,
+    // the main loop's time. A page not seen before, forgotten, or last
     // composed whole 10 s or more ago is composed whole; otherwise only the
-    // damage since that page's last frame is. The page keeps *list as what
-    // it was composed from, and *list becomes the page's old list, empty:
-    // the one to describe the next frame in. A list that left items out
-    // counts as an overflowed frame.
+    // damage since that page's last frame is. Reads the list and what the
+    // page was last composed from; writes the page's damage, this
+    // compositor's memory of the page, and list: the page keeps the list
+    // just composed, and list then points to the page's old one, emptied,
+    // to describe the next frame in. A list that left items out counts as
+    // an overflowed frame.
     void compose(DisplayList*& list, std::uint32_t* page, std::int64_t elapsed_ms);
 
     // What the last compose did, for the benchmarks.

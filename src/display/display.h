@@ -24,6 +24,7 @@ FbOpen open_display(Display& display, bool probe_only);
 
 // Describes the frame of the world, the stars and the pause at elapsed_ms
 // into the display's list, composes it into the page not on display and
-// pans to that page. What the game keeps is only read.
+// pans to that page; after a refused pan the compositor forgets what the
+// pages hold. What the game keeps is only read.
 void show_frame(Display& display, const World& world, const Starfield& stars, bool paused,
                 std::int64_t elapsed_ms);

@@ -64,7 +64,7 @@ void play_frame(Game& game, const FrameInput& input, Outbox& outbox) {
                 enter_phase(world, Phase::Title, input.now_ms);
             break;
     }
-    // After the rules, so that the generator's draws come in the order the
-    // picture has always been made in.
+    // After the rules: a level loaded or a ball launched in this frame draws
+    // from the generator before the stars that start again far away.
     move_stars(game.stars, game.rng);
 }
