@@ -51,7 +51,7 @@ Rect box_in_area(long long x, long long y, long long w, long long h) {
                 clamp(y + h, kAreaHeight)};
 }
 
-std::uint32_t mix(std::uint32_t hash, std::uint32_t value) {
+std::uint32_t fnv_step(std::uint32_t hash, std::uint32_t value) {
     return (hash ^ value) * 16777619u;
 }
 
@@ -132,15 +132,15 @@ Item* DisplayList::start_item(ItemKind kind, long long x, int y, const Rect& box
 void DisplayList::finish_item() {
     Item& item = items_[count_];
     std::uint32_t hash = 2166136261u;
-    hash = mix(hash, static_cast<std::uint32_t>(item.kind) | item.text_size << 8 |
+    hash = fnv_step(hash, static_cast<std::uint32_t>(item.kind) | item.text_size << 8 |
                          item.logo_step << 16 | static_cast<std::uint32_t>(item.marks) << 24);
-    hash = mix(hash, static_cast<std::uint32_t>(item.x));
-    hash = mix(hash, static_cast<std::uint32_t>(item.y));
-    hash = mix(hash, static_cast<std::uint32_t>(item.w));
-    hash = mix(hash, static_cast<std::uint32_t>(item.h));
-    hash = mix(hash, item.colour);
+    hash = fnv_step(hash, static_cast<std::uint32_t>(item.x));
+    hash = fnv_step(hash, static_cast<std::uint32_t>(item.y));
+    hash = fnv_step(hash, static_cast<std::uint32_t>(item.w));
+    hash = fnv_step(hash, static_cast<std::uint32_t>(item.h));
+    hash = fnv_step(hash, item.colour);
     for (const char* p = item.text; *p != '\0'; ++p)
-        hash = mix(hash, static_cast<unsigned char>(*p));
+        hash = fnv_step(hash, static_cast<unsigned char>(*p));
     item.hash = hash;
     const int slot = static_cast<int>(hash % kBuckets);
     chain_[count_] = bucket_[slot];

@@ -64,7 +64,7 @@ void poll_buttons(ButtonState& buttons, HoldTone& hold_tone, const Adc& adc,
                   const ClockReading& clock) {
     const std::int64_t now_in_us = clock.us;
     const std::int64_t now = clock.ms;
-    // A poll that sees a button reads the converter twice, 9 ms apart; the
+    // A poll that sees a button reads the ADC twice, 9 ms apart; the
     // loop goes on running frames in between instead of sleeping through
     // them, so a held button costs no frames.
     if (buttons.settle_due_us >= 0) {

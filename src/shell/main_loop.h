@@ -21,7 +21,7 @@ struct ButtonState {
     std::int64_t play_seen_ms = -1;        // last PLAY reading of the hold
     std::int64_t last_poll_ms = 0;
     std::int64_t last_frame_ms = 0;
-    // While the converter settles after a first sample that may be a
+    // While the ADC settles after a first sample that may be a
     // button, the time its second sample is due; -1 when no poll is open.
     std::int64_t settle_due_us = -1;
 };
