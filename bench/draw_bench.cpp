@@ -137,7 +137,10 @@ void BM_DrawTextVsPixman(benchmark::State& state) {
     measure_against(
         state, [&] { draw_text(page.canvas(), page.memo, kLine, 20, 300, size, kTextColour); },
         [&] { font.draw(target, kLine, 20, 300); },
-        [&] { fill_rect(page.canvas(), 0, 300, kAreaWidth, kTextCellHeight[kFontSizeCount - 1], kBackground); });
+        [&] {
+            fill_rect(page.canvas(), 0, 300, kAreaWidth, kTextCellHeight[kFontSizeCount - 1],
+                      kBackground);
+        });
     pixman_image_unref(target);
     state.SetItemsProcessed(state.iterations() * 40);
 }

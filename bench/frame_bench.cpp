@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-
 #include <memory>
 
 #include "busy_world.h"

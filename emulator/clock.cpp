@@ -83,12 +83,15 @@ void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t unti
     while (s.timed_count > 0) {
         int first = 0;
         for (int i = 1; i < s.timed_count; ++i) {
-            if (s.timed[i].at_ns < s.timed[first].at_ns) first = i;
+            if (s.timed[i].at_ns < s.timed[first].at_ns)
+                first = i;
         }
-        if (s.timed[first].at_ns > until_ns) return;
+        if (s.timed[first].at_ns > until_ns)
+            return;
         Timed due = s.timed[first];
         s.timed[first] = s.timed[--s.timed_count];
-        if (s.virtual_time && due.at_ns > s.now_ns) s.now_ns = due.at_ns;
+        if (s.virtual_time && due.at_ns > s.now_ns)
+            s.now_ns = due.at_ns;
         s.actions_running += 1;
         hold.unlock();
         if (due.signal_number != 0) {
@@ -104,11 +107,13 @@ void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t unti
 // When every game thread waits, moves the clock to the earliest wake time
 // and lets the one sleeper due first wake.
 void advance_if_idle(Scheduler& s, std::unique_lock<std::mutex>& hold) {
-    if (!s.virtual_time || s.waiting < s.game_threads || s.sleeper_count == 0) return;
+    if (!s.virtual_time || s.waiting < s.game_threads || s.sleeper_count == 0)
+        return;
     const Sleeper first = *std::min_element(s.sleepers, s.sleepers + s.sleeper_count, due_before);
     if (first.wake_ns > s.now_ns) {
         run_due(s, hold, first.wake_ns);
-        if (first.wake_ns > s.now_ns) s.now_ns = first.wake_ns;
+        if (first.wake_ns > s.now_ns)
+            s.now_ns = first.wake_ns;
     }
     s.woken_ticket = first.ticket;
     s.wake.notify_all();
@@ -148,7 +153,9 @@ void use_virtual_time(bool on) {
     s.virtual_time = on;
 }
 
-bool virtual_time() { return scheduler().virtual_time; }
+bool virtual_time() {
+    return scheduler().virtual_time;
+}
 
 std::int64_t clock_ns() {
     Scheduler& s = scheduler();
@@ -164,7 +171,8 @@ std::int64_t clock_ns() {
 void at_time(std::int64_t at_ms, TimedAction action, void* context) {
     Scheduler& s = scheduler();
     std::lock_guard<std::mutex> hold(s.lock);
-    if (s.timed_count < kMaxTimed) s.timed[s.timed_count++] = {at_ms * kNsPerMs, action, context, 0};
+    if (s.timed_count < kMaxTimed)
+        s.timed[s.timed_count++] = {at_ms * kNsPerMs, action, context, 0};
 }
 
 void raise_signal_at(std::int64_t at_ms, int signal_number) {
@@ -178,7 +186,8 @@ void raise_signal_at(std::int64_t at_ms, int signal_number) {
 void add_sleep_hook(void (*hook)(std::int64_t wake_ns)) {
     Scheduler& s = scheduler();
     std::lock_guard<std::mutex> hold(s.lock);
-    if (s.sleep_hook_count < kMaxSleepHooks) s.sleep_hooks[s.sleep_hook_count++] = hook;
+    if (s.sleep_hook_count < kMaxSleepHooks)
+        s.sleep_hooks[s.sleep_hook_count++] = hook;
 }
 
 namespace clock {
@@ -201,9 +210,10 @@ void reset() {
 int sleep_us(unsigned microseconds) {
     Scheduler& s = scheduler();
     std::unique_lock<std::mutex> hold(s.lock);
-    std::int64_t wake_ns =
-        (s.virtual_time ? s.now_ns : real_now_ns()) + static_cast<std::int64_t>(microseconds) * 1000;
-    for (int i = 0; i < s.sleep_hook_count; ++i) s.sleep_hooks[i](wake_ns);
+    std::int64_t wake_ns = (s.virtual_time ? s.now_ns : real_now_ns()) +
+                           static_cast<std::int64_t>(microseconds) * 1000;
+    for (int i = 0; i < s.sleep_hook_count; ++i)
+        s.sleep_hooks[i](wake_ns);
     if (!s.virtual_time) {
         hold.unlock();
         struct timespec want = {static_cast<time_t>(microseconds / 1000000),
@@ -211,12 +221,14 @@ int sleep_us(unsigned microseconds) {
         // Whole, like the goggles' own sleep: a handled signal does not cut it.
         struct timespec left = {};
         int result = 0;
-        while ((result = nanosleep(&want, &left)) != 0 && errno == EINTR) want = left;
+        while ((result = nanosleep(&want, &left)) != 0 && errno == EINTR)
+            want = left;
         hold.lock();
         run_due(s, hold, real_now_ns());
         return result;
     }
-    if (s.sleeper_count >= kMaxSleepers) return 0;
+    if (s.sleeper_count >= kMaxSleepers)
+        return 0;
     const std::uint64_t ticket = s.next_ticket++;
     s.sleepers[s.sleeper_count++] = {wake_ns, ticket};
     s.waiting += 1;
@@ -233,7 +245,8 @@ int thread_start(os::Thread* thread, os::ThreadEntry entry) {
     ThreadStart* start;
     {
         std::lock_guard<std::mutex> hold(s.lock);
-        if (thread_start_count >= 8) return EAGAIN;
+        if (thread_start_count >= 8)
+            return EAGAIN;
         start = &thread_starts[thread_start_count++];
         start->entry = entry;
         s.game_threads += 1;

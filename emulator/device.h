@@ -10,7 +10,7 @@
 namespace emu {
 
 class Device {
-public:
+  public:
     virtual ~Device() = default;
     // Whether this device answers for the path.
     virtual bool serves(const char* path) const = 0;

@@ -38,7 +38,9 @@ constexpr std::int64_t kVirtualStartMs = 10000;
 void use_virtual_time(bool on);
 bool virtual_time();
 std::int64_t clock_ns();  // the clock the game sees
-inline std::int64_t clock_ms() { return clock_ns() / 1000000; }
+inline std::int64_t clock_ms() {
+    return clock_ns() / 1000000;
+}
 
 // Runs action(context) when virtual time reaches at_ms, on the thread that
 // moves the clock, before any game thread wakes. Up to 256 pending actions.
@@ -54,9 +56,22 @@ void add_sleep_hook(void (*hook)(std::int64_t wake_ns));
 
 // ---- Faults ------------------------------------------------------------
 enum class Call {
-    Open, Close, Write, Ioctl, Mmap, Fsync,
-    Read, Ftruncate, Fstat, Lstat, Readlink,
-    Clock, Sleep, ThreadStart, ThreadJoin, Signal,
+    Open,
+    Close,
+    Write,
+    Ioctl,
+    Mmap,
+    Fsync,
+    Read,
+    Ftruncate,
+    Fstat,
+    Lstat,
+    Readlink,
+    Clock,
+    Sleep,
+    ThreadStart,
+    ThreadJoin,
+    Signal,
 };
 const char* call_name(Call call);
 

@@ -2,8 +2,8 @@
 #include "emulator/framebuffer_device.h"
 
 #include <linux/fb.h>
-#include <unistd.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -42,7 +42,8 @@ void allocate(std::uint32_t size) {
         std::memset(s.memory, 0, size);
         return;
     }
-    if (s.memory != nullptr) munmap(s.memory, s.memory_size);
+    if (s.memory != nullptr)
+        munmap(s.memory, s.memory_size);
     void* memory = ::mmap(nullptr, size == 0 ? 1 : size, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     s.memory = memory == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(memory);
@@ -52,9 +53,11 @@ void allocate(std::uint32_t size) {
 void record_pan(const fb_var_screeninfo& request, int result) {
     State& s = state();
     Pan entry = {clock_ms(), request.xoffset, request.yoffset, request.yres_virtual, result};
-    if (s.pan_count < kPanLogCapacity) s.log[s.pan_count] = entry;
+    if (s.pan_count < kPanLogCapacity)
+        s.log[s.pan_count] = entry;
     s.pan_count += 1;
-    if (s.trace_fd == -2) s.trace_fd = trace_file("pans.txt");
+    if (s.trace_fd == -2)
+        s.trace_fd = trace_file("pans.txt");
     if (s.trace_fd >= 0) {
         char line[96];
         int length = std::snprintf(line, sizeof line, "%lld %u %d\n",
@@ -64,12 +67,13 @@ void record_pan(const fb_var_screeninfo& request, int result) {
 }
 
 class FramebufferDevice final : public Device {
-public:
+  public:
     bool serves(const char* path) const override { return std::strcmp(path, "/dev/fb0") == 0; }
 
     void reset() override {
         State& s = state();
-        if (s.trace_fd >= 0) ::close(s.trace_fd);
+        if (s.trace_fd >= 0)
+            ::close(s.trace_fd);
         s.trace_fd = -2;
         s.pan_hook = nullptr;
         s.pan_context = nullptr;
@@ -106,7 +110,8 @@ public:
                     return -1;
                 }
                 s.var.yres_virtual = request_info.yres_virtual;
-                if (!s.settings.pretend_resize) s.pan_yres_virtual = request_info.yres_virtual;
+                if (!s.settings.pretend_resize)
+                    s.pan_yres_virtual = request_info.yres_virtual;
                 return 0;
             }
             case FBIOPAN_DISPLAY: {
@@ -125,7 +130,8 @@ public:
                     s.var.yoffset = request_info.yoffset;
                 }
                 record_pan(request_info, result);
-                if (result == 0 && s.pan_hook != nullptr) s.pan_hook(s.pan_context);
+                if (result == 0 && s.pan_hook != nullptr)
+                    s.pan_hook(s.pan_context);
                 return result;
             }
             default:
@@ -169,15 +175,33 @@ void configure(const Settings& settings) {
     s.pan_count = 0;
 }
 
-const Settings& settings() { return state().settings; }
-std::uint8_t* memory() { return state().memory; }
-std::uint32_t memory_size() { return state().memory_size; }
-std::uint32_t yoffset() { return state().var.yoffset; }
-std::uint32_t xoffset() { return state().var.xoffset; }
-std::uint32_t yres_virtual() { return state().var.yres_virtual; }
-bool mapped() { return state().mapped; }
-int pan_count() { return state().pan_count; }
-const Pan& pan(int index) { return state().log[index]; }
+const Settings& settings() {
+    return state().settings;
+}
+std::uint8_t* memory() {
+    return state().memory;
+}
+std::uint32_t memory_size() {
+    return state().memory_size;
+}
+std::uint32_t yoffset() {
+    return state().var.yoffset;
+}
+std::uint32_t xoffset() {
+    return state().var.xoffset;
+}
+std::uint32_t yres_virtual() {
+    return state().var.yres_virtual;
+}
+bool mapped() {
+    return state().mapped;
+}
+int pan_count() {
+    return state().pan_count;
+}
+const Pan& pan(int index) {
+    return state().log[index];
+}
 
 const std::uint32_t* displayed_area() {
     State& s = state();

@@ -82,7 +82,8 @@ void copy_text(char* out, std::size_t capacity, const char* text) {
 // Names a descriptor by the path it was opened with (from a copy of its
 // entry, which stays valid after the close has cleared the table).
 const char* describe(const OpenFile& file, int fd) {
-    if (file.in_use) return file.path;
+    if (file.in_use)
+        return file.path;
     return fd == 2 ? "stderr" : "?";
 }
 
@@ -98,15 +99,19 @@ Verdict judge(Call call, const char* target) {
     Verdict verdict;
     for (int i = 0; i < s.fault_count; ++i) {
         FaultSlot& slot = s.faults[i];
-        if (slot.fault.call != call) continue;
-        if (slot.target[0] != 0 && (target == nullptr || std::strstr(target, slot.target) == nullptr)) {
+        if (slot.fault.call != call)
+            continue;
+        if (slot.target[0] != 0 &&
+            (target == nullptr || std::strstr(target, slot.target) == nullptr)) {
             continue;
         }
         slot.seen += 1;
-        if (slot.fault.occurrence != 0 && slot.seen != slot.fault.occurrence) continue;
+        if (slot.fault.occurrence != 0 && slot.seen != slot.fault.occurrence)
+            continue;
         bool late = slot.fault.after && slot.fault.action != Action::Fail;
         if (late) {
-            if (verdict.after == nullptr) verdict.after = &slot.fault;
+            if (verdict.after == nullptr)
+                verdict.after = &slot.fault;
         } else if (verdict.before == nullptr) {
             verdict.before = &slot.fault;
         }
@@ -115,20 +120,25 @@ Verdict judge(Call call, const char* target) {
 }
 
 void carry_out(const Fault* fault) {
-    if (fault == nullptr) return;
-    if (fault->action == Action::Kill) _exit(fault->value);
-    if (fault->action == Action::RaiseSignal) kill(getpid(), fault->value);
+    if (fault == nullptr)
+        return;
+    if (fault->action == Action::Kill)
+        _exit(fault->value);
+    if (fault->action == Action::RaiseSignal)
+        kill(getpid(), fault->value);
 }
 
 void log_call(Call call, const char* target, long result, int err) {
     State& s = state();
     // The main thread and the sound thread both make calls.
     std::lock_guard<std::mutex> hold(s.lock);
-    if (!s.log_calls || s.calls_fd < 0) return;
+    if (!s.log_calls || s.calls_fd < 0)
+        return;
     char line[256];
     int length = std::snprintf(line, sizeof line, "%ld %s %s %ld %d\n", ++s.call_seq,
                                emu::call_name(call), target ? target : "-", result, err);
-    if (length > static_cast<int>(sizeof line) - 1) length = sizeof line - 1;
+    if (length > static_cast<int>(sizeof line) - 1)
+        length = sizeof line - 1;
     emu::trace_write(s.calls_fd, line, static_cast<std::size_t>(length));
 }
 
@@ -162,14 +172,16 @@ Result seam(Call call, const char* target, Result failed, Body body) {
 
 int find_device(const char* path) {
     for (int i = 0; i < kDeviceCount; ++i) {
-        if (device_at(i).serves(path)) return i;
+        if (device_at(i).serves(path))
+            return i;
     }
     return -1;
 }
 
 void record_open(int fd, int device, int handle, const char* path) {
     State& s = state();
-    if (fd < 0 || fd >= kMaxFds) return;
+    if (fd < 0 || fd >= kMaxFds)
+        return;
     std::lock_guard<std::mutex> hold(s.lock);
     OpenFile& file = s.files[fd];
     file.in_use = true;
@@ -181,14 +193,16 @@ void record_open(int fd, int device, int handle, const char* path) {
 OpenFile lookup(int fd) {
     State& s = state();
     std::lock_guard<std::mutex> hold(s.lock);
-    if (fd >= 0 && fd < kMaxFds && s.files[fd].in_use) return s.files[fd];
+    if (fd >= 0 && fd < kMaxFds && s.files[fd].in_use)
+        return s.files[fd];
     return OpenFile{};
 }
 
 void forget(int fd) {
     State& s = state();
     std::lock_guard<std::mutex> hold(s.lock);
-    if (fd >= 0 && fd < kMaxFds) s.files[fd] = OpenFile{};
+    if (fd >= 0 && fd < kMaxFds)
+        s.files[fd] = OpenFile{};
 }
 
 }  // namespace
@@ -197,9 +211,8 @@ namespace emu {
 
 const char* call_name(Call call) {
     static const char* const names[] = {
-        "open",  "close", "write", "ioctl",    "mmap",   "fsync",
-        "read",  "ftruncate", "fstat", "lstat", "readlink",
-        "clock", "sleep",     "thread_start", "thread_join", "signal"};
+        "open",  "close", "write",    "ioctl", "mmap",  "fsync",        "read",        "ftruncate",
+        "fstat", "lstat", "readlink", "clock", "sleep", "thread_start", "thread_join", "signal"};
     static_assert(sizeof names / sizeof names[0] == static_cast<int>(Call::Signal) + 1);
     return names[static_cast<int>(call)];
 }
@@ -207,7 +220,8 @@ const char* call_name(Call call) {
 void trace_write(int fd, const char* text, std::size_t size) {
     while (fd >= 0 && size > 0) {
         ssize_t done = ::write(fd, text, size);
-        if (done <= 0) return;
+        if (done <= 0)
+            return;
         text += done;
         size -= static_cast<std::size_t>(done);
     }
@@ -223,8 +237,10 @@ void reset() {
         s.fault_count = 0;
         s.sandbox[0] = 0;
         s.trace_dir[0] = 0;
-        if (s.stderr_fd >= 0) ::close(s.stderr_fd);
-        if (s.calls_fd >= 0) ::close(s.calls_fd);
+        if (s.stderr_fd >= 0)
+            ::close(s.stderr_fd);
+        if (s.calls_fd >= 0)
+            ::close(s.calls_fd);
         s.stderr_fd = -1;
         s.calls_fd = -1;
         s.log_calls = false;
@@ -234,23 +250,29 @@ void reset() {
         s.call_seq = 0;
     }
     clock::reset();
-    for (int i = 0; i < kDeviceCount; ++i) device_at(i).reset();
+    for (int i = 0; i < kDeviceCount; ++i)
+        device_at(i).reset();
 }
 
-void set_sandbox(const char* dir) { copy_text(state().sandbox, kPathCapacity, dir); }
+void set_sandbox(const char* dir) {
+    copy_text(state().sandbox, kPathCapacity, dir);
+}
 
 void sandbox_path(const char* game_path, char* out, std::size_t capacity) {
     int length = std::snprintf(out, capacity, "%s%s%s", state().sandbox,
                                game_path[0] == '/' ? "" : "/", game_path);
     // A path that does not fit names nothing: an empty one fails every call.
-    if (length < 0 || static_cast<std::size_t>(length) >= capacity) out[0] = 0;
+    if (length < 0 || static_cast<std::size_t>(length) >= capacity)
+        out[0] = 0;
 }
 
 void make_dirs(const char* path) {
     char folder[4096];
     int length = std::snprintf(folder, sizeof folder, "%s", path);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof folder) return;
-    for (char* slash = std::strchr(folder + 1, '/'); slash != nullptr; slash = std::strchr(slash + 1, '/')) {
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof folder)
+        return;
+    for (char* slash = std::strchr(folder + 1, '/'); slash != nullptr;
+         slash = std::strchr(slash + 1, '/')) {
         *slash = 0;
         ::mkdir(folder, 0755);
         *slash = '/';
@@ -261,7 +283,8 @@ void make_dirs(const char* path) {
 void add_fault(const Fault& fault) {
     State& s = state();
     std::lock_guard<std::mutex> hold(s.lock);
-    if (s.fault_count >= kMaxFaults) return;
+    if (s.fault_count >= kMaxFaults)
+        return;
     FaultSlot& slot = s.faults[s.fault_count++];
     slot.fault = fault;
     copy_text(slot.target, sizeof slot.target, fault.target);
@@ -273,27 +296,35 @@ void set_trace_dir(const char* dir) {
     State& s = state();
     copy_text(s.trace_dir, kPathCapacity, dir);
     s.stderr_fd = trace_file("stderr.txt");
-    if (s.log_calls && s.calls_fd < 0) s.calls_fd = trace_file("calls.txt");
+    if (s.log_calls && s.calls_fd < 0)
+        s.calls_fd = trace_file("calls.txt");
 }
 
 int trace_file(const char* name) {
     State& s = state();
-    if (s.trace_dir[0] == 0) return -1;
+    if (s.trace_dir[0] == 0)
+        return -1;
     char path[kPathCapacity * 2];
     int length = std::snprintf(path, sizeof path, "%s/%s", s.trace_dir, name);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) return -1;
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path)
+        return -1;
     return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
 void log_calls(bool on) {
     State& s = state();
     s.log_calls = on;
-    if (on && s.calls_fd < 0) s.calls_fd = trace_file("calls.txt");
+    if (on && s.calls_fd < 0)
+        s.calls_fd = trace_file("calls.txt");
 }
 
-void echo_stderr(bool on) { state().echo_stderr = on; }
+void echo_stderr(bool on) {
+    state().echo_stderr = on;
+}
 
-const char* stderr_text() { return state().stderr_text; }
+const char* stderr_text() {
+    return state().stderr_text;
+}
 
 }  // namespace emu
 
@@ -304,7 +335,8 @@ int open(const char* path, int flags, unsigned mode) {
         int device = find_device(path);
         if (device >= 0) {
             int handle = device_at(device).open(path, flags);
-            if (handle < 0) return -1;
+            if (handle < 0)
+                return -1;
             // A real descriptor keeps the number unique among real files.
             int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
             if (fd < 0) {
@@ -317,7 +349,8 @@ int open(const char* path, int flags, unsigned mode) {
         char real_path[kPathCapacity * 2];
         emu::sandbox_path(path, real_path, sizeof real_path);
         int fd = ::open(real_path, flags | O_CLOEXEC, mode);
-        if (fd >= 0) record_open(fd, -1, -1, path);
+        if (fd >= 0)
+            record_open(fd, -1, -1, path);
         return fd;
     });
 }
@@ -325,7 +358,8 @@ int open(const char* path, int flags, unsigned mode) {
 int close(int fd) {
     OpenFile file = lookup(fd);
     return seam(Call::Close, describe(file, fd), -1, [&] {
-        if (file.in_use && file.device >= 0) device_at(file.device).close(file.handle);
+        if (file.in_use && file.device >= 0)
+            device_at(file.device).close(file.handle);
         forget(fd);
         return ::close(fd);
     });
@@ -334,7 +368,8 @@ int close(int fd) {
 long write(int fd, const void* data, std::size_t size) {
     OpenFile file = lookup(fd);
     return seam(Call::Write, describe(file, fd), -1L, [&]() -> long {
-        if (file.in_use && file.device >= 0) return device_at(file.device).write(file.handle, data, size);
+        if (file.in_use && file.device >= 0)
+            return device_at(file.device).write(file.handle, data, size);
         return ::write(fd, data, size);
     });
 }
@@ -381,7 +416,8 @@ long readlink(const char* path, char* text, std::size_t capacity) {
         emu::sandbox_path(path, real_path, sizeof real_path);
         char link[kPathCapacity * 4];
         long length = ::readlink(real_path, link, sizeof link);
-        if (length < 0) return -1;
+        if (length < 0)
+            return -1;
         // A full real path into the sandbox reads as the game's path.
         const char* shown = link;
         const char* sandbox = state().sandbox;
@@ -391,7 +427,8 @@ long readlink(const char* path, char* text, std::size_t capacity) {
             shown += prefix;
             length -= static_cast<long>(prefix);
         }
-        if (static_cast<std::size_t>(length) > capacity) length = static_cast<long>(capacity);
+        if (static_cast<std::size_t>(length) > capacity)
+            length = static_cast<long>(capacity);
         std::memcpy(text, shown, static_cast<std::size_t>(length));
         return length;
     });
@@ -402,7 +439,8 @@ int ioctl(int fd, unsigned long request, void* arg) {
     char target[128];
     std::snprintf(target, sizeof target, "%s#0x%lx", describe(file, fd), request);
     return seam(Call::Ioctl, target, -1, [&] {
-        if (file.in_use && file.device >= 0) return device_at(file.device).ioctl(file.handle, request, arg);
+        if (file.in_use && file.device >= 0)
+            return device_at(file.device).ioctl(file.handle, request, arg);
         errno = file.in_use ? ENOTTY : EBADF;
         return -1;
     });
@@ -422,11 +460,11 @@ void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
 int fsync(int fd) {
     OpenFile file = lookup(fd);
     return seam(Call::Fsync, describe(file, fd), -1, [&] {
-        if (file.in_use && file.device >= 0) return 0;
+        if (file.in_use && file.device >= 0)
+            return 0;
         return ::fsync(fd);
     });
 }
-
 
 int clock_monotonic(struct timespec* now) {
     std::int64_t ns = emu::clock_ns();
@@ -489,7 +527,8 @@ void write_stderr(const char* text, std::size_t size) {
         s.stderr_text[s.stderr_length] = 0;
     }
     emu::trace_write(s.stderr_fd, text, size);
-    if (s.echo_stderr) emu::trace_write(2, text, size);
+    if (s.echo_stderr)
+        emu::trace_write(2, text, size);
 }
 
 }  // namespace os

@@ -188,8 +188,8 @@ bool Session::start() {
 void* Session::run_game(void* self) {
     auto* session = static_cast<Session*>(self);
     session->game_thread_id_.store(pthread_self());
-    session->status_ = vmx_main(static_cast<int>(session->argv_.size()) - 1,
-                                session->argv_.data(), *session->run_, *session->display_);
+    session->status_ = vmx_main(static_cast<int>(session->argv_.size()) - 1, session->argv_.data(),
+                                *session->run_, *session->display_);
     session->finished_.store(true, std::memory_order_release);
     return nullptr;
 }

@@ -45,8 +45,8 @@ void qemu_plugin_register_vcpu_tb_trans_cb(qemu_plugin_id_t id, tb_trans_cb cb);
 std::size_t qemu_plugin_tb_n_insns(const qemu_plugin_tb* tb);
 std::uint64_t qemu_plugin_tb_vaddr(const qemu_plugin_tb* tb);
 qemu_plugin_insn* qemu_plugin_tb_get_insn(const qemu_plugin_tb* tb, std::size_t index);
-void qemu_plugin_register_vcpu_tb_exec_cb(qemu_plugin_tb* tb, exec_cb cb, qemu_plugin_cb_flags flags,
-                                          void* userdata);
+void qemu_plugin_register_vcpu_tb_exec_cb(qemu_plugin_tb* tb, exec_cb cb,
+                                          qemu_plugin_cb_flags flags, void* userdata);
 void qemu_plugin_register_vcpu_mem_cb(qemu_plugin_insn* insn, mem_cb cb, qemu_plugin_cb_flags flags,
                                       qemu_plugin_mem_rw rw, void* userdata);
 unsigned qemu_plugin_mem_size_shift(qemu_plugin_meminfo_t info);
@@ -68,7 +68,13 @@ namespace {
 // The marker call: a system call number no ARM kernel has. Its first
 // argument says what happens.
 constexpr std::int64_t kMarkerCall = 999;
-enum Marker : std::uint64_t { kSequence = 1, kPan = 2, kPageRange = 3, kUncounted = 4, kCounted = 5 };
+enum Marker : std::uint64_t {
+    kSequence = 1,
+    kPan = 2,
+    kPageRange = 3,
+    kUncounted = 4,
+    kCounted = 5
+};
 
 // Each guest thread is a virtual CPU of its own. The program lets one
 // thread run counted code at a time, so the shared totals below are

@@ -137,8 +137,7 @@ void follow_player() {
     standin.autoplay_step = now_ms / sim::kAutoplayStepMs;
     const Game& game = standin.run->game;
     const ButtonCode held = sim::autoplay_decide(game.world, game.paused, now_ms, standin.autoplay);
-    const std::uint32_t counts =
-        held >= 0 && held < 8 ? kButtonMv[held] * 1020 / 1800 + 1 : 0;
+    const std::uint32_t counts = held >= 0 && held < 8 ? kButtonMv[held] * 1020 / 1800 + 1 : 0;
     std::memcpy(standin.adc + kSampleOffset, &counts, sizeof counts);
 }
 
@@ -216,8 +215,8 @@ void after_pan(std::uint32_t yoffset) {
         const ComposeReport& report = standin.display->compositor.last_report();
         const long long pixels = report.whole ? kAreaWidth * kAreaHeight : report.pixels;
         if (standin.sequence != 0)
-            std::printf("page %d %ld %lld %ld\n", standin.sequence, standin.frame_index,
-                        pixels * 4, floor);
+            std::printf("page %d %ld %lld %ld\n", standin.sequence, standin.frame_index, pixels * 4,
+                        floor);
     }
     ++standin.frame_index;
     Game& game = standin.run->game;

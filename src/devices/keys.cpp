@@ -72,8 +72,7 @@ bool keys_open(Adc& adc) {
     int fd = os::open("/dev/mem", O_RDWR | O_SYNC);
     if (fd < 0)
         return false;
-    void* base =
-        os::mmap(kAdcPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kAdcBase);
+    void* base = os::mmap(kAdcPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kAdcBase);
     if (base == MAP_FAILED) {
         os::close(fd);
         return false;

@@ -21,8 +21,8 @@ void draw_brick(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t 
     // The marks are drawn in a canvas of the brick's own pixels, so that
     // they stay on it.
     const auto clamp = [](long long v, int low, int high) {
-        return static_cast<int>(std::clamp(v, static_cast<long long>(low),
-                                           static_cast<long long>(high)));
+        return static_cast<int>(
+            std::clamp(v, static_cast<long long>(low), static_cast<long long>(high)));
     };
     const Rect& window = canvas.window;
     const Rect inside{clamp(x, window.left, window.right), clamp(y, window.top, window.bottom),

@@ -83,8 +83,8 @@ void draw_item(const Canvas& canvas, BlendMemo& memo, const Item& item) {
 bool Item::same_as(const Item& other) const {
     // Only a text item has a text.
     return hash == other.hash && kind == other.kind && text_size == other.text_size &&
-           logo_step == other.logo_step && marks == other.marks && x == other.x &&
-           y == other.y && w == other.w && h == other.h && colour == other.colour &&
+           logo_step == other.logo_step && marks == other.marks && x == other.x && y == other.y &&
+           w == other.w && h == other.h && colour == other.colour &&
            (kind != ItemKind::Text || std::strcmp(text, other.text) == 0);
 }
 
@@ -133,7 +133,7 @@ void DisplayList::finish_item() {
     Item& item = items_[count_];
     std::uint32_t hash = 2166136261u;
     hash = fnv_step(hash, static_cast<std::uint32_t>(item.kind) | item.text_size << 8 |
-                         item.logo_step << 16 | static_cast<std::uint32_t>(item.marks) << 24);
+                              item.logo_step << 16 | static_cast<std::uint32_t>(item.marks) << 24);
     hash = fnv_step(hash, static_cast<std::uint32_t>(item.x));
     hash = fnv_step(hash, static_cast<std::uint32_t>(item.y));
     hash = fnv_step(hash, static_cast<std::uint32_t>(item.w));
@@ -192,8 +192,7 @@ void DisplayList::text(const char* text, int x, int y, int size, std::uint32_t c
         const std::size_t piece = std::min<std::size_t>(length, kItemTextBytes - 1);
         const long long end = pen + static_cast<long long>(piece) * width;
         Item* item = end > 0 ? start_item(ItemKind::Text, pen, y,
-                                          box_in_area(pen, y, end - pen,
-                                                      kTextCellHeight[size - 1]))
+                                          box_in_area(pen, y, end - pen, kTextCellHeight[size - 1]))
                              : nullptr;
         if (item != nullptr) {
             item->text_size = static_cast<std::uint8_t>(size);
@@ -438,9 +437,8 @@ void find_damage(const DisplayList& before, const DisplayList& after, Damage& da
     for (int i = 0; i < after.count(); ++i) {
         const Item& item = after[i];
         // Most items are where they were in the list, next in line.
-        const int partner = next < before.count() && before[next].same_as(item)
-                                ? next
-                                : before.find(item, next);
+        const int partner =
+            next < before.count() && before[next].same_as(item) ? next : before.find(item, next);
         if (partner < 0)
             continue;
         add_gap(before, next, partner, after, gap_from, i, damage);

@@ -39,7 +39,8 @@ void step_shots(World& world, float dt, Outbox& outbox) {
         // Only the top end is tested, once per step after moving; a gold
         // brick uses the shot up too.
         Cell cell;
-        if (find_cell(shot.x, shot.y, &cell) && world.bricks[cell.row][cell.column].kind != BrickKind::None) {
+        if (find_cell(shot.x, shot.y, &cell) &&
+            world.bricks[cell.row][cell.column].kind != BrickKind::None) {
             hit_brick(world, cell.column, cell.row, outbox);
             continue;
         }

@@ -18,8 +18,8 @@ constexpr char kEmpty = '.';
 // Gold is not listed: it never breaks, scores nothing and carries nothing
 // (it is loaded with one hit that is never taken).
 constexpr BrickRule kBrickRules[] = {
-    {BrickKind::Red, 1, 55},   {BrickKind::Orange, 1, 65}, {BrickKind::Yellow, 1, 75},
-    {BrickKind::Green, 1, 85}, {BrickKind::Blue, 1, 95},   {BrickKind::Violet, 1, 105},
+    {BrickKind::Red, 1, 55},     {BrickKind::Orange, 1, 65}, {BrickKind::Yellow, 1, 75},
+    {BrickKind::Green, 1, 85},   {BrickKind::Blue, 1, 95},   {BrickKind::Violet, 1, 105},
     {BrickKind::Silver, 2, 120},
 };
 // A letter the layouts never use still makes a sound one-hit brick.
@@ -36,13 +36,12 @@ constexpr BrickRule rule_of(BrickKind kind) {
 // Each breakable brick carries a capsule with 36 chances in 100, the four
 // kinds equally likely.
 constexpr int kCapsuleChanceBelow = 36;
-constexpr CapsuleKind kCapsuleKinds[] = {CapsuleKind::Expand, CapsuleKind::Slow,
-                                         CapsuleKind::Split, CapsuleKind::Life};
+constexpr CapsuleKind kCapsuleKinds[] = {CapsuleKind::Expand, CapsuleKind::Slow, CapsuleKind::Split,
+                                         CapsuleKind::Life};
 
 constexpr Tone kGoldTone = {240, 16};
 constexpr Tone kCrackTone = {440, 18};
 constexpr Tone kBreakTone = {620, 20};
-
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 #pragma once
-#include "devices/button_code.h"
 #include <cstdint>
 
+#include "devices/button_code.h"
 #include "game/outbox.h"
 #include "game/rng.h"
 #include "game/world.h"
@@ -11,8 +11,7 @@ void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox);
 
 // Advances the whole simulation by one frame of dt seconds (at most 0.1)
 // with the button currently held.
-void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms,
-                Outbox& outbox);
+void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms, Outbox& outbox);
 
 // The speed every moving ball is brought to, in px/s: faster with each
 // cleared level up to a cap, and slower while the slow capsule runs.

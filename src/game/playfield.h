@@ -36,7 +36,7 @@ constexpr float kStuckY = 633.0f;
 // The paddle catches a falling ball whose centre is in this band (from the
 // paddle's top less the ball's half-size to the paddle's bottom) and sends
 // it back from just above it.
-constexpr float kPaddleBandTop = kPaddleTop - kBallHalf;          // 635
+constexpr float kPaddleBandTop = kPaddleTop - kBallHalf;         // 635
 constexpr float kPaddleBandBottom = kPaddleTop + kPaddleHeight;  // 656
 constexpr float kPaddleBounceY = 634.0f;
 

@@ -1,6 +1,8 @@
 #include "game/rng.h"
 
-void random_seed(Rng& rng, std::uint32_t seed) { rng.state = seed; }
+void random_seed(Rng& rng, std::uint32_t seed) {
+    rng.state = seed;
+}
 
 std::int32_t random_draw(Rng& rng) {
     rng.state += 0x9E3779B97F4A7C15ull;

@@ -10,7 +10,8 @@ ClockReading read_clock() {
     const std::int64_t seconds = now.tv_sec;
     // Nanoseconds are below 10^9 and fit the 32 bits of a long on the goggles.
     const long nanoseconds = now.tv_nsec;
-    return ClockReading{seconds * 1000000 + nanoseconds / 1000, seconds * 1000 + nanoseconds / 1000000};
+    return ClockReading{seconds * 1000000 + nanoseconds / 1000,
+                        seconds * 1000 + nanoseconds / 1000000};
 }
 
 std::int64_t now_us() {

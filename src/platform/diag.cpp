@@ -11,8 +11,10 @@ namespace {
 constexpr int kLineCapacity = 256;
 
 void emit(const char* text, int length) {
-    if (length < 0) return;
-    if (length >= kLineCapacity) length = kLineCapacity - 1;
+    if (length < 0)
+        return;
+    if (length >= kLineCapacity)
+        length = kLineCapacity - 1;
     os::write_stderr(text, static_cast<std::size_t>(length));
 }
 }  // namespace

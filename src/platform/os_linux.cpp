@@ -14,25 +14,45 @@
 
 namespace os {
 
-int open(const char* path, int flags, unsigned mode) { return ::open(path, flags, mode); }
-int close(int fd) { return ::close(fd); }
-long read(int fd, void* data, std::size_t size) { return ::read(fd, data, size); }
-long write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
-int ftruncate(int fd, long long length) { return ::ftruncate(fd, static_cast<off_t>(length)); }
-int fstat(int fd, struct stat* info) { return ::fstat(fd, info); }
-int lstat(const char* path, struct stat* info) { return ::lstat(path, info); }
+int open(const char* path, int flags, unsigned mode) {
+    return ::open(path, flags, mode);
+}
+int close(int fd) {
+    return ::close(fd);
+}
+long read(int fd, void* data, std::size_t size) {
+    return ::read(fd, data, size);
+}
+long write(int fd, const void* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+int ftruncate(int fd, long long length) {
+    return ::ftruncate(fd, static_cast<off_t>(length));
+}
+int fstat(int fd, struct stat* info) {
+    return ::fstat(fd, info);
+}
+int lstat(const char* path, struct stat* info) {
+    return ::lstat(path, info);
+}
 long readlink(const char* path, char* text, std::size_t capacity) {
     return ::readlink(path, text, capacity);
 }
-int ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+int ioctl(int fd, unsigned long request, void* arg) {
+    return ::ioctl(fd, request, arg);
+}
 
 void* mmap(std::size_t length, int prot, int flags, int fd, long long offset) {
     return ::mmap(nullptr, length, prot, flags, fd, static_cast<off_t>(offset));
 }
 
-int fsync(int fd) { return ::fsync(fd); }
+int fsync(int fd) {
+    return ::fsync(fd);
+}
 
-int clock_monotonic(struct timespec* now) { return ::clock_gettime(CLOCK_MONOTONIC, now); }
+int clock_monotonic(struct timespec* now) {
+    return ::clock_gettime(CLOCK_MONOTONIC, now);
+}
 
 int sleep_us(unsigned microseconds) {
     struct timespec want = {static_cast<time_t>(microseconds / 1000000),
@@ -43,7 +63,8 @@ int sleep_us(unsigned microseconds) {
     // short pass sleep.
     struct timespec left = {};
     while (::nanosleep(&want, &left) != 0) {
-        if (errno != EINTR) return -1;
+        if (errno != EINTR)
+            return -1;
         want = left;
     }
     return 0;
@@ -59,7 +80,8 @@ void* run_entry(void* entry) {
 int thread_start(Thread* thread, ThreadEntry entry) {
     pthread_t id;
     int err = ::pthread_create(&id, nullptr, run_entry, reinterpret_cast<void*>(entry));
-    if (err == 0) thread->handle = static_cast<std::uintptr_t>(id);
+    if (err == 0)
+        thread->handle = static_cast<std::uintptr_t>(id);
     return err;
 }
 
@@ -78,7 +100,8 @@ int install_signal(int signal_number, void (*handler)(int)) {
 void write_stderr(const char* text, std::size_t size) {
     while (size > 0) {
         ssize_t done = ::write(2, text, size);
-        if (done <= 0) return;
+        if (done <= 0)
+            return;
         text += done;
         size -= static_cast<std::size_t>(done);
     }

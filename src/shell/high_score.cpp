@@ -222,18 +222,18 @@ void save_high_score(int best) {
     char target[kPathCapacity];
     int flags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
     switch (find_target(target)) {
-    case Target::Other:
-        return;
-    case Target::Missing:
-        flags |= O_CREAT | O_EXCL;
-        break;
-    case Target::Regular:
-        break;
-    case Target::Unknown:
-        // The path could not be followed link by link; a plain open still
-        // follows it to a file that is there, and makes none.
-        std::snprintf(target, sizeof target, "%s", kHighScorePath);
-        break;
+        case Target::Other:
+            return;
+        case Target::Missing:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case Target::Regular:
+            break;
+        case Target::Unknown:
+            // The path could not be followed link by link; a plain open still
+            // follows it to a file that is there, and makes none.
+            std::snprintf(target, sizeof target, "%s", kHighScorePath);
+            break;
     }
     int fd = os::open(target, flags, kFileMode);
     if (fd < 0)

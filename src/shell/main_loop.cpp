@@ -44,8 +44,10 @@ void follow_exit_hold(ButtonState& buttons, HoldTone& hold_tone, ButtonCode read
 // is made only when a button is accepted after no button.
 void debounce(ButtonState& buttons, ButtonCode reading) {
     if (reading == buttons.last_raw_code) {
-        if (buttons.same_count >= 2) return;
-        if (++buttons.same_count != 2) return;
+        if (buttons.same_count >= 2)
+            return;
+        if (++buttons.same_count != 2)
+            return;
         if (reading != buttons.stable_code) {
             if (reading != kButtonNone && buttons.stable_code == kButtonNone) {
                 buttons.pressed_code = reading;
@@ -101,7 +103,8 @@ void handle_reading(ButtonState& buttons, HoldTone& hold_tone, int reading, std:
 void run_frame(RunState& run, Display& display, std::int64_t now) {
     ButtonState& buttons = run.buttons;
     float dt = static_cast<float>(now - buttons.last_frame_ms) / 1000.0f;
-    if (dt > kMaxFrameSeconds) dt = kMaxFrameSeconds;
+    if (dt > kMaxFrameSeconds)
+        dt = kMaxFrameSeconds;
     FrameInput input;
     input.held = buttons.held_code;
     input.pressed = buttons.pressed_code;
@@ -143,12 +146,14 @@ void main_loop(RunState& run, Display& display) {
             now - limit.start_ms >= static_cast<std::int64_t>(limit.run_seconds) * 1000)
             return;
         poll_buttons(buttons, run.hold_tone, run.adc, clock);
-        if (now - buttons.last_frame_ms >= kFrameIntervalMs) run_frame(run, display, now);
+        if (now - buttons.last_frame_ms >= kFrameIntervalMs)
+            run_frame(run, display, now);
         // The pass wakes when the second sample is due, not later.
         std::int64_t sleep_us = kPassSleepUs;
         if (buttons.settle_due_us >= 0 && buttons.settle_due_us - now_in_us < sleep_us)
             sleep_us = buttons.settle_due_us - now_in_us;
         os::sleep_us(static_cast<unsigned>(sleep_us));
-        if (stop_flag.load() != 0) return;
+        if (stop_flag.load() != 0)
+            return;
     }
 }

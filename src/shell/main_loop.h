@@ -15,7 +15,7 @@ struct ButtonState {
     ButtonCode held_code = kButtonNone;     // latest raw reading, handed to the simulation
     ButtonCode pressed_code = kButtonNone;  // one-shot press, consumed by the next frame
     ButtonCode last_raw_code = kButtonNone;
-    int same_count = 0;  // equal readings in a row, up to 2
+    int same_count = 0;                    // equal readings in a row, up to 2
     ButtonCode stable_code = kButtonNone;  // the debounced state
     std::int64_t play_down_ms = -1;        // start of the current PLAY hold
     std::int64_t play_seen_ms = -1;        // last PLAY reading of the hold

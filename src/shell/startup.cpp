@@ -18,7 +18,9 @@
 namespace {
 constexpr std::uint32_t kRandomSeed = 1337;
 
-void request_stop(int /*signal_number*/) { stop_flag.store(1); }
+void request_stop(int /*signal_number*/) {
+    stop_flag.store(1);
+}
 }  // namespace
 
 int vmx_main(int argc, const char* const* argv, RunState& run, Display& display) {
@@ -31,7 +33,8 @@ int vmx_main(int argc, const char* const* argv, RunState& run, Display& display)
 
     // The game suits only the goggles' normal video mode; nothing may touch
     // the display before the gate has agreed.
-    if (!mode_gate(kGoggleModeNormal)) return 2;
+    if (!mode_gate(kGoggleModeNormal))
+        return 2;
 
     hold_tone_init(run.hold_tone);
 
@@ -51,7 +54,8 @@ int vmx_main(int argc, const char* const* argv, RunState& run, Display& display)
     random_seed(game.rng, kRandomSeed);
     place_stars(game.stars, game.rng);
 
-    if (!keys_open(run.adc)) diag("keys: ADC open fail (exit gesture dead)\n");
+    if (!keys_open(run.adc))
+        diag("keys: ADC open fail (exit gesture dead)\n");
 
     game.world.best = load_high_score();
     game.world.paddle_x = kPaddleStartX;
@@ -64,7 +68,8 @@ int vmx_main(int argc, const char* const* argv, RunState& run, Display& display)
     }
 
     run.limit.start_ms = now_ms();
-    if (stop_flag.load() == 0) main_loop(run, display);
+    if (stop_flag.load() == 0)
+        main_loop(run, display);
 
     stop_flag.store(1);
     os::thread_join(sound);

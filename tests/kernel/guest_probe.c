@@ -203,12 +203,12 @@ enum {
     kWallLeft = 146,
     kWallRight = 1134,
     kCeiling = 76,
-    kPaddleRow = 648,     // through the paddle's middle, below any ball
-    kLowestBallRow = 625,  // above a ball waiting on the paddle
-    kWaitingBallRow = 631, // through a ball waiting on the paddle
-    kTitleRow = 300,       // through the title's name
-    kBallCore = 6,         // a ball shows at least this square of white
-    kMargin = 40,          // how far beyond its end the paddle keeps a ball
+    kPaddleRow = 648,       // through the paddle's middle, below any ball
+    kLowestBallRow = 625,   // above a ball waiting on the paddle
+    kWaitingBallRow = 631,  // through a ball waiting on the paddle
+    kTitleRow = 300,        // through the title's name
+    kBallCore = 6,          // a ball shows at least this square of white
+    kMargin = 40,           // how far beyond its end the paddle keeps a ball
     kWhite = 0xffffffff,
     kPaddleTeal = 0xff37e8d8,
     kTitleYellow = 0xffffe81f,
@@ -445,10 +445,10 @@ static int watch_file(const char* dir, const char* name) {
             at += sizeof *event + event->len;
             if (event->len == 0 || strcmp(event->name, name) != 0)
                 continue;
-            const char* kind = (event->mask & IN_CREATE)       ? "create"
-                               : (event->mask & IN_MODIFY)     ? "modify"
-                               : (event->mask & IN_MOVED_TO)   ? "moved_to"
-                                                               : "close_write";
+            const char* kind = (event->mask & IN_CREATE)     ? "create"
+                               : (event->mask & IN_MODIFY)   ? "modify"
+                               : (event->mask & IN_MOVED_TO) ? "moved_to"
+                                                             : "close_write";
             char line[128];
             int n = snprintf(line, sizeof line, "vmx-mark %s %s\n", kind, name);
             if (write(console, line, (size_t)n) != n)
@@ -624,9 +624,9 @@ int main(int argc, char** argv) {
         return watch_file(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "best") == 0)
         return read_best(argv[2]);
-    fprintf(
-        stderr,
-        "usage: guest_probe vyres LINES | pan MS | page | button MV | lose LOG SECONDS | pwm DIR |\n"
-        "       converter MODE | watch DIR NAME | best PATH\n");
+    fprintf(stderr,
+            "usage: guest_probe vyres LINES | pan MS | page | button MV | lose LOG SECONDS | pwm "
+            "DIR |\n"
+            "       converter MODE | watch DIR NAME | best PATH\n");
     return 2;
 }

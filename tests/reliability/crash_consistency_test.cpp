@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "emulator/emulator.h"
-#include "shell/high_score.h"
 #include "scripted_game.h"
+#include "shell/high_score.h"
 
 namespace {
 

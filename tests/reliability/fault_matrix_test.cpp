@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "emulator/emulator.h"
-#include "shell/high_score.h"
 #include "scripted_game.h"
+#include "shell/high_score.h"
 
 namespace {
 
@@ -263,7 +263,8 @@ void check_best(const GameResult& result, const std::string& best, const std::st
     const std::string stored = result.sandbox_file(kHighScorePath);
     const std::string old_text = old_best_text(setup);
     if (best == "old") {
-        EXPECT_TRUE(holds_line(stored, old_text, old_text)) << "stored: " << testing::PrintToString(stored);
+        EXPECT_TRUE(holds_line(stored, old_text, old_text))
+            << "stored: " << testing::PrintToString(stored);
         return;
     }
     ASSERT_EQ(best, "new");

@@ -67,7 +67,8 @@ void tick(void* run) {
             if (game.world.phase == Phase::Play) {
                 if (game.world.score > kOldBest)
                     pilot.stage = Stage::Lose;
-                hold = pilot.stage == Stage::Score ? sim::steer_button(game.world) : sim::dodge_button(game.world);
+                hold = pilot.stage == Stage::Score ? sim::steer_button(game.world)
+                                                   : sim::dodge_button(game.world);
             }
             break;
         case Stage::Hold:

@@ -129,12 +129,17 @@ TEST(DevicesRun, HoldToneSoundsThroughTheEffectsOfAGameInPlay) {
         static const struct {
             std::int64_t at_ms;
             ButtonCode button;
-        } presses[] = {{300, kButtonMiddle}, {500, kButtonNone}, {700, kButtonMiddle},
-                       {900, kButtonNone},   {1100, kButtonPlay}};
+        } presses[] = {{300, kButtonMiddle},
+                       {500, kButtonNone},
+                       {700, kButtonMiddle},
+                       {900, kButtonNone},
+                       {1100, kButtonPlay}};
         for (const auto& press : presses) {
             emu::at_time(
                 kStart + press.at_ms,
-                [](void* button) { emu::adc::hold_button(*static_cast<const ButtonCode*>(button)); },
+                [](void* button) {
+                    emu::adc::hold_button(*static_cast<const ButtonCode*>(button));
+                },
                 const_cast<ButtonCode*>(&press.button));
         }
     };

@@ -159,7 +159,8 @@ std::vector<std::pair<std::int64_t, int>> played(const GameResult& result) {
         const long long period_ns = std::atoll(line.value.c_str());
         if (line.attribute != "period" || line.error != 0 || period_ns <= 0)
             continue;
-        tones.push_back({line.time_ms, static_cast<int>(std::lround(1e9 / static_cast<double>(period_ns)))});
+        tones.push_back(
+            {line.time_ms, static_cast<int>(std::lround(1e9 / static_cast<double>(period_ns)))});
     }
     return tones;
 }

@@ -122,7 +122,8 @@ void soak(const std::string& dir, SoakCounts* counts) {
             ASSERT_GE(requests.requests[i].best, best_before);
         }
         if (phase != Phase::GameOver && world.phase == Phase::GameOver) {
-            ASSERT_EQ(saves, world.score >= best_before ? 1 : 0) << "a tied or beaten best is saved";
+            ASSERT_EQ(saves, world.score >= best_before ? 1 : 0)
+                << "a tied or beaten best is saved";
         } else {
             ASSERT_EQ(saves, 0);
         }

@@ -33,9 +33,13 @@ std::vector<Step>& steps() {
     return all;
 }
 
-void run_step(void* index) { steps()[reinterpret_cast<std::uintptr_t>(index)].act(); }
+void run_step(void* index) {
+    steps()[reinterpret_cast<std::uintptr_t>(index)].act();
+}
 
-void hold(ButtonCode code) { emu::adc::hold_button(code); }
+void hold(ButtonCode code) {
+    emu::adc::hold_button(code);
+}
 
 struct Frame {
     const char* name;
@@ -44,9 +48,9 @@ struct Frame {
 
 // The frames the golden images show, in the order the script reaches them.
 const Frame kFrames[] = {
-    {"title_prompt_hidden", 300},  {"title_prompt_shown", 700}, {"serve_new_game", 1500},
-    {"serve_paused", 2000},        {"play_busy", 3300},         {"level_clear", 3700},
-    {"level3_serve", 5800},        {"game_over_new_best", 6700},
+    {"title_prompt_hidden", 300}, {"title_prompt_shown", 700},  {"serve_new_game", 1500},
+    {"serve_paused", 2000},       {"play_busy", 3300},          {"level_clear", 3700},
+    {"level3_serve", 5800},       {"game_over_new_best", 6700},
 };
 
 void script(const std::string& out_dir, Game& game) {
@@ -79,7 +83,8 @@ void script(const std::string& out_dir, Game& game) {
          [&game] {
              // Break every brick at once: the next step clears the level.
              for (auto& row : game.world.bricks) {
-                 for (Brick& brick : row) brick = Brick{};
+                 for (Brick& brick : row)
+                     brick = Brick{};
              }
              game.world.bricks_left = 0;
          }},
@@ -96,9 +101,8 @@ void script(const std::string& out_dir, Game& game) {
     };
     for (const Frame& frame : kFrames) {
         std::string path = out_dir + "/" + frame.name + ".png";
-        steps().push_back({frame.at_ms, [path] {
-                               png::save_area(path.c_str(), emu::fb::displayed_area());
-                           }});
+        steps().push_back(
+            {frame.at_ms, [path] { png::save_area(path.c_str(), emu::fb::displayed_area()); }});
     }
     for (std::size_t i = 0; i < steps().size(); ++i) {
         emu::at_time(kStart + steps()[i].at_ms, run_step, reinterpret_cast<void*>(i));
@@ -117,7 +121,8 @@ TEST(GoldenFrames, ScriptedGameMatchesTheCommittedImages) {
     GameResult result = run_game(run);
     ASSERT_EQ(result.status, 0) << result.stderr_text;
     EXPECT_GT(result.frames_checked, 200) << "every frame is also drawn whole and compared";
-    if (updating) GTEST_SKIP() << "golden images written to " << golden_dir;
+    if (updating)
+        GTEST_SKIP() << "golden images written to " << golden_dir;
 
     for (const Frame& frame : kFrames) {
         SCOPED_TRACE(frame.name);
@@ -132,7 +137,8 @@ TEST(GoldenFrames, ScriptedGameMatchesTheCommittedImages) {
         for (std::size_t i = 0; i < got.pixels.size(); ++i) {
             if (got.pixels[i] != want.pixels[i]) {
                 ++differing;
-                if (first == got.pixels.size()) first = i;
+                if (first == got.pixels.size())
+                    first = i;
             }
         }
         EXPECT_EQ(differing, 0u) << "first difference at pixel (" << (first / 3) % 1280 << ", "

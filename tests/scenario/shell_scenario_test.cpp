@@ -18,14 +18,19 @@ constexpr const char* kInfoLine = "fb0: stride=7680 smem=24883200 yres=1080 yvir
 // The number in "vmxbrikon: exit after N ms", or -1 without the line.
 long exit_after(const std::string& text) {
     std::size_t at = text.find("vmxbrikon: exit after ");
-    if (at == std::string::npos) return -1;
+    if (at == std::string::npos)
+        return -1;
     return std::stol(text.substr(at + 22));
 }
 
 TEST(ProgramRun, BadCommandLinesGiveTheUsageLineAndStatusTwoBeforeAnythingElse) {
     const std::vector<std::vector<std::string>> cases = {
-        {"--seconds"},        {"--probe", "--seconds"}, {"--seconds", "2", "--bogus"},
-        {""},                 {"-h"},                   {"--seconds", "1", "extra", "--probe"},
+        {"--seconds"},
+        {"--probe", "--seconds"},
+        {"--seconds", "2", "--bogus"},
+        {""},
+        {"-h"},
+        {"--seconds", "1", "extra", "--probe"},
         {"--probe", "probe"},
     };
     for (const auto& args : cases) {
@@ -127,7 +132,9 @@ TEST(ProgramRun, SignalDuringStartUpAfterTheHandlersStopsBeforeTheLoop) {
 TEST(ProgramRun, SoundThreadThatCannotStartEndsWithStatusOne) {
     GameRun run;
     run.log_calls = true;
-    run.setup = [] { emu::add_fault({emu::Call::ThreadStart, nullptr, 1, emu::Action::Fail, EAGAIN}); };
+    run.setup = [] {
+        emu::add_fault({emu::Call::ThreadStart, nullptr, 1, emu::Action::Fail, EAGAIN});
+    };
     GameResult result = run_game(run);
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.stderr_text.find("pthread_create failed\n"), std::string::npos);
@@ -151,7 +158,8 @@ TEST(ProgramRun, StartUpFollowsItsOrder) {
     for (const char* step : order) {
         std::size_t found = calls.find(step, at);
         EXPECT_NE(found, std::string::npos) << step << " missing or out of order";
-        if (found != std::string::npos) at = found;
+        if (found != std::string::npos)
+            at = found;
     }
 }
 

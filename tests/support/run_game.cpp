@@ -150,9 +150,11 @@ GameResult run_game(const GameRun& run) {
             run.watch(*game_run);
         int status = vmx_main(static_cast<int>(argv.size()) - 1, argv.data(), *game_run, *display);
         if (check != nullptr)
-            std::ofstream(result.dir + "/trace/frames_checked.txt") << check->frames_checked() << "\n";
+            std::ofstream(result.dir + "/trace/frames_checked.txt")
+                << check->frames_checked() << "\n";
         if (check != nullptr && check->mismatches() != 0) {
-            std::ofstream(result.dir + "/trace/frame_mismatches.txt") << check->mismatches() << "\n";
+            std::ofstream(result.dir + "/trace/frame_mismatches.txt")
+                << check->mismatches() << "\n";
             status = kFramesDiffered;
         }
         if (display->compositor.overflowed_frames() != 0) {

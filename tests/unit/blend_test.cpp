@@ -53,8 +53,7 @@ constexpr int kPageRows = 1080;
 
 class BlendDrawing : public ::testing::Test {
   protected:
-    BlendDrawing() : page_(static_cast<std::size_t>(kPagePixelsPerRow) * kPageRows, 0) {
-    }
+    BlendDrawing() : page_(static_cast<std::size_t>(kPagePixelsPerRow) * kPageRows, 0) {}
 
     // The page's drawing area, and what the texts and the logo drawn into
     // it remember of their blends.

@@ -210,7 +210,8 @@ TEST_F(DrawTest, TextPlacesEveryGlyphAtItsCellWithTheAtlasCoverage) {
         // The whole set in two lines, so that it fits at size 4.
         const std::string first = all.substr(0, 48), second = all.substr(48);
         draw_text(canvas(), memo_, first.c_str(), 3, 100, size, 0xffffffff);
-        draw_text(canvas(), memo_, second.c_str(), 3, 100 + kTextCellHeight[size - 1], size, 0xffffffff);
+        draw_text(canvas(), memo_, second.c_str(), 3, 100 + kTextCellHeight[size - 1], size,
+                  0xffffffff);
         int mismatches = 0;
         for (int py = 0; py < kAreaHeight; ++py) {
             for (int px = 0; px < kAreaWidth; ++px) {

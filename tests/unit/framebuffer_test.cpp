@@ -11,7 +11,7 @@
 namespace {
 
 class Framebuffer : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         emu::reset();
         fb_ = ::Framebuffer{};
@@ -175,18 +175,54 @@ TEST_F(Framebuffer, PagesFollowWhatTheKernelCanShowAndThePictureStaysLive) {
         bool shown[5];       // whether that frame's pan succeeds
         bool fallback_line;  // the enlargement's failure is reported
     } cases[] = {
-        {"enlarged", 1080, 2160, false, false,
-         {1080, 2160, 1080, 2160, 1080}, {true, true, true, true, true}, false},
-        {"refused, two pages", 1080, 2160, true, false,
-         {1080, 1080, 1080, 1080, 1080}, {true, true, true, true, true}, true},
-        {"refused, room for three", 1080, 3240, true, false,
-         {1080, 2160, 1080, 2160, 1080}, {true, true, true, true, true}, true},
-        {"enlarged, taller screen", 1200, 2160, false, false,
-         {1080, 1080, 1080, 1080, 1080}, {true, true, true, true, true}, false},
-        {"refused, shorter screen fits", 720, 2880, true, false,
-         {1080, 2160, 1080, 2160, 1080}, {true, true, true, true, true}, true},
-        {"enlargement taken but not made", 1080, 2160, false, true,
-         {1080, 2160, 1080, 1080, 1080}, {true, false, true, true, true}, false},
+        {"enlarged",
+         1080,
+         2160,
+         false,
+         false,
+         {1080, 2160, 1080, 2160, 1080},
+         {true, true, true, true, true},
+         false},
+        {"refused, two pages",
+         1080,
+         2160,
+         true,
+         false,
+         {1080, 1080, 1080, 1080, 1080},
+         {true, true, true, true, true},
+         true},
+        {"refused, room for three",
+         1080,
+         3240,
+         true,
+         false,
+         {1080, 2160, 1080, 2160, 1080},
+         {true, true, true, true, true},
+         true},
+        {"enlarged, taller screen",
+         1200,
+         2160,
+         false,
+         false,
+         {1080, 1080, 1080, 1080, 1080},
+         {true, true, true, true, true},
+         false},
+        {"refused, shorter screen fits",
+         720,
+         2880,
+         true,
+         false,
+         {1080, 2160, 1080, 2160, 1080},
+         {true, true, true, true, true},
+         true},
+        {"enlargement taken but not made",
+         1080,
+         2160,
+         false,
+         true,
+         {1080, 2160, 1080, 1080, 1080},
+         {true, false, true, true, true},
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -93,7 +93,8 @@ TEST_F(Level, LoadingResetsTheFieldAndKeepsTheGame) {
     add_capsule(world, 400, 400, CapsuleKind::Expand);
     world.shots[0] = Shot{400, 400};
     world.shot_count = 1;
-    world.bricks[7][9] = Brick{BrickKind::Gold, 1, CapsuleKind::None};  // a brick of no layout's bottom row
+    world.bricks[7][9] =
+        Brick{BrickKind::Gold, 1, CapsuleKind::None};  // a brick of no layout's bottom row
 
     load_level(world, 7, rng, kNowMs);
 

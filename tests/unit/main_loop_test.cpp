@@ -16,7 +16,7 @@ namespace {
 constexpr int kPollMs = 40;
 
 class ButtonPolls : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         emu::reset();
         emu::use_virtual_time(true);
@@ -30,7 +30,8 @@ protected:
         std::vector<int> presses;
         for (int reading : readings) {
             handle_reading(buttons, hold_tone, reading, now_ms());
-            if (buttons.pressed_code != kButtonNone) presses.push_back(buttons.pressed_code);
+            if (buttons.pressed_code != kButtonNone)
+                presses.push_back(buttons.pressed_code);
             buttons.pressed_code = kButtonNone;
             os::sleep_us(kPollMs * 1000);
         }
@@ -74,11 +75,14 @@ struct HoldCase {
     bool stops;
 };
 
-std::vector<int> repeat(int reading, int polls) { return std::vector<int>(polls, reading); }
+std::vector<int> repeat(int reading, int polls) {
+    return std::vector<int>(polls, reading);
+}
 
 std::vector<int> join(std::initializer_list<std::vector<int>> parts) {
     std::vector<int> all;
-    for (const std::vector<int>& part : parts) all.insert(all.end(), part.begin(), part.end());
+    for (const std::vector<int>& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 
@@ -89,8 +93,8 @@ TEST_F(ButtonPolls, PlayHeldForThreeSecondsStops) {
         {"one poll short", repeat(6, 75), false},
         {"a 240 ms gap keeps the count", join({repeat(6, 10), repeat(8, 6), repeat(6, 60)}), true},
         {"a 280 ms gap restarts it", join({repeat(6, 10), repeat(8, 7), repeat(6, 60)}), false},
-        {"failed readings do not end the hold", join({repeat(6, 10), repeat(-1, 20), repeat(6, 46)}),
-         true},
+        {"failed readings do not end the hold",
+         join({repeat(6, 10), repeat(-1, 20), repeat(6, 46)}), true},
     };
     for (const HoldCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -115,7 +119,7 @@ TEST_F(ButtonPolls, AbandonedHoldForgetsWhenItBegan) {
 namespace {
 
 class Frames : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         emu::reset();
         emu::use_virtual_time(true);

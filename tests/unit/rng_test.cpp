@@ -14,7 +14,8 @@ TEST(RandomSequence, MatchesReferenceDrawsForTheGameSeed) {
     EXPECT_EQ(random_draw(rng), 1532253401);
     EXPECT_EQ(random_draw(rng), 1707054117);
     EXPECT_EQ(random_draw(rng), 438337127);
-    for (int i = 4; i < 210; ++i) random_draw(rng);
+    for (int i = 4; i < 210; ++i)
+        random_draw(rng);
     EXPECT_EQ(random_draw(rng), 1345175387);
 }
 
@@ -26,7 +27,8 @@ TEST(RandomSequence, ReseedingRepeatsTheSequenceAndValuesStayBelow2To31) {
         ASSERT_GE(value, 0);
     }
     random_seed(rng, 1337);
-    for (std::int32_t value : first) EXPECT_EQ(random_draw(rng), value);
+    for (std::int32_t value : first)
+        EXPECT_EQ(random_draw(rng), value);
     random_seed(rng, 0);
     EXPECT_EQ(random_draw(rng), 1896895516);
 }

@@ -45,8 +45,7 @@ class Screens : public testing::Test {
         compose(world, stars_, paused, elapsed_ms);
     }
 
-    void compose(const World& world, const Starfield& stars, bool paused,
-                 std::int64_t elapsed_ms) {
+    void compose(const World& world, const Starfield& stars, bool paused, std::int64_t elapsed_ms) {
         describe_frame(*display_->list, world, stars, paused, elapsed_ms);
         display_->compositor.compose(display_->list, page_.pixels, elapsed_ms);
     }
@@ -115,10 +114,16 @@ TEST_F(Screens, StartPromptBlinksFromTheProgramsStart) {
     const struct {
         std::int64_t elapsed_ms;
         bool shown;
-    } cases[] = {{0, false},           {499, false},           {500, true},
-                 {999, true},          {1000, false},          {1500, true},
+    } cases[] = {{0, false},
+                 {499, false},
+                 {500, true},
+                 {999, true},
+                 {1000, false},
+                 {1500, true},
                  // Weeks of running: past 2^31 ms the rhythm goes on.
-                 {2147483500, true},   {2147484000, false},     {4294967296000, false},
+                 {2147483500, true},
+                 {2147484000, false},
+                 {4294967296000, false},
                  {4294967296500, true}};
     World title;
     for (const auto& c : cases) {

@@ -312,9 +312,9 @@ TEST(HoldTone, InitExportsUnlessTheChannelIsUnusable) {
         bool ready;
     };
     const Case cases[] = {
-        {{true, 0, false}, 0, true},        {{true, 0, true}, 0, true},
-        {{true, EBUSY, true}, 0, true},     {{true, EACCES, false}, 0, false},
-        {{false, 0, false}, 0, false},      {{true, 0, true}, EBUSY, true},
+        {{true, 0, false}, 0, true},       {{true, 0, true}, 0, true},
+        {{true, EBUSY, true}, 0, true},    {{true, EACCES, false}, 0, false},
+        {{false, 0, false}, 0, false},     {{true, 0, true}, EBUSY, true},
         {{true, 0, false}, EACCES, false},
     };
     for (const Case& c : cases) {
@@ -397,9 +397,9 @@ TEST(HoldTone, BeginStopAndConfirm) {
         hold_tone_update(hold_tone, 40);
         from = emu::pwm::write_count();
         hold_tone_confirm(hold_tone);
-        Log beep = {at(kStart, "duty_cycle 0"), at(kStart, "period 588235"), at(kStart, "duty_cycle 294117"),
-                    at(kStart, "enable 1"), at(kStart + 100, "duty_cycle 0"),
-                    at(kStart + 100, "enable 0")};
+        Log beep = {at(kStart, "duty_cycle 0"),       at(kStart, "period 588235"),
+                    at(kStart, "duty_cycle 294117"),  at(kStart, "enable 1"),
+                    at(kStart + 100, "duty_cycle 0"), at(kStart + 100, "enable 0")};
         Log expected = {at(kStart, "duty_cycle 0"), at(kStart, "enable 0")};
         expected.insert(expected.end(), beep.begin(), beep.end());
         EXPECT_EQ(pwm_log(from), expected);
