@@ -24,6 +24,12 @@
 
 enum class ItemKind : std::uint8_t { Fill, Pixel, Block, Brick, Text, Logo };
 
+// The area's rows in bands: the display list and the damage each know, per
+// band, which of their items or rectangles reach into it, so that a small
+// rectangle is held against the few it may meet.
+constexpr int kBandRows = 16;
+constexpr int kBands = (kAreaHeight + kBandRows - 1) / kBandRows;
+
 constexpr int kItemTextBytes = 52;  // a longer text is kept as several items
 
 struct Item {
@@ -72,11 +78,6 @@ class DisplayList {
     // logo remember their blends in memo.
     void draw(const Canvas& canvas, BlendMemo& memo) const;
 
-    // The area is cut into bands of this many rows, each knowing which items
-    // reach into it, so that a small rectangle looks at few items.
-    static constexpr int kBandRows = 16;
-    static constexpr int kBands = (kAreaHeight + kBandRows - 1) / kBandRows;
-
   private:
     // The next item, its kind, place and box set and everything else empty,
     // or nullptr when the box is empty or the list full; then finish_item
@@ -117,11 +118,6 @@ class Damage {
     long long area() const;
 
   private:
-    // Each band of the area's rows knows which rectangles reach into it, so
-    // that a new one is held against the few it may meet.
-    static constexpr int kBandRows = 16;
-    static constexpr int kBands = (kAreaHeight + kBandRows - 1) / kBandRows;
-
     void hold(int index, const Rect& rect);
     void drop(int index);  // the last rectangle takes its place
     void mark(const Rect& rect, int index, bool on);

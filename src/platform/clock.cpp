@@ -14,10 +14,6 @@ ClockReading read_clock() {
                         seconds * 1000 + nanoseconds / 1000000};
 }
 
-std::int64_t now_us() {
-    return read_clock().us;
-}
-
 std::int64_t now_ms() {
     return read_clock().ms;
 }

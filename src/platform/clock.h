@@ -5,9 +5,6 @@
 // negative and never wraps during a run; -1 marks an unset time.
 std::int64_t now_ms();
 
-// The same clock in whole microseconds; now_us() / 1000 is now_ms().
-std::int64_t now_us();
-
 // One reading of the clock in both units (ms is us / 1000). Both are worked
 // out from the seconds and nanoseconds without dividing a 64-bit number,
 // which 32-bit ARM does in a slow library call, so the main loop reads it

@@ -121,11 +121,13 @@ TEST_F(HighScore, LoadWithoutAUsableFileGivesZero) {
     EXPECT_STREQ(emu::stderr_text(), "");
 }
 
+// Over a longer line, a shorter one, and one just as long: the usual case,
+// where neither room is made nor anything cut.
 TEST_F(HighScore, SaveWritesOneLineOverAnyOldOne) {
-    const int values[] = {0, 250, -3, INT_MAX, INT_MIN};
-    const char* lines[] = {"0\n", "250\n", "-3\n", "2147483647\n", "-2147483648\n"};
+    const int values[] = {0, 250, 900, -3, INT_MAX, INT_MIN};
+    const char* lines[] = {"0\n", "250\n", "900\n", "-3\n", "2147483647\n", "-2147483648\n"};
     store("123456789012 and more old text\n");
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         save_high_score(values[i]);
         EXPECT_EQ(stored(), lines[i]);
         EXPECT_EQ(load_high_score(), values[i]);
