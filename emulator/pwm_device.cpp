@@ -35,6 +35,11 @@ struct OpenAttribute {
 };
 
 struct State {
+    // Made at the first call, not stored in the program: the write log's
+    // initial values would otherwise fill megabytes of the program's data
+    // (the web page downloads every byte of it).
+    State() {}
+
     std::mutex lock;
     Settings settings;
     Channel channels[kChannelCount];

@@ -1,50 +1,38 @@
 #include "sim/frame_store.h"
 
-#include <utility>
-
-#include "emulator/framebuffer_device.h"
-
 namespace sim {
 
-FrameStore::FrameStore() {
+FrameStore::FrameStore(PixelOrder order) : order_(order) {
     for (auto& buffer : buffers_)
         buffer.assign(kAreaPixels, 0);
 }
 
 void FrameStore::publish() {
-    std::lock_guard<std::mutex> hold(lock_);
-    std::swap(filling_, ready_);
-    ready_is_new_ = true;
-    any_ = true;
-    published_ += 1;
+    if (order_ == PixelOrder::Rgba) {
+        // Little-endian words 0xAABBGGRR, opaque: the red and blue bytes
+        // trade places, and the framebuffer's unused top byte becomes 255.
+        for (std::uint32_t& pixel : buffers_[filling_]) {
+            pixel =
+                0xff000000u | ((pixel & 0xffu) << 16) | (pixel & 0xff00u) | ((pixel >> 16) & 0xffu);
+        }
+    }
+    const std::uint32_t before = state_.exchange(
+        static_cast<std::uint32_t>(filling_) | kFresh | kAny, std::memory_order_acq_rel);
+    filling_ = static_cast<int>(before & kIndexMask);
 }
 
 const std::uint32_t* FrameStore::take(bool* fresh) {
-    std::lock_guard<std::mutex> hold(lock_);
+    const std::uint32_t now = state_.load(std::memory_order_acquire);
     if (fresh)
-        *fresh = ready_is_new_;
-    if (!any_)
+        *fresh = (now & kFresh) != 0;
+    if ((now & kAny) == 0)
         return nullptr;
-    if (ready_is_new_) {
-        std::swap(showing_, ready_);
-        ready_is_new_ = false;
+    if (now & kFresh) {
+        const std::uint32_t before =
+            state_.exchange(static_cast<std::uint32_t>(showing_) | kAny, std::memory_order_acq_rel);
+        showing_ = static_cast<int>(before & kIndexMask);
     }
     return buffers_[showing_].data();
-}
-
-long FrameStore::published() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return published_;
-}
-
-void show_pans_in(FrameStore* store) {
-    emu::fb::set_pan_hook(
-        [](void* context) {
-            auto* frames = static_cast<FrameStore*>(context);
-            emu::fb::copy_displayed_area(frames->fill_buffer());
-            frames->publish();
-        },
-        store);
 }
 
 }  // namespace sim

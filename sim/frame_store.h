@@ -3,8 +3,16 @@
 // or saves it: the game's thread copies the drawing area of every page it
 // pans to into a spare buffer and publishes it; the viewer takes the newest
 // one. Three buffers, so neither side ever waits for the other's copy.
+//
+// The buffers change hands through one atomic word (state_word): its two
+// low bits name the buffer published last, kFresh says the viewer has not
+// taken it yet, kAny that anything has been published at all. publish()
+// swaps the buffer just filled into the word and goes on filling the one it
+// gets back; take() swaps the buffer it showed for the published one when
+// kFresh is set. A viewer in another language (the web page) follows the
+// same two rules with its own atomics on the word, starting from buffer 2.
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 namespace sim {
@@ -13,35 +21,40 @@ constexpr int kAreaWidth = 1280;
 constexpr int kAreaHeight = 720;
 constexpr int kAreaPixels = kAreaWidth * kAreaHeight;
 
+// How a published picture lies in memory.
+enum class PixelOrder {
+    Argb,  // 0xAARRGGBB words, as the framebuffer holds them
+    Rgba,  // bytes R, G, B, 255, as a browser canvas takes them
+};
+
 class FrameStore {
   public:
-    FrameStore();
+    static constexpr std::uint32_t kIndexMask = 3;
+    static constexpr std::uint32_t kFresh = 4;
+    static constexpr std::uint32_t kAny = 8;
 
-    // Producer: the buffer to fill next, then publish it.
+    explicit FrameStore(PixelOrder order = PixelOrder::Argb);
+
+    // Producer: the buffer to fill next (0xAARRGGBB words, 1280 per row),
+    // then publish it, converted to the store's order.
     std::uint32_t* fill_buffer() { return buffers_[filling_].data(); }
     void publish();
 
-    // Consumer: the newest published picture (0xAARRGGBB words, 1280 per
-    // row), or nullptr before the first. Valid until the next take().
-    // fresh tells whether it is new since the last take().
+    // Consumer: the newest published picture (1280 words per row, in the
+    // store's order), or nullptr before the first. Valid until the next
+    // take(). fresh tells whether it is new since the last take().
     const std::uint32_t* take(bool* fresh = nullptr);
 
-    // Pictures published so far.
-    long published() const;
+    // For a viewer that follows the word's rules itself.
+    const std::atomic<std::uint32_t>* state_word() const { return &state_; }
+    const std::uint32_t* buffer(int index) const { return buffers_[index].data(); }
 
   private:
+    const PixelOrder order_;
     std::vector<std::uint32_t> buffers_[3];
-    mutable std::mutex lock_;  // held only to swap indexes
-    int filling_ = 0;
-    int ready_ = 1;
-    int showing_ = 2;
-    bool ready_is_new_ = false;
-    bool any_ = false;
-    long published_ = 0;
+    std::atomic<std::uint32_t> state_{1};  // buffer 1 is "published", though empty
+    int filling_ = 0;                      // the producer's own
+    int showing_ = 2;                      // the consumer's own
 };
-
-// Installs a pan hook on the emulated framebuffer that copies every page
-// the display pans to into store (the emulator must have been reset).
-void show_pans_in(FrameStore* store);
 
 }  // namespace sim

@@ -31,6 +31,9 @@ namespace {
 constexpr std::int64_t kEndMarginMs = 100;
 // The page rows of the emulated framebuffer, in pixels.
 constexpr std::size_t kPageRowPixels = 1920;
+// A pause asked for by the front end holds BACK this long: two polls of the
+// buttons, 40 ms apart, must both see it.
+constexpr std::int64_t kPausePressMs = 150;
 
 // What the LT8668 answers for each of the goggles' video modes.
 emu::i2c::Answer answer_for(GoggleMode mode) {
@@ -221,7 +224,10 @@ int Session::finish() {
 
 void Session::hold_from_keyboard(ButtonCode button) {
     keyboard_button_.store(button);
-    emu::adc::hold_button(button);
+    // A pause being pressed keeps the buttons until it lets go; then the
+    // keyboard's button counts again.
+    if (!pausing_.load())
+        emu::adc::hold_button(button);
 }
 
 bool Session::screenshots_from_front_end() const {
@@ -263,8 +269,53 @@ bool Session::save_screenshot(std::int64_t at_ms, const std::uint32_t* area,
     return png::save_area(path.c_str(), area, row_pixels, kAreaWidth, kAreaHeight);
 }
 
+Session::Glance Session::glance() const {
+    Glance glance;
+    glance.phase = glance_phase_.load(std::memory_order_relaxed);
+    glance.paused = glance_paused_.load(std::memory_order_relaxed);
+    glance.score = glance_score_.load(std::memory_order_relaxed);
+    glance.best = glance_best_.load(std::memory_order_relaxed);
+    glance.level = glance_level_.load(std::memory_order_relaxed);
+    glance.lives = glance_lives_.load(std::memory_order_relaxed);
+    glance.paddle_x = glance_paddle_x_.load(std::memory_order_relaxed);
+    return glance;
+}
+
+// On the game's main thread, between its frames: the World is still.
+void Session::take_glance() {
+    const Game& game = run_->game;
+    glance_phase_.store(static_cast<int>(game.world.phase), std::memory_order_relaxed);
+    glance_paused_.store(game.paused, std::memory_order_relaxed);
+    glance_score_.store(game.world.score, std::memory_order_relaxed);
+    glance_best_.store(game.world.best, std::memory_order_relaxed);
+    glance_level_.store(game.world.level, std::memory_order_relaxed);
+    glance_lives_.store(game.world.lives, std::memory_order_relaxed);
+    glance_paddle_x_.store(static_cast<int>(game.world.paddle_x), std::memory_order_relaxed);
+}
+
+void Session::carry_out_pause() {
+    const std::int64_t now = elapsed_ms();
+    if (pausing_.load()) {
+        if (now >= pause_release_ms_) {
+            pausing_.store(false);
+            emu::adc::hold_button(keyboard_button_.load());
+        }
+        return;
+    }
+    if (!pause_wanted_.exchange(false))
+        return;
+    const Game& game = run_->game;
+    if (game.world.phase != Phase::Play || game.paused)
+        return;
+    pausing_.store(true);
+    emu::adc::hold_button(kButtonBack);
+    pause_release_ms_ = now + kPausePressMs;
+}
+
 void Session::on_pan(void* self) {
     auto* session = static_cast<Session*>(self);
+    session->take_glance();
+    session->carry_out_pause();
     // The pan back to line 0 at shutdown shows the console, not a frame.
     if (emu::fb::yoffset() != 0)
         session->frames_shown_.fetch_add(1, std::memory_order_relaxed);
@@ -309,12 +360,19 @@ void Session::on_autoplay_step(void* self) {
             return;
         }
     }
-    const bool standing_back = session->keyboard_button_.load() != kButtonNone ||
-                               session->script_button_.load() != kButtonNone;
-    if (!standing_back) {
+    const bool others_hold = session->keyboard_button_.load() != kButtonNone ||
+                             session->script_button_.load() != kButtonNone ||
+                             session->pausing_.load();
+    if (!session->autoplay_on_.load()) {
+        // Switched off: let go of what the player held, once.
+        if (session->autoplay_holds_ && !others_hold)
+            emu::adc::hold_button(kButtonNone);
+        session->autoplay_holds_ = false;
+    } else if (!others_hold) {
         const Game& game = session->run_->game;
         emu::adc::hold_button(
             autoplay_decide(game.world, game.paused, now - session->base_ms_, session->autoplay_));
+        session->autoplay_holds_ = true;
     }
     session->next_autoplay_ms_ = now + kAutoplayStepMs;
     emu::at_time(session->next_autoplay_ms_, on_autoplay_step, self);

@@ -49,6 +49,11 @@ class Session {
     // emulated ADC; the autoplay stands back while one is held.
     void hold_from_keyboard(ButtonCode button);
 
+    // From any thread, in a run prepared with the autoplay: the built-in
+    // player plays (a demo), or stands back until it is asked again (the
+    // player has taken over).
+    void set_autoplay(bool on) { autoplay_on_.store(on); }
+
     // Real time only, from the front end's thread: saves the screenshots
     // that are due, of area, the picture on display now (1280 x 720 words,
     // taken from the FrameStore given to show_frames_in; nullptr before the
@@ -63,6 +68,24 @@ class Session {
     // Game frames shown so far (pans to a drawing page).
     long frames_shown() const { return frames_shown_.load(std::memory_order_relaxed); }
 
+    // The game as its latest shown frame had it, for a front end to tell
+    // the player (read from any thread).
+    struct Glance {
+        int phase = 0;  // a Phase
+        bool paused = false;
+        int score = 0;
+        int best = 0;
+        int level = 0;
+        int lives = 0;
+        int paddle_x = 0;  // the paddle's centre, in whole pixels
+    };
+    Glance glance() const;
+
+    // From any thread: pause the game the way BACK does, but only if a ball
+    // is in play and the game is not paused already (a window that is no
+    // longer seen, where a life could be lost unwatched).
+    void pause_if_playing() { pause_wanted_.store(true); }
+
     const std::string& data_dir() const { return data_dir_; }
 
   private:
@@ -73,6 +96,8 @@ class Session {
     static void on_screenshot(void* self);
     static void on_end(void* self);
 
+    void take_glance();
+    void carry_out_pause();
     bool save_screenshot(std::int64_t at_ms, const std::uint32_t* area, std::size_t row_pixels);
     bool on_game_thread() const;
     std::int64_t real_ms() const;
@@ -91,9 +116,24 @@ class Session {
     std::size_t next_shot_ = 0;
 
     AutoplayState autoplay_;
+    std::atomic<bool> autoplay_on_{true};
+    bool autoplay_holds_ = false;  // the autoplay pressed the ADC last
     std::int64_t next_autoplay_ms_ = 0;
     std::atomic<ButtonCode> keyboard_button_{kButtonNone};
     std::atomic<ButtonCode> script_button_{kButtonNone};
+
+    // Written at each pan on the game's thread, read by the front end.
+    std::atomic<int> glance_phase_{0};
+    std::atomic<bool> glance_paused_{false};
+    std::atomic<int> glance_score_{0};
+    std::atomic<int> glance_best_{0};
+    std::atomic<int> glance_level_{0};
+    std::atomic<int> glance_lives_{0};
+    std::atomic<int> glance_paddle_x_{0};
+
+    std::atomic<bool> pause_wanted_{false};
+    std::atomic<bool> pausing_{false};   // BACK is held for a pause asked for
+    std::int64_t pause_release_ms_ = 0;  // the game's thread only: until then
 
     // The game's records, made with the session and read by the autoplay
     // between frames.

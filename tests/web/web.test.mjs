@@ -1,0 +1,361 @@
+// The web page in headless Chromium (Debian's, never a downloaded one),
+// against the site served as scripts/web serves it. Run by scripts/test:
+//   VMX_SITE=build/web/site VMX_SIM=build/dev/sim/vmxbrikon-sim npm test
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+import { PNG } from 'pngjs';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const repo = path.resolve(here, '../..');
+const site = path.resolve(repo, process.env.VMX_SITE || 'build/web/site');
+const sim = path.resolve(repo, process.env.VMX_SIM || 'build/dev/sim/vmxbrikon-sim');
+const shotDir = path.resolve(repo, process.env.VMX_WEB_SHOTS || 'build/web/test-shots');
+
+const PHASE = { title: 0, serve: 1, play: 2, gameOver: 4 };
+
+let server;
+let address;
+let browser;
+const consoleErrors = [];
+
+before(async () => {
+  server = spawn('node', [path.join(repo, 'web/serve.mjs'), site, '0'], {
+    stdio: ['ignore', 'pipe', 'inherit'],
+  });
+  address = await new Promise((resolve, reject) => {
+    server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
+    server.once('exit', (code) => reject(new Error(`the server ended with ${code}`)));
+  });
+  browser = await chromium.launch({
+    executablePath: process.env.VMX_CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: [
+      '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+    ],
+  });
+  fs.mkdirSync(shotDir, { recursive: true });
+});
+
+after(async () => {
+  await browser?.close();
+  server?.kill();
+  assert.deepEqual(consoleErrors, [], 'the page wrote errors to its console');
+});
+
+// A fresh page (its own storage unless a context is given), watched for
+// console errors, with the game started.
+async function open(query = '', { context = null, gamepad = false, touch = false } = {}) {
+  const owner = context || await browser.newContext({
+    viewport: { width: 1280, height: 800 },
+    hasTouch: touch,
+  });
+  const page = await owner.newPage();
+  page.on('console', (message) => {
+    if (message.type() === 'error')
+      consoleErrors.push(message.text());
+  });
+  page.on('pageerror', (error) => consoleErrors.push(String(error)));
+  if (gamepad) {
+    // A stand-in for the Gamepad API: the test moves its buttons and stick.
+    await page.addInitScript(() => {
+      const buttons = Array.from({ length: 17 }, () => ({ pressed: false, value: 0 }));
+      window.testPad = { id: 'test pad', connected: true, mapping: 'standard', buttons, axes: [0, 0, 0, 0] };
+      navigator.getGamepads = () => [window.testPad];
+    });
+  }
+  await page.goto(address + query);
+  await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
+  return page;
+}
+
+const glance = (page) => page.evaluate(() => vmx.glance);
+
+async function until(page, what, test, timeoutMs = 10000) {
+  const start = Date.now();
+  for (;;) {
+    const now = await glance(page);
+    if (test(now))
+      return now;
+    if (Date.now() - start > timeoutMs)
+      assert.fail(`waited ${timeoutMs} ms for ${what}; the game: ${JSON.stringify(now)}`);
+    await page.waitForTimeout(50);
+  }
+}
+
+function decode(bytes) {
+  const image = PNG.sync.read(Buffer.from(bytes));
+  return { width: image.width, height: image.height, data: image.data };
+}
+
+// The same run in the desktop simulator and in the page, in virtual time:
+// every screenshot must be the same picture, pixel for pixel.
+async function compareWithNative(name, simArgs, script) {
+  const native = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-web-native-'));
+  const args = ['--headless', '--virtual-time', ...simArgs.split(' '), '--out', native];
+  if (script) {
+    const file = path.join(native, 'script.txt');
+    fs.writeFileSync(file, script);
+    args.push('--script', file);
+  }
+  execFileSync(sim, args, { stdio: ['ignore', 'ignore', 'inherit'] });
+
+  let query = '?sim=' + encodeURIComponent(`--virtual-time ${simArgs} --out /shots`);
+  if (script)
+    query += '&script=' + encodeURIComponent(script);
+  const page = await open(query);
+  await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 120000 });
+  assert.equal(await page.evaluate(() => vmx.ended), 0, `${name}: the game's exit status`);
+  const files = await page.evaluate(async () => {
+    // As base64, which crosses to the test far faster than arrays of numbers.
+    const base64 = (bytes) => new Promise((resolve) => {
+      const reader = new FileReader();
+      reader.onload = () => resolve(reader.result.slice(reader.result.indexOf(',') + 1));
+      reader.readAsDataURL(new Blob([bytes]));
+    });
+    const found = await vmx.files('/shots');
+    const out = {};
+    for (const [key, bytes] of Object.entries(found))
+      out[key] = await base64(bytes);
+    return out;
+  });
+  for (const key of Object.keys(files))
+    files[key] = Buffer.from(files[key], 'base64');
+  const names = fs.readdirSync(native).filter((file) => file.endsWith('.png')).sort();
+  assert.ok(names.length > 0, `${name}: the simulator saved no screenshot`);
+  assert.deepEqual(Object.keys(files).sort(), names, `${name}: the same screenshots`);
+  for (const file of names) {
+    const want = decode(fs.readFileSync(path.join(native, file)));
+    const got = decode(files[file]);
+    assert.equal(got.width, want.width);
+    assert.equal(got.height, want.height);
+    if (!got.data.equals(want.data)) {
+      fs.writeFileSync(path.join(shotDir, `${name}-web-${file}`), files[file]);
+      fs.copyFileSync(path.join(native, file), path.join(shotDir, `${name}-native-${file}`));
+      assert.fail(`${name}: ${file} differs from the simulator's (both kept in ${shotDir})`);
+    }
+  }
+  await page.context().close();
+  fs.rmSync(native, { recursive: true, force: true });
+}
+
+test('the page loads, isolated, and shows the title screen', async () => {
+  const start = Date.now();
+  const page = await open();
+  const loadMs = Date.now() - start;
+  assert.equal(await page.evaluate(() => crossOriginIsolated), true);
+  assert.equal((await glance(page)).phase, PHASE.title);
+  // The canvas shows the game's picture, not an empty one.
+  const lit = await page.evaluate(() => {
+    const data = document.getElementById('screen').getContext('2d').getImageData(0, 0, 1280, 720).data;
+    let count = 0;
+    for (let i = 0; i < data.length; i += 4)
+      count += data[i] + data[i + 1] + data[i + 2] > 300 ? 1 : 0;
+    return count;
+  });
+  assert.ok(lit > 2000, `only ${lit} bright pixels on the title screen`);
+  await page.screenshot({ path: path.join(shotDir, 'page.png') });
+  console.log(`first frame on screen ${loadMs} ms after the page was asked for`);
+  await page.context().close();
+});
+
+test('the same frames as the desktop simulator', async () => {
+  await compareWithNative('autoplay', '--autoplay --seconds 13 --screenshot-at 800,4000,12000');
+  await compareWithNative('script', '--seconds 9 --screenshot-at 900,3000,5500,8500', [
+    '600 MIDDLE 150', '1500 LEFT 700', '2400 MIDDLE 150', '3200 RIGHT 900',
+    '4300 MIDDLE 1200', '6000 BACK 150', '7000 MIDDLE 150', '',
+  ].join('\n'));
+});
+
+// Start a game, move the paddle, launch, pause and resume, with one kind of
+// input; hold(button, ms) and tap(button) are that input's own.
+async function playThrough(page, hold, tap) {
+  await tap('middle');
+  const serving = await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  await hold('left', 600);
+  await until(page, 'the paddle to move left', (now) => now.paddleX < serving.paddleX);
+  await tap('middle');
+  await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
+  await tap('back');
+  await until(page, 'the pause', (now) => now.paused);
+  await tap('back');
+  await until(page, 'the game going on', (now) => !now.paused);
+}
+
+async function endByHoldingPlay(page, hold) {
+  await hold('play', 3600);
+  await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 10000 });
+  assert.equal(await page.evaluate(() => vmx.ended), 0);
+  assert.match(await page.textContent('#notice'), /ended/);
+}
+
+test('the keyboard plays', async () => {
+  const page = await open();
+  const KEY = { left: 'ArrowLeft', right: 'ArrowRight', middle: 'Space', back: 'Escape', play: 'KeyQ' };
+  const hold = async (button, ms) => {
+    await page.keyboard.down(KEY[button]);
+    await page.waitForTimeout(ms);
+    await page.keyboard.up(KEY[button]);
+    await page.waitForTimeout(200);
+  };
+  // A quick tap: the page holds it long enough for the game to see it.
+  const tap = async (button) => {
+    await page.keyboard.press(KEY[button]);
+    await page.waitForTimeout(250);
+  };
+  await playThrough(page, hold, tap);
+  await endByHoldingPlay(page, hold);
+  await page.context().close();
+});
+
+test('the on-screen buttons play on a touch screen', async () => {
+  const page = await open('?touch', { touch: true });
+  const LABEL = { left: 'LEFT', right: 'RIGHT', middle: 'MIDDLE', back: 'BACK', play: 'PLAY' };
+  const centre = async (button) => {
+    const box = await page.locator(`#touch button[aria-label="${LABEL[button]}"], #touch button:text-is("${LABEL[button]}")`).first().boundingBox();
+    return { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+  };
+  const hold = async (button, ms) => {
+    const at = await centre(button);
+    await page.mouse.move(at.x, at.y);
+    await page.mouse.down();
+    await page.waitForTimeout(ms);
+    await page.mouse.up();
+    await page.waitForTimeout(200);
+  };
+  const tap = async (button) => {
+    const at = await centre(button);
+    await page.touchscreen.tap(at.x, at.y);
+    await page.waitForTimeout(250);
+  };
+  await playThrough(page, hold, tap);
+  await endByHoldingPlay(page, hold);
+  await page.context().close();
+});
+
+test('a gamepad plays', async () => {
+  const page = await open('', { gamepad: true });
+  const set = (button, down) => page.evaluate(([name, on]) => {
+    if (name === 'left')
+      testPad.axes[0] = on ? -1 : 0;
+    else
+      testPad.buttons[{ middle: 0, back: 9, right: 15 }[name]].pressed = on;
+  }, [button, down]);
+  const hold = async (button, ms) => {
+    await set(button, true);
+    await page.waitForTimeout(ms);
+    await set(button, false);
+    await page.waitForTimeout(200);
+  };
+  const tap = async (button) => {
+    await set(button, true);
+    await page.waitForTimeout(40);
+    await set(button, false);
+    await page.waitForTimeout(250);
+  };
+  await playThrough(page, hold, tap);
+  await page.context().close();
+});
+
+test('the buzzer sounds after the first key, and not while muted', async () => {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  let page = await open('', { context });
+  await page.keyboard.press('Space');
+  await page.waitForFunction(() => vmx.audioState === 'running');
+  // Starting a game and launching the ball both beep.
+  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  await page.keyboard.press('Space');
+  let peak = 0;
+  for (let i = 0; i < 40 && peak === 0; i += 1) {
+    await page.waitForTimeout(100);
+    peak = await page.evaluate(() => vmx.soundPeak());
+  }
+  assert.ok(peak > 0.05, `the loudest sample after the first keys was ${peak}`);
+
+  await page.click('#mute');
+  await page.evaluate(() => vmx.soundPeak());
+  const before = (await glance(page)).buzzerChanges;
+  await page.keyboard.press('Escape');  // pausing beeps, and so does going on
+  await page.waitForTimeout(400);
+  await page.keyboard.press('Escape');
+  await page.waitForTimeout(600);
+  const after = (await glance(page)).buzzerChanges;
+  assert.ok(after > before, 'the game changed the buzzer while muted');
+  assert.equal(await page.evaluate(() => vmx.soundPeak()), 0, 'muted, yet a sample was heard');
+
+  // The choice is remembered.
+  await page.reload();
+  await page.waitForFunction(() => window.vmx && vmx.started);
+  assert.equal(await page.getAttribute('#mute', 'aria-pressed'), 'true');
+  await context.close();
+});
+
+test('the best score survives a reload', async () => {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  const page = await open('', { context });
+  // Lose every ball: launch, then stay in the far left corner.
+  await page.keyboard.press('Space');
+  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  for (let ball = 0; ball < 12; ball += 1) {
+    const now = await glance(page);
+    if (now.phase === PHASE.gameOver)
+      break;
+    if (now.phase === PHASE.serve) {
+      await page.keyboard.press('Space');
+      await until(page, 'the launch', (state) => state.phase !== PHASE.serve, 5000);
+    }
+    await page.keyboard.down('ArrowLeft');
+    await until(page, 'the ball lost', (state) => state.phase !== PHASE.play, 30000);
+    await page.keyboard.up('ArrowLeft');
+    await page.waitForTimeout(300);
+  }
+  const over = await until(page, 'the game over', (now) => now.phase === PHASE.gameOver, 30000);
+  assert.ok(over.score > 0, 'the game scored nothing to keep');
+  await page.waitForFunction((score) => localStorage.getItem('vmxbrikon.best') === `${score}\n`,
+    over.score, { timeout: 5000 });
+  await page.reload();
+  await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
+  assert.equal((await glance(page)).best, over.score);
+  await context.close();
+});
+
+test('real time: about 30 frames a second, and a hidden tab pauses play', async () => {
+  const page = await open();
+  const first = await glance(page);
+  await page.waitForTimeout(5000);
+  const second = await glance(page);
+  const rate = ((second.frames - first.frames) * 1000) / (second.elapsedMs - first.elapsedMs);
+  const drawn = await page.evaluate(() => ({ frames: vmx.framesDrawn, ms: vmx.drawMs }));
+  console.log(`${rate.toFixed(1)} frames a second; the page's thread spent ` +
+    `${(drawn.ms / drawn.frames).toFixed(2)} ms a frame drawing (${drawn.frames} frames)`);
+  assert.ok(rate > 27 && rate < 31, `${rate} frames a second`);
+
+  const hide = () => page.evaluate(() => {
+    Object.defineProperty(document, 'hidden', { value: true, configurable: true });
+    document.dispatchEvent(new Event('visibilitychange'));
+  });
+  const show = () => page.evaluate(() => {
+    Object.defineProperty(document, 'hidden', { value: false, configurable: true });
+    document.dispatchEvent(new Event('visibilitychange'));
+  });
+  // Serving: BACK would pause here too, but no ball can be lost, so the
+  // game is left as it is.
+  await page.keyboard.press('Space');
+  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  await hide();
+  await page.waitForTimeout(600);
+  assert.equal((await glance(page)).paused, false, 'hiding the tab paused a serve');
+  await show();
+  await page.keyboard.press('Space');
+  await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
+  await hide();
+  await until(page, 'the pause', (now) => now.paused);
+  await show();
+  await page.context().close();
+});

@@ -1,0 +1,152 @@
+// The game's worker: loads the module (the game, the emulated goggles and
+// the simulator's session), starts the game on threads of its own, and
+// carries messages between them and the page. Keeping the module here, off
+// the page's thread, means the file calls the game's threads make are
+// served by this otherwise idle thread, never delayed by the page's drawing.
+'use strict';
+
+importScripts('vmxbrikon.js');
+
+const BEST_FILE = '/state/record/vemlo-x/data/brikon.hi';
+const POLL_MS = 50;
+
+let module = null;
+let keptBest = '';
+let demo = false;
+
+function post(message) {
+  self.postMessage(message);
+}
+
+function cString(text) {
+  const size = module.lengthBytesUTF8(text) + 1;
+  const address = module._malloc(size);
+  module.stringToUTF8(text, address, size);
+  return address;
+}
+
+// What the game has saved as its best, or '' before it ever saved one.
+function readBest() {
+  try {
+    return new TextDecoder().decode(module.FS.readFile(BEST_FILE));
+  } catch (error) {
+    return '';
+  }
+}
+
+let glanceAt = 0;
+
+function glance() {
+  module._web_glance(glanceAt);
+  const values = new Float64Array(module.HEAPF64.buffer, glanceAt, 10);
+  return {
+    phase: values[0], paused: values[1] === 1, score: values[2], best: values[3],
+    level: values[4], lives: values[5], paddleX: values[6], frames: values[7],
+    elapsedMs: values[8], buzzerChanges: values[9],
+  };
+}
+
+function poll() {
+  const status = module._web_poll();
+  const best = readBest();
+  if (best !== '' && best !== keptBest) {
+    keptBest = best;
+    post({ type: 'best', line: best });
+  }
+  post({ type: 'glance', glance: glance() });
+  if (status >= 0) {
+    post({ type: 'ended', status });
+    return;
+  }
+  setTimeout(poll, POLL_MS);
+}
+
+async function start(options) {
+  module = await createVmxbrikon({
+    locateFile: (name) => name,
+    // The threads' workers load the module from here too.
+    mainScriptUrlOrBlob: new URL('vmxbrikon.js', self.location.href).href,
+    // The game's diagnostics are lines on its standard error, not faults
+    // of the page: they go to the page's log as they are.
+    print: (line) => post({ type: 'log', line }),
+    printErr: (line) => post({ type: 'log', line }),
+  });
+  glanceAt = module._malloc(10 * 8);
+  keptBest = options.best;
+  demo = options.demo;
+  let text = options.args;
+  if (options.script) {
+    // A test's timed presses, as the simulator reads them from a file.
+    module.FS.writeFile('/script.txt', options.script);
+    text += ' --script /script.txt';
+  }
+  const args = cString(text);
+  const best = cString(options.best);
+  const status = module._web_start(args, best);
+  module._free(args);
+  module._free(best);
+  if (status !== 0) {
+    post({ type: 'refused' });
+    return;
+  }
+  if (demo && !options.virtualTime)
+    module._web_set_demo(1);
+  const buffers = [0, 1, 2].map((index) => module._web_frame_buffer(index));
+  post({
+    type: 'ready',
+    memory: module.HEAPU8.buffer,
+    frameWord: module._web_frame_word(),
+    buffers,
+  });
+  poll();
+}
+
+self.onmessage = (event) => {
+  const message = event.data;
+  switch (message.type) {
+    case 'start':
+      start(message.options);
+      break;
+    case 'press':
+      if (demo) {
+        // A press of the player's own takes over from the demo.
+        demo = false;
+        module._web_set_demo(0);
+        post({ type: 'demo', on: false });
+      }
+      module._web_press(message.key, message.button);
+      break;
+    case 'release':
+      module._web_release(message.key);
+      break;
+    case 'demo':
+      demo = message.on;
+      module._web_set_demo(demo ? 1 : 0);
+      post({ type: 'demo', on: demo });
+      break;
+    case 'hidden':
+      module._web_hidden();
+      break;
+    case 'sound':
+      if (module._web_start_sound(message.sampleRate) === 0) {
+        post({
+          type: 'sound',
+          samples: module._web_sound_samples(),
+          written: module._web_sound_written(),
+          read: module._web_sound_read(),
+          capacity: module._web_sound_capacity(),
+        });
+      }
+      break;
+    case 'files': {
+      // The files of a folder (a test's screenshots), by name.
+      const files = {};
+      for (const name of module.FS.readdir(message.dir)) {
+        if (name !== '.' && name !== '..')
+          files[name] = module.FS.readFile(message.dir + '/' + name);
+      }
+      post({ type: 'files', id: message.id, files });
+      break;
+    }
+  }
+};

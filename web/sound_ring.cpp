@@ -1,0 +1,81 @@
+#include "web/sound_ring.h"
+
+#include <time.h>
+
+#include <cstdlib>
+
+namespace web {
+namespace {
+
+// The ring is kept this far ahead of the worklet: enough to ride out a
+// busy moment of the worker, little enough that a tone is not heard late.
+constexpr std::int64_t kAheadNs = 50000000;
+constexpr long kPumpNs = 4000000;
+// The wave is rendered this far behind the game, so that every change of a
+// stretch has been noted before the stretch is rendered (as on the desktop).
+constexpr std::int64_t kBehindNs = 30000000;
+// A pace that has drifted further than this from the clock (the audio was
+// suspended, the worker stalled) jumps back in step.
+constexpr std::int64_t kResyncNs = 60000000;
+constexpr int kChunk = 1024;
+
+std::int64_t monotonic_ns() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace
+
+SoundRing::SoundRing(int sample_rate)
+    : sample_rate_(sample_rate), wave_(std::make_unique<sim::BuzzerWave>(sample_rate)) {}
+
+bool SoundRing::start() {
+    started_ = pthread_create(&thread_, nullptr, pump, this) == 0;
+    return started_;
+}
+
+void SoundRing::stop() {
+    if (!started_)
+        return;
+    stop_.store(true);
+    pthread_join(thread_, nullptr);
+    started_ = false;
+}
+
+void* SoundRing::pump(void* self) {
+    auto* ring = static_cast<SoundRing*>(self);
+    const struct timespec pause = {0, kPumpNs};
+    while (!ring->stop_.load()) {
+        ring->top_up();
+        nanosleep(&pause, nullptr);
+    }
+    return nullptr;
+}
+
+void SoundRing::top_up() {
+    const std::uint32_t written = written_.load(std::memory_order_relaxed);
+    const std::uint32_t queued = written - read_.load(std::memory_order_acquire);
+    const std::int64_t wanted = kAheadNs * sample_rate_ / 1000000000;
+    if (queued >= wanted)
+        return;
+    // The samples written now are heard once the queued ones have played.
+    const std::int64_t due_ns =
+        monotonic_ns() + std::int64_t{queued} * 1000000000 / sample_rate_ - kBehindNs;
+    if (next_ns_ == 0 || std::llabs(next_ns_ - due_ns) > kResyncNs)
+        next_ns_ = due_ns;
+    std::int16_t chunk[kChunk];
+    std::uint32_t at = written;
+    for (std::int64_t left = wanted - queued; left > 0;) {
+        const int count = left < kChunk ? static_cast<int>(left) : kChunk;
+        wave_->render(chunk, count, next_ns_);
+        next_ns_ += std::int64_t{count} * 1000000000 / sample_rate_;
+        for (int i = 0; i < count; ++i)
+            samples_[(at + i) % kCapacity] = chunk[i];
+        at += count;
+        left -= count;
+    }
+    written_.store(at, std::memory_order_release);
+}
+
+}  // namespace web

@@ -1,0 +1,223 @@
+// The game's side of the web page: the worker that loads this module calls
+// these functions. They run the same session as the desktop simulator (the
+// unchanged game on the emulated goggles, its own thread and the sound
+// thread), hand each shown picture to the page through a FrameStore in the
+// shared memory, and take the page's keys, touches and gamepad as buttons.
+#include <emscripten/emscripten.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "shell/high_score.h"
+#include "sim/frame_store.h"
+#include "sim/held_keys.h"
+#include "sim/options.h"
+#include "sim/session.h"
+#include "web/sound_ring.h"
+
+namespace {
+
+// Where the best score lives between the page's visits: the page fills the
+// file from the browser's storage before the game starts and keeps what the
+// game writes there.
+constexpr const char* kStateDir = "/state";
+
+struct WebRun {
+    sim::Session session;
+    sim::FrameStore frames{sim::PixelOrder::Rgba};
+    std::unique_ptr<web::SoundRing> sound;
+    sim::HeldKeys held;
+    bool muted = false;  // --mute: the buzzer stays silent
+    bool started = false;
+    bool finished = false;
+    int status = -1;
+};
+
+WebRun* run = nullptr;
+
+std::vector<std::string> split_words(const char* text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char* p = text; *p; ++p) {
+        if (*p == ' ' || *p == '\n' || *p == '\t') {
+            if (!word.empty())
+                words.push_back(word);
+            word.clear();
+        } else {
+            word += *p;
+        }
+    }
+    if (!word.empty())
+        words.push_back(word);
+    return words;
+}
+
+void say(const std::string& text) {
+    std::fprintf(stderr, "vmxbrikon-web: %s\n", text.c_str());
+}
+
+}  // namespace
+
+extern "C" {
+
+// Starts the game. args: the simulator's options, separated by spaces (the
+// page's test options; "" for a plain game). best: the line kept from the
+// last visit, or "". Answers 0, or 2 when the options are refused (the
+// reason on stderr).
+EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
+    if (run != nullptr)
+        return 2;
+    std::vector<std::string> words = split_words(args);
+    std::vector<const char*> argv = {"vmxbrikon-web"};
+    for (const std::string& word : words)
+        argv.push_back(word.c_str());
+    sim::SimOptions options;
+    std::string reason =
+        sim::parse_sim_options(static_cast<int>(argv.size()), argv.data(), &options);
+    if (!reason.empty()) {
+        say(reason);
+        return 2;
+    }
+    // The kept best score belongs to real games; a test in virtual time
+    // keeps its own in a folder of its own.
+    const bool keeps_best = !options.virtual_time && options.data_dir.empty();
+    if (keeps_best)
+        options.data_dir = kStateDir;
+    // A real game always has the built-in player ready, idle until the
+    // page's demo asks for it.
+    const bool idle_player = !options.virtual_time && !options.autoplay;
+    if (idle_player)
+        options.autoplay = true;
+
+    run = new WebRun;
+    run->muted = options.mute;
+    reason = run->session.prepare(options, true);
+    if (!reason.empty()) {
+        say(reason);
+        return 2;
+    }
+    if (keeps_best && best[0] != 0) {
+        const std::string path = std::string(kStateDir) + kHighScorePath;
+        if (std::FILE* file = std::fopen(path.c_str(), "w")) {
+            std::fputs(best, file);
+            std::fclose(file);
+        }
+    }
+    if (idle_player)
+        run->session.set_autoplay(false);
+    run->session.show_frames_in(&run->frames);
+    if (!run->session.start()) {
+        say("cannot start the game's thread");
+        return 2;
+    }
+    run->started = true;
+    return 0;
+}
+
+// The page's audio has started (browsers wait for the player's first
+// press): the buzzer's changes from now on become samples at this rate.
+// Answers 0, or 1 when there is no sound (muted by the options, or no
+// thread for it).
+EMSCRIPTEN_KEEPALIVE int web_start_sound(int sample_rate) {
+    if (run == nullptr || run->sound || run->muted || sample_rate <= 0)
+        return 1;
+    auto sound = std::make_unique<web::SoundRing>(sample_rate);
+    if (!sound->start()) {
+        say("no sound: cannot start the sound thread");
+        return 1;
+    }
+    run->session.sound_through(sound->wave());
+    run->sound = std::move(sound);
+    return 0;
+}
+
+// Called every few tens of milliseconds: -1 while the game runs, then the
+// game's exit status, once it has ended and everything is tidied up.
+EMSCRIPTEN_KEEPALIVE int web_poll() {
+    if (run == nullptr || !run->started)
+        return run == nullptr ? -1 : 2;
+    if (!run->finished && run->session.finished()) {
+        run->status = run->session.finish();
+        if (run->sound)
+            run->sound->stop();
+        run->finished = true;
+    }
+    return run->finished ? run->status : -1;
+}
+
+// A key, touch button or gamepad button (key: any number naming it) went
+// down or up; the latest one still down is the button held.
+EMSCRIPTEN_KEEPALIVE void web_press(int key, int button) {
+    if (run == nullptr)
+        return;
+    run->held.press(key, static_cast<ButtonCode>(button));
+    run->session.hold_from_keyboard(run->held.button());
+}
+
+EMSCRIPTEN_KEEPALIVE void web_release(int key) {
+    if (run == nullptr)
+        return;
+    run->held.release(key);
+    run->session.hold_from_keyboard(run->held.button());
+}
+
+// The built-in player plays, or stands back (real time only: the page
+// always starts a real game with the player prepared).
+EMSCRIPTEN_KEEPALIVE void web_set_demo(int on) {
+    if (run != nullptr)
+        run->session.set_autoplay(on != 0);
+}
+
+// The page is no longer seen: everything is let go, and a ball in play stops.
+EMSCRIPTEN_KEEPALIVE void web_hidden() {
+    if (run == nullptr)
+        return;
+    run->held.clear();
+    run->session.hold_from_keyboard(kButtonNone);
+    run->session.pause_if_playing();
+}
+
+// The game as its latest frame had it: phase, paused, score, best, level,
+// lives, the paddle's centre, frames shown, milliseconds since the start,
+// buzzer changes noted.
+EMSCRIPTEN_KEEPALIVE void web_glance(double* out) {
+    if (run == nullptr)
+        return;
+    const sim::Session::Glance glance = run->session.glance();
+    out[0] = glance.phase;
+    out[1] = glance.paused;
+    out[2] = glance.score;
+    out[3] = glance.best;
+    out[4] = glance.level;
+    out[5] = glance.lives;
+    out[6] = glance.paddle_x;
+    out[7] = static_cast<double>(run->session.frames_shown());
+    out[8] = static_cast<double>(run->session.elapsed_ms());
+    out[9] = run->sound ? static_cast<double>(run->sound->wave()->noted()) : 0;
+}
+
+// Addresses in the shared memory for the page and its audio worklet.
+EMSCRIPTEN_KEEPALIVE const void* web_frame_word() {
+    return run ? run->frames.state_word() : nullptr;
+}
+EMSCRIPTEN_KEEPALIVE const void* web_frame_buffer(int index) {
+    return run ? run->frames.buffer(index) : nullptr;
+}
+EMSCRIPTEN_KEEPALIVE const void* web_sound_samples() {
+    return run && run->sound ? run->sound->samples() : nullptr;
+}
+EMSCRIPTEN_KEEPALIVE const void* web_sound_written() {
+    return run && run->sound ? run->sound->written() : nullptr;
+}
+EMSCRIPTEN_KEEPALIVE int web_sound_capacity() {
+    return static_cast<int>(web::SoundRing::kCapacity);
+}
+EMSCRIPTEN_KEEPALIVE const void* web_sound_read() {
+    return run && run->sound ? run->sound->read() : nullptr;
+}
+
+}  // extern "C"
