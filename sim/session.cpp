@@ -31,8 +31,8 @@ namespace {
 constexpr std::int64_t kEndMarginMs = 100;
 // The page rows of the emulated framebuffer, in pixels.
 constexpr std::size_t kPageRowPixels = 1920;
-// A pause asked for by the front end holds BACK this long: two polls of the
-// buttons, 40 ms apart, must both see it.
+// A pause asked for by the front end lets go of the buttons this long, then
+// holds BACK this long: two polls of the buttons, 40 ms apart, must see each.
 constexpr std::int64_t kPausePressMs = 150;
 
 // What the LT8668 answers for each of the goggles' video modes.
@@ -293,32 +293,44 @@ void Session::take_glance() {
     glance_paddle_x_.store(static_cast<int>(game.world.paddle_x), std::memory_order_relaxed);
 }
 
+// The game makes a press only of a button that follows no button, each seen
+// by two polls: the pause lets go of everything first, then holds BACK.
 void Session::carry_out_pause() {
     const std::int64_t now = elapsed_ms();
-    if (pausing_.load()) {
-        if (now >= pause_release_ms_) {
-            pausing_.store(false);
-            emu::adc::hold_button(keyboard_button_.load());
-        }
+    const Game& game = run_->game;
+    const bool pausable = game.world.phase == Phase::Play && !game.paused;
+    if (pause_step_ == PauseStep::None) {
+        if (!pause_wanted_.exchange(false) || !pausable)
+            return;
+        pausing_.store(true);
+        emu::adc::hold_button(kButtonNone);
+        pause_step_ = PauseStep::LettingGo;
+        pause_step_end_ms_ = now + kPausePressMs;
         return;
     }
-    if (!pause_wanted_.exchange(false))
+    if (now < pause_step_end_ms_)
         return;
-    const Game& game = run_->game;
-    if (game.world.phase != Phase::Play || game.paused)
+    if (pause_step_ == PauseStep::LettingGo && pausable) {
+        emu::adc::hold_button(kButtonBack);
+        pause_step_ = PauseStep::HoldingBack;
+        pause_step_end_ms_ = now + kPausePressMs;
         return;
-    pausing_.store(true);
-    emu::adc::hold_button(kButtonBack);
-    pause_release_ms_ = now + kPausePressMs;
+    }
+    // Done, or no longer wanted: the keyboard's button counts again.
+    pausing_.store(false);
+    emu::adc::hold_button(keyboard_button_.load());
+    pause_step_ = PauseStep::None;
 }
 
 void Session::on_pan(void* self) {
     auto* session = static_cast<Session*>(self);
     session->take_glance();
     session->carry_out_pause();
-    // The pan back to line 0 at shutdown shows the console, not a frame.
-    if (emu::fb::yoffset() != 0)
-        session->frames_shown_.fetch_add(1, std::memory_order_relaxed);
+    // The pan back to line 0 at shutdown shows the console, not a frame:
+    // the viewer keeps the game's last picture.
+    if (emu::fb::yoffset() == 0)
+        return;
+    session->frames_shown_.fetch_add(1, std::memory_order_relaxed);
     if (session->frames_) {
         emu::fb::copy_displayed_area(session->frames_->fill_buffer());
         session->frames_->publish();

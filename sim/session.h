@@ -132,8 +132,11 @@ class Session {
     std::atomic<int> glance_paddle_x_{0};
 
     std::atomic<bool> pause_wanted_{false};
-    std::atomic<bool> pausing_{false};   // BACK is held for a pause asked for
-    std::int64_t pause_release_ms_ = 0;  // the game's thread only: until then
+    std::atomic<bool> pausing_{false};  // a pause asked for holds the buttons
+    // The game's thread only: where the pause is, and until when.
+    enum class PauseStep { None, LettingGo, HoldingBack };
+    PauseStep pause_step_ = PauseStep::None;
+    std::int64_t pause_step_end_ms_ = 0;
 
     // The game's records, made with the session and read by the autoplay
     // between frames.

@@ -1,7 +1,8 @@
 // Serves the built site on 127.0.0.1 with the headers that let the game's
 // threads share memory with the page (cross-origin isolation), compressed
-// where the browser takes gzip. Usage: node serve.mjs SITE_DIR [PORT]
-// (PORT 0: any free port). Prints the address once it listens.
+// where the browser takes gzip. Usage: node serve.mjs SITE_DIR [PORT] [--plain]
+// (PORT 0: any free port; --plain: without those headers, as a static host
+// that cannot set them serves the site). Prints the address once it listens.
 import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -19,6 +20,7 @@ const TYPES = {
 
 const root = path.resolve(process.argv[2] || '.');
 const port = Number(process.argv[3] || 8080);
+const plain = process.argv[4] === '--plain';
 const compressed = new Map();
 
 function gzipped(file) {
@@ -44,11 +46,13 @@ const server = http.createServer((request, response) => {
   }
   const headers = {
     'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
-    'Cross-Origin-Opener-Policy': 'same-origin',
-    'Cross-Origin-Embedder-Policy': 'require-corp',
-    'Cross-Origin-Resource-Policy': 'same-origin',
     'Cache-Control': 'no-cache',
   };
+  if (!plain) {
+    headers['Cross-Origin-Opener-Policy'] = 'same-origin';
+    headers['Cross-Origin-Embedder-Policy'] = 'require-corp';
+    headers['Cross-Origin-Resource-Policy'] = 'same-origin';
+  }
   let body;
   if (/\bgzip\b/.test(request.headers['accept-encoding'] || '')) {
     headers['Content-Encoding'] = 'gzip';

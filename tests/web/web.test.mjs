@@ -19,19 +19,26 @@ const shotDir = path.resolve(repo, process.env.VMX_WEB_SHOTS || 'build/web/test-
 
 const PHASE = { title: 0, serve: 1, play: 2, gameOver: 4 };
 
-let server;
+const servers = [];
 let address;
 let browser;
 const consoleErrors = [];
 
-before(async () => {
-  server = spawn('node', [path.join(repo, 'web/serve.mjs'), site, '0'], {
+// Serves the site as scripts/web does (or, with --plain, as a host that
+// sends no headers of its own); answers its address.
+async function serve(...extra) {
+  const server = spawn('node', [path.join(repo, 'web/serve.mjs'), site, '0', ...extra], {
     stdio: ['ignore', 'pipe', 'inherit'],
   });
-  address = await new Promise((resolve, reject) => {
+  servers.push(server);
+  return new Promise((resolve, reject) => {
     server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
     server.once('exit', (code) => reject(new Error(`the server ended with ${code}`)));
   });
+}
+
+before(async () => {
+  address = await serve();
   browser = await chromium.launch({
     executablePath: process.env.VMX_CHROMIUM || '/usr/bin/chromium',
     headless: true,
@@ -45,13 +52,13 @@ before(async () => {
 
 after(async () => {
   await browser?.close();
-  server?.kill();
+  servers.forEach((server) => server.kill());
   assert.deepEqual(consoleErrors, [], 'the page wrote errors to its console');
 });
 
 // A fresh page (its own storage unless a context is given), watched for
 // console errors, with the game started.
-async function open(query = '', { context = null, gamepad = false, touch = false } = {}) {
+async function open(query = '', { context = null, gamepad = false, touch = false, at = address } = {}) {
   const owner = context || await browser.newContext({
     viewport: { width: 1280, height: 800 },
     hasTouch: touch,
@@ -70,7 +77,7 @@ async function open(query = '', { context = null, gamepad = false, touch = false
       navigator.getGamepads = () => [window.testPad];
     });
   }
-  await page.goto(address + query);
+  await page.goto(at + query);
   await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
   return page;
 }
@@ -94,9 +101,9 @@ function decode(bytes) {
   return { width: image.width, height: image.height, data: image.data };
 }
 
-// The same run in the desktop simulator and in the page, in virtual time:
-// every screenshot must be the same picture, pixel for pixel.
-async function compareWithNative(name, simArgs, script) {
+// Runs the desktop simulator headless in virtual time; answers the folder
+// of its screenshots.
+function runNative(simArgs, script) {
   const native = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-web-native-'));
   const args = ['--headless', '--virtual-time', ...simArgs.split(' '), '--out', native];
   if (script) {
@@ -104,7 +111,14 @@ async function compareWithNative(name, simArgs, script) {
     fs.writeFileSync(file, script);
     args.push('--script', file);
   }
-  execFileSync(sim, args, { stdio: ['ignore', 'ignore', 'inherit'] });
+  execFileSync(sim, args, { stdio: ['ignore', 'ignore', 'pipe'] });
+  return native;
+}
+
+// The same run in the desktop simulator and in the page, in virtual time:
+// every screenshot must be the same picture, pixel for pixel.
+async function compareWithNative(name, simArgs, script) {
+  const native = runNative(simArgs, script);
 
   let query = '?sim=' + encodeURIComponent(`--virtual-time ${simArgs} --out /shots`);
   if (script)
@@ -160,9 +174,33 @@ test('the page loads, isolated, and shows the title screen', async () => {
     return count;
   });
   assert.ok(lit > 2000, `only ${lit} bright pixels on the title screen`);
+  // And it is the game's picture as the simulator shows it, colours and
+  // all: only the moving stars and the blinking prompt may differ.
+  const native = runNative('--seconds 1 --screenshot-at 800');
+  const want = decode(fs.readFileSync(path.join(native, 'frame-000800.png'))).data;
+  fs.rmSync(native, { recursive: true, force: true });
+  const url = await page.evaluate(() => document.getElementById('screen').toDataURL('image/png'));
+  const got = decode(Buffer.from(url.slice(url.indexOf(',') + 1), 'base64')).data;
+  let same = 0;
+  for (let i = 0; i < want.length; i += 4)
+    same += want[i] === got[i] && want[i + 1] === got[i + 1] && want[i + 2] === got[i + 2] ? 1 : 0;
+  assert.ok(same > 0.95 * 1280 * 720, `only ${same} of the canvas's pixels are the simulator's`);
   await page.screenshot({ path: path.join(shotDir, 'page.png') });
   console.log(`first frame on screen ${loadMs} ms after the page was asked for`);
   await page.context().close();
+});
+
+test('a host without the headers: the page isolates itself, and plays offline once loaded', async () => {
+  const plain = await serve('--plain');
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  const page = await open('', { context, at: plain });
+  assert.equal(await page.evaluate(() => crossOriginIsolated), true);
+  await page.waitForFunction(() => navigator.serviceWorker.controller !== null);
+  await context.setOffline(true);
+  await page.reload();
+  await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
+  assert.equal((await glance(page)).phase, PHASE.title);
+  await context.close();
 });
 
 test('the same frames as the desktop simulator', async () => {
