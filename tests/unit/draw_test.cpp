@@ -11,6 +11,7 @@
 #include "display/font.h"
 #include "display/logo.h"
 #include "display/palette.h"
+#include "display/text.h"
 
 namespace {
 

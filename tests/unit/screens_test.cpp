@@ -46,21 +46,17 @@ class Screens : public testing::Test {
     }
 
     void compose(const World& world, const Starfield& stars, bool paused, std::int64_t elapsed_ms) {
-        describe_frame(*display_->list, world, stars, paused, elapsed_ms);
-        display_->compositor.compose(display_->list, page_.pixels, elapsed_ms);
+        ::compose_frame(display_->compositor, page_, world, stars, paused, elapsed_ms);
     }
 
-    int select_back_page() {
-        page_ = back_page(display_->framebuffer);
-        return page_.y;
-    }
+    void select_back_page() { page_ = back_page(display_->framebuffer); }
 
-    void present_page(int y) {
-        if (!::present_page(display_->framebuffer, y))
+    void present_page() {
+        if (!present_back_page(display_->framebuffer))
             display_->compositor.forget_pages();
     }
 
-    std::uint32_t pixel(int x, int y) const { return page_.pixels[y * kPagePixelsPerRow + x]; }
+    std::uint32_t pixel(int x, int y) const { return *page_.at(x, y); }
 
     int count(int x, int y, int w, int h, std::uint32_t colour) {
         int found = 0;
@@ -106,7 +102,7 @@ class Screens : public testing::Test {
 
     std::unique_ptr<Display> display_ = std::make_unique<Display>();
     Starfield stars_;
-    Page page_;
+    Canvas page_;
     BlendMemo memo_;  // for the texts drawn alone
 };
 
@@ -276,9 +272,9 @@ TEST_F(Screens, NothingOutsideTheDrawingAreaIsEverWritten) {
     for (Star& star : stars_.stars)
         star = {0.99f, -0.99f, 0.1f};
     for (int frame = 0; frame < 3; ++frame) {
-        int y = select_back_page();
+        select_back_page();
         compose_frame(world, frame == 1, 600, rng);
-        present_page(y);
+        present_page();
     }
 
     std::size_t stride_words = 7680 / 4;
@@ -330,9 +326,9 @@ TEST_F(Screens, FramesRecomposeOnlyWhatChanged) {
                 play_frame(game, input, outbox);
             else
                 move_stars(game.stars, game.rng);
-            const int y = select_back_page();
+            select_back_page();
             compose(game.world, game.stars, game.paused, now_ms - 1000);
-            present_page(y);
+            present_page();
             const ComposeReport& report = display_->compositor.last_report();
             EXPECT_EQ(report.whole, frame < 2) << "frame " << frame;
             if (frame < 2)
@@ -361,17 +357,17 @@ TEST_F(Screens, AListThatLeavesItemsOutCountsAsAnOverflowedFrame) {
     // A compositor of its own: the fixture's display must stay clear of
     // overflows.
     auto compositor = std::make_unique<Compositor>();
-    DisplayList* list = compositor->first_list();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.items);
+        DisplayList& list = compositor->next_list();
         for (int i = 0; i < c.items; ++i)
-            list->pixel(i % kAreaWidth, i / kAreaWidth, kWhite);
-        EXPECT_EQ(list->count(), c.kept);
-        EXPECT_EQ(list->left_out(), c.left_out);
-        compositor->compose(list, page_.pixels, 0);
+            list.pixel(i % kAreaWidth, i / kAreaWidth, kWhite);
+        EXPECT_EQ(list.count(), c.kept);
+        EXPECT_EQ(list.left_out(), c.left_out);
+        compositor->compose(page_, 0);
         EXPECT_EQ(compositor->overflowed_frames(), c.overflowed_after);
-        EXPECT_EQ(list->count(), 0) << "the list handed back is empty";
-        EXPECT_EQ(list->left_out(), 0);
+        EXPECT_EQ(compositor->next_list().count(), 0) << "the next list starts empty";
+        EXPECT_EQ(compositor->next_list().left_out(), 0);
     }
 }
 
