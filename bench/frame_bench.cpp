@@ -57,7 +57,7 @@ BENCHMARK(BM_TitleFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_BusyPlayFrame(benchmark::State& state) {
     Screen screen;
-    const World world = busy_world();
+    const World world = busy_world(rng);
     measure_against(
         state, [&] { next_frame(*screen.display, screen.stars, world, true, screen.page); },
         [&] { screen.clear_with_std_fill(); });

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     if (open_display(*display, false) != FbOpen::Ready)
         return 1;
     const Canvas page = back_page(display->framebuffer);
-    const World world = title ? World{} : busy_world();
+    const World world = title ? World{} : busy_world(rng);
     Starfield stars;
     random_seed(rng, 1337);
     place_stars(stars, rng);

@@ -9,12 +9,14 @@
 #include "display/compositor.h"
 #include "display/display.h"
 #include "display/draw.h"
+#include "display/font.h"
 #include "display/palette.h"
 #include "emulator/emulator.h"
 #include "emulator/framebuffer_device.h"
 #include "game/game.h"
 #include "game/level.h"
 #include "game/rng.h"
+#include "support/game_world.h"
 
 namespace {
 
@@ -72,13 +74,11 @@ class Screens : public testing::Test {
     // two cells compared pixel for pixel.
     bool shows_text(const char* text, int x, int y, int size, std::uint32_t colour,
                     std::uint32_t background = kBackground) {
-        static const int kCellW[5] = {0, 7, 13, 19, 26};
-        static const int kCellH[5] = {0, 12, 22, 31, 42};
         std::vector<std::uint32_t> scratch(kPagePixelsPerRow * kAreaHeight, background);
         draw_text(page_canvas(scratch.data()), memo_, text, x, y, size, colour);
-        int w = kCellW[size] * static_cast<int>(std::strlen(text));
+        int w = kTextCellWidth[size - 1] * static_cast<int>(std::strlen(text));
         bool any_ink = false;
-        for (int row = y; row < y + kCellH[size]; ++row) {
+        for (int row = y; row < y + kTextCellHeight[size - 1]; ++row) {
             for (int column = x; column < x + w; ++column) {
                 std::uint32_t want = scratch[row * kPagePixelsPerRow + column];
                 if (pixel(column, row) != want)
@@ -89,12 +89,9 @@ class Screens : public testing::Test {
         return any_ink;
     }
 
+    // A game in phase with one ball on the paddle.
     static World game_in(Phase phase) {
-        World world;
-        world.phase = phase;
-        world.lives = 3;
-        world.level = 1;
-        world.laser_time = 1000000000.0f;
+        World world = world_in(phase);
         world.ball_count = 1;
         world.balls[0] = {640.0f, 633.0f, 0, 0, 1};
         return world;
@@ -368,6 +365,41 @@ TEST_F(Screens, AListThatLeavesItemsOutCountsAsAnOverflowedFrame) {
         EXPECT_EQ(compositor->overflowed_frames(), c.overflowed_after);
         EXPECT_EQ(compositor->next_list().count(), 0) << "the next list starts empty";
         EXPECT_EQ(compositor->next_list().left_out(), 0);
+    }
+}
+
+// A lone bevelled block moved a few pixels along a row or a column damages
+// only the columns or rows near its ends, edges included; composed through
+// that damage alone, over the frame before, the page must equal the frame
+// composed whole.
+TEST_F(Screens, AMovedBlockComposedThroughItsDamageAloneEqualsTheWholeFrame) {
+    const struct {
+        int dx, dy;
+    } cases[] = {{1, 0}, {-1, 0}, {3, 0}, {-5, 0}, {0, 1}, {0, -1}, {0, 2}, {0, -4}};
+    constexpr int kX = 400, kY = 300, kW = 92, kH = 30;
+    std::vector<std::uint32_t> composed(static_cast<std::size_t>(kPagePixelsPerRow) * kAreaHeight);
+    std::vector<std::uint32_t> whole(composed.size());
+    const Canvas page = page_canvas(composed.data());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.dx << "," << c.dy);
+        auto compositor = std::make_unique<Compositor>();
+        for (int frame = 0; frame < 2; ++frame) {
+            DisplayList& list = compositor->next_list();
+            list.fill(0, 0, kAreaWidth, kAreaHeight, kBackground);
+            list.block(kX + frame * c.dx, kY + frame * c.dy, kW, kH, kBrickBlue);
+            compositor->compose(page, frame * 33);
+        }
+        const ComposeReport& report = compositor->last_report();
+        EXPECT_FALSE(report.whole);
+        EXPECT_LT(report.pixels, kW * kH) << "only near the block's ends";
+        compositor->composed_from(page.pixels)->draw(page_canvas(whole.data()), memo_);
+        int differ = 0;
+        for (int y = 0; y < kAreaHeight; ++y) {
+            for (int x = 0; x < kAreaWidth; ++x)
+                differ +=
+                    *page.at(x, y) != whole[static_cast<std::size_t>(y) * kPagePixelsPerRow + x];
+        }
+        EXPECT_EQ(differ, 0);
     }
 }
 
