@@ -15,6 +15,7 @@
 #include "display/draw.h"
 #include "display/font.h"
 #include "display/palette.h"
+#include "display/text.h"
 #include "paired.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// A whole frame against the bare clear of the drawing area: compose_frame of
+// A whole frame against the bare clear of the drawing area: next_frame of
 // the title screen and of the busiest play screen, each run right after a
 // std::fill of the same 1280 x 720 pixels (3,686,400 bytes, the least any
 // frame must write) on the emulated goggles' framebuffer page.
@@ -23,13 +23,13 @@ namespace {
 struct Screen {
     std::unique_ptr<Display> display = std::make_unique<Display>();
     Starfield stars;
-    std::uint32_t* page = nullptr;
+    Canvas page;
 
     Screen() {
         emu::reset();
         if (open_display(*display, false) != FbOpen::Ready)
             std::abort();
-        page = back_page(display->framebuffer).pixels;
+        page = back_page(display->framebuffer);
         random_seed(rng, 1337);
         place_stars(stars, rng);
     }
@@ -39,7 +39,7 @@ struct Screen {
 
     void clear_with_std_fill() const {
         for (int y = 0; y < kAreaHeight; ++y) {
-            std::uint32_t* row = page + y * kPagePixelsPerRow;
+            std::uint32_t* row = page.at(0, y);
             std::fill(row, row + kAreaWidth, kBackground);
         }
     }
@@ -50,16 +50,16 @@ void BM_TitleFrame(benchmark::State& state) {
     const World world;  // the title, as after start-up
     // 700 ms after the start the blinking prompt is shown: the fuller frame.
     measure_against(
-        state, [&] { compose_frame(*screen.display, screen.stars, world, false, screen.page); },
+        state, [&] { next_frame(*screen.display, screen.stars, world, false, screen.page); },
         [&] { screen.clear_with_std_fill(); });
 }
 BENCHMARK(BM_TitleFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_BusyPlayFrame(benchmark::State& state) {
     Screen screen;
-    const World world = busy_world();
+    const World world = busy_world(rng);
     measure_against(
-        state, [&] { compose_frame(*screen.display, screen.stars, world, true, screen.page); },
+        state, [&] { next_frame(*screen.display, screen.stars, world, true, screen.page); },
         [&] { screen.clear_with_std_fill(); });
 }
 BENCHMARK(BM_BusyPlayFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);

@@ -1,5 +1,5 @@
 // One frame for counting its instructions under callgrind (bench/callgrind):
-// compose_frame of the title screen or of the busiest play screen, composed
+// next_frame of the title screen or of the busiest play screen, composed
 // into the emulated goggles' framebuffer. The frame counted is the second of
 // its screen, as in a running game, where the blends that the drawing layer
 // remembers from frame to frame are there already. Instruction counts do not
@@ -18,8 +18,8 @@ namespace {
 
 // The frame callgrind counts (bench/callgrind collects inside this call only).
 [[gnu::noinline]] void counted_frame(Display& display, Starfield& stars, const World& world,
-                                     bool paused, std::uint32_t* page) {
-    compose_frame(display, stars, world, paused, page);
+                                     bool paused, const Canvas& page) {
+    next_frame(display, stars, world, paused, page);
 }
 
 }  // namespace
@@ -35,12 +35,12 @@ int main(int argc, char** argv) {
     auto display = std::make_unique<Display>();
     if (open_display(*display, false) != FbOpen::Ready)
         return 1;
-    std::uint32_t* page = back_page(display->framebuffer).pixels;
-    const World world = title ? World{} : busy_world();
+    const Canvas page = back_page(display->framebuffer);
+    const World world = title ? World{} : busy_world(rng);
     Starfield stars;
     random_seed(rng, 1337);
     place_stars(stars, rng);
-    compose_frame(*display, stars, world, play, page);
+    next_frame(*display, stars, world, play, page);
     counted_frame(*display, stars, world, play, page);
     close_framebuffer(display->framebuffer);
     return 0;

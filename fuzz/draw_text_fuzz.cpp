@@ -10,6 +10,7 @@
 
 #include "display/draw.h"
 #include "display/font.h"
+#include "display/text.h"
 #include "fuzz_check.h"
 #include "page_canary.h"
 

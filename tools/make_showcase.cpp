@@ -12,6 +12,7 @@
 #include "display/draw.h"
 #include "display/font.h"
 #include "display/palette.h"
+#include "display/text.h"
 #include "png_image.h"
 
 namespace {

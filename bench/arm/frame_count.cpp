@@ -237,7 +237,7 @@ void after_pan(std::uint32_t yoffset) {
             if (at >= kOrdinaryEndMs) {
                 start_sequence(3);
                 standin.frame_index = 0;
-                game.world = busy_world();
+                game.world = busy_world(rng);
                 game.paused = true;
             }
             break;
@@ -260,7 +260,7 @@ void after_pan(std::uint32_t yoffset) {
             stop_flag.store(1);
             return;
         }
-        World loaded = busy_world();
+        World loaded = busy_world(rng);
         loaded.phase = Phase::Serve;
         load_level(loaded, 1 + kLevelLoads - standin.loads_left, rng, 0);
         --standin.loads_left;

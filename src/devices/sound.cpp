@@ -35,17 +35,40 @@ constexpr std::uint32_t kHoldRiseMs = 3000;
 constexpr std::uint32_t kConfirmHz = 1700;
 constexpr unsigned kConfirmUs = 100000;
 
+// Writes text to one attribute file of the buzzer's PWM channel: its own
+// open, write and close. Failures are ignored; the next tone tries again.
+void pwm_write(const char* attribute, const char* text) {
+    char path[64];
+    std::snprintf(path, sizeof path, kAttributePathFormat, kBuzzerChannel, attribute);
+    int fd = os::open(path, O_WRONLY);
+    if (fd < 0)
+        return;
+    os::write(fd, text, std::strlen(text));
+    os::close(fd);
+}
+
 void pwm_write_number(const char* attribute, std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%u", value);
     pwm_write(attribute, text);
 }
 
-// Sets the square wave's period and 50 % duty cycle for freq_hz.
-void write_pitch(std::uint32_t freq_hz) {
+// The buzzer's steps. Each writes the same files in its own order, which
+// the name says: switching off before the duty cycle when a tone is about
+// to start (so that the old wave does not sound with a new duty cycle), and
+// the duty cycle before switching off when a tone ends (pwm_silence).
+void disable_then_zero_duty() {
+    pwm_write("enable", "0");
+    pwm_write("duty_cycle", "0");
+}
+
+// Sets the square wave's period and 50 % duty cycle for freq_hz, then
+// switches the buzzer on.
+void sound_pitch(std::uint32_t freq_hz) {
     std::uint32_t period = kNsPerSecond / freq_hz;
     pwm_write_number("period", period);
     pwm_write_number("duty_cycle", period / 2);
+    pwm_write("enable", "1");
 }
 
 // One pitch step of the hold tone. The sound thread shares the channel
@@ -57,28 +80,33 @@ void set_hold_pitch(HoldTone& hold_tone, std::uint32_t freq_hz) {
     if (freq_hz == 0 || !hold_tone.ready)
         return;
     pwm_write("duty_cycle", "0");
-    write_pitch(freq_hz);
-    pwm_write("enable", "1");
+    sound_pitch(freq_hz);
     hold_tone.freq_hz = freq_hz;
 }
 
 void silence_hold_tone(HoldTone& hold_tone) {
-    pwm_write("duty_cycle", "0");
-    pwm_write("enable", "0");
+    pwm_silence();
     hold_tone.freq_hz = 0;
 }
 
-// Writes the channel number to the export file. Returns 0, or the errno of
-// the failed open or write (EIO for a write that wrote nothing).
-int export_buzzer_channel() {
+// One attempt to export the buzzer's channel: the export file opened, the
+// channel's number written, the file closed. written is what the write
+// returned, or -1 when the file could not be opened; err is the errno of
+// the open or the write (0 when the write set none).
+struct ExportAttempt {
+    long written = -1;
+    int err = 0;
+};
+
+ExportAttempt export_buzzer_channel() {
     int fd = os::open(kExportPath, O_WRONLY);
     if (fd < 0)
-        return errno;
+        return ExportAttempt{-1, errno};
     errno = 0;
-    long written = os::write(fd, kBuzzerChannelText, sizeof kBuzzerChannelText - 1);
-    int err = written > 0 ? 0 : (errno != 0 ? errno : EIO);
+    const long written = os::write(fd, kBuzzerChannelText, sizeof kBuzzerChannelText - 1);
+    const int err = errno;
     os::close(fd);
-    return err;
+    return ExportAttempt{written, err};
 }
 
 }  // namespace
@@ -90,16 +118,6 @@ void sfx_play(std::uint32_t freq_hz, std::uint32_t duration_ms) {
     sound_queue_push(sound_queue, Tone{freq_hz, duration_ms});
 }
 
-void pwm_write(const char* attribute, const char* text) {
-    char path[64];
-    std::snprintf(path, sizeof path, kAttributePathFormat, kBuzzerChannel, attribute);
-    int fd = os::open(path, O_WRONLY);
-    if (fd < 0)
-        return;
-    os::write(fd, text, std::strlen(text));
-    os::close(fd);
-}
-
 void pwm_silence() {
     pwm_write("duty_cycle", "0");
     pwm_write("enable", "0");
@@ -107,12 +125,14 @@ void pwm_silence() {
 
 int sound_thread() {
     // Normally the exit-hold set-up has exported the channel already, and
-    // the export answers EBUSY.
-    int err = export_buzzer_channel();
-    if (err != 0 && err != EBUSY)
-        diag("sfx: pwm export failed (%s)\n", std::strerror(err));
-    pwm_write("enable", "0");
-    pwm_write("duty_cycle", "0");
+    // the export answers EBUSY. A write that wrote nothing fails too.
+    const ExportAttempt exported = export_buzzer_channel();
+    if (exported.written <= 0) {
+        const int err = exported.err != 0 ? exported.err : EIO;
+        if (err != EBUSY)
+            diag("sfx: pwm export failed (%s)\n", std::strerror(err));
+    }
+    disable_then_zero_duty();
 
     for (;;) {
         if (stop_flag.load() != 0) {
@@ -124,10 +144,8 @@ int sound_thread() {
             os::sleep_us(kIdleSleepUs);
             continue;
         }
-        pwm_write("enable", "0");
-        pwm_write("duty_cycle", "0");
-        write_pitch(tone.freq_hz);
-        pwm_write("enable", "1");
+        disable_then_zero_duty();
+        sound_pitch(tone.freq_hz);
         os::sleep_us(tone.duration_ms * 1000);
         pwm_silence();
         sound_queue_pop(sound_queue);
@@ -136,19 +154,12 @@ int sound_thread() {
 }
 
 bool hold_tone_init(HoldTone& hold_tone) {
-    int fd = os::open(kExportPath, O_WRONLY);
-    if (fd < 0 && errno != EBUSY)
+    // An export the kernel answers EBUSY is already there; a write that
+    // wrote nothing is no failure here.
+    const ExportAttempt exported = export_buzzer_channel();
+    if (exported.written < 0 && exported.err != EBUSY)
         return false;
-    if (fd >= 0) {
-        long written = os::write(fd, kBuzzerChannelText, sizeof kBuzzerChannelText - 1);
-        if (written < 0 && errno != EBUSY) {
-            os::close(fd);
-            return false;
-        }
-        os::close(fd);
-    }
-    pwm_write("enable", "0");
-    pwm_write("duty_cycle", "0");
+    disable_then_zero_duty();
     hold_tone.ready = true;
     return true;
 }

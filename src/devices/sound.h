@@ -10,10 +10,6 @@ void sfx_play(std::uint32_t freq_hz, std::uint32_t duration_ms);
 // The sound thread's entry: plays queued tones until the stop request.
 int sound_thread();
 
-// Writes text to one attribute file of the buzzer's PWM channel; failures
-// are ignored.
-void pwm_write(const char* attribute, const char* text);
-
 // Duty cycle 0, then disabled.
 void pwm_silence();
 

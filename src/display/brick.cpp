@@ -1,7 +1,5 @@
 #include "display/brick.h"
 
-#include <algorithm>
-
 #include "display/palette.h"
 
 namespace {
@@ -20,14 +18,7 @@ void draw_brick(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t 
         return;
     // The marks are drawn in a canvas of the brick's own pixels, so that
     // they stay on it.
-    const auto clamp = [](long long v, int low, int high) {
-        return static_cast<int>(
-            std::clamp(v, static_cast<long long>(low), static_cast<long long>(high)));
-    };
-    const Rect& window = canvas.window;
-    const Rect inside{clamp(x, window.left, window.right), clamp(y, window.top, window.bottom),
-                      clamp(static_cast<long long>(x) + w, window.left, window.right),
-                      clamp(static_cast<long long>(y) + h, window.top, window.bottom)};
+    const Rect inside = clip_box(x, y, w, h, canvas.window);
     if (inside.empty())
         return;
     const Canvas brick{canvas.at(inside.left, inside.top), canvas.stride, inside};

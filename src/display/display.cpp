@@ -9,11 +9,16 @@ FbOpen open_display(Display& display, bool probe_only) {
     return result;
 }
 
+void compose_frame(Compositor& compositor, const Canvas& page, const World& world,
+                   const Starfield& stars, bool paused, std::int64_t elapsed_ms) {
+    describe_frame(compositor.next_list(), world, stars, paused, elapsed_ms);
+    compositor.compose(page, elapsed_ms);
+}
+
 void show_frame(Display& display, const World& world, const Starfield& stars, bool paused,
                 std::int64_t elapsed_ms) {
-    const Page page = back_page(display.framebuffer);
-    describe_frame(*display.list, world, stars, paused, elapsed_ms);
-    display.compositor.compose(display.list, page.pixels, elapsed_ms);
-    if (!present_page(display.framebuffer, page.y))
+    compose_frame(display.compositor, back_page(display.framebuffer), world, stars, paused,
+                  elapsed_ms);
+    if (!present_back_page(display.framebuffer))
         display.compositor.forget_pages();
 }

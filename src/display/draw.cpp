@@ -54,14 +54,15 @@ void store_span(const Canvas& canvas, int row, Span span, std::uint32_t colour) 
 }  // namespace
 
 void fill_rect(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour) {
-    // Clipped in 64 bits, so that no position or size can overflow.
+    // Clipped in 64 bits, so that no position or size can overflow; the
+    // columns first, since most of what misses the window misses them.
     const Rect& window = canvas.window;
     const int left = clamp_to(x, window.left, window.right);
     const int right = clamp_to(static_cast<long long>(x) + w, window.left, window.right);
-    const int top = clamp_to(y, window.top, window.bottom);
-    const int bottom = clamp_to(static_cast<long long>(y) + h, window.top, window.bottom);
     if (left >= right)
         return;
+    const int top = clamp_to(y, window.top, window.bottom);
+    const int bottom = clamp_to(static_cast<long long>(y) + h, window.top, window.bottom);
     for (int row = top; row < bottom; ++row)
         store_run(canvas.at(left, row), right - left, colour);
 }

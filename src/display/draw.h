@@ -2,35 +2,13 @@
 // The drawing layer: primitives that write 32-bit pixels 0xAARRGGBB into a
 // canvas, a window of the 1280 x 720 drawing area held in memory (a page of
 // the framebuffer, or the compositor's small buffer). Every screen is built
-// from these in painter's order.
-#include <algorithm>
+// from these in painter's order; text and the logo are in text.h.
 #include <cstdint>
 
-constexpr int kAreaWidth = 1280;
-constexpr int kAreaHeight = 720;
+#include "display/rect.h"
+
+// A framebuffer page's row pitch in pixels: 1920 pixels of 32 bits.
 constexpr int kPagePixelsPerRow = 1920;
-
-// Columns left..right-1 and rows top..bottom-1 of the drawing area; empty
-// when either range is.
-struct Rect {
-    int left = 0, top = 0, right = 0, bottom = 0;
-
-    constexpr bool empty() const { return right <= left || bottom <= top; }
-    constexpr long long area() const {
-        return empty() ? 0 : static_cast<long long>(right - left) * (bottom - top);
-    }
-    constexpr bool operator==(const Rect&) const = default;
-};
-
-constexpr Rect kArea = {0, 0, kAreaWidth, kAreaHeight};
-
-// Clamps a 64-bit coordinate into low..high before it is narrowed, so that
-// an edge beyond the int range (something far below or right of the area)
-// cannot wrap to a negative row or column.
-constexpr int clamp_to(long long value, int low, int high) {
-    return static_cast<int>(
-        std::clamp(value, static_cast<long long>(low), static_cast<long long>(high)));
-}
 
 // The pixels of a window of the drawing area: pixel (x, y) of the area is
 // at pixels[(y - window.top) * stride + (x - window.left)]. Every primitive
@@ -50,99 +28,12 @@ constexpr Canvas page_canvas(std::uint32_t* page) {
     return Canvas{page, kPagePixelsPerRow, kArea};
 }
 
-// Text and the logo are nearly always laid over one flat colour (the
-// background, a box, a capsule), and a frame uses a handful of colours. So
-// the blends of a colour over such a base colour are remembered, per
-// coverage, from call to call and frame to frame, and a pixel of the base
-// colour costs one look-up. The caller keeps the memory and hands it to
-// every text and logo it draws; the display keeps the game's.
-struct BlendMemo {
-    struct Pair {
-        bool in_use = false;
-        std::uint32_t colour = 0;
-        std::uint32_t base = 0;
-        std::uint32_t known[256] = {};  // by coverage; 0: not met yet (a blend is opaque)
-    };
-    // More than the pairs of colour and base colour one frame draws.
-    static constexpr int kPairs = 16;
-    Pair pairs[kPairs];
-    int next = 0;  // the pair to be replaced next when none matches
-};
-
 // Stores colour, unchanged, into every pixel of the w x h rectangle.
 void fill_rect(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour);
 void put_pixel(const Canvas& canvas, int x, int y, std::uint32_t colour);
-// The logo tinted cold white: step 1 is full size (103 x 100), step 2 half
-// size (51 x 50, every second image pixel).
-void draw_logo(const Canvas& canvas, BlendMemo& memo, int x, int y, int step);
-
 // A bevelled tile (w, h >= 1): the colour word inside, a two-pixel light edge
 // (each channel c + c / 2, capped) along the top and the left, and a
 // two-pixel dark edge (c / 2) along the bottom and the right; the dark edges
 // win the top-right and bottom-left corners.
 constexpr int kBlockEdge = 2;  // the width of the light and the dark edges
 void draw_block(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour);
-// A line of text in the built-in font, size 1 to 4, with the top-left of its
-// first cell at (x, y). Every byte advances by the cell width; bytes outside
-// 32..126 leave their cell blank. There is no line breaking.
-void draw_text(const Canvas& canvas, BlendMemo& memo, const char* text, int x, int y, int size,
-               std::uint32_t colour);
-
-// Copies n pixels with the widest stores the processor has (eight words at
-// a time on 32-bit ARM, sixteen with its floating-point registers).
-void copy_pixels(std::uint32_t* to, const std::uint32_t* from, int n);
-
-// Lays colour over old with coverage a (0..255), channel by channel for blue,
-// green and red, flooring each product separately, so that a = 255 gives
-// exactly the colour. The result is opaque; the colour's own alpha is not
-// used. This is the rule text and the logo are drawn by; CoverageBlend below
-// is how the drawing layer computes it.
-constexpr std::uint32_t blend_coverage(std::uint32_t old, std::uint32_t colour, unsigned a) {
-    const unsigned keep = 255 - a;
-    std::uint32_t result = 0xff000000u;
-    for (unsigned shift = 0; shift <= 16; shift += 8) {
-        const unsigned o = (old >> shift) & 0xffu;
-        const unsigned c = (colour >> shift) & 0xffu;
-        result |= (o * keep / 255 + c * a / 255) << shift;
-    }
-    return result;
-}
-
-// blend_coverage of one colour over many pixels, three channels at a time:
-// a pixel's blue, red and green sit in 16-bit lanes of one 64-bit word (bits
-// 0, 16 and 32), so one multiply scales all three, and each lane's product
-// v (at most 255 * 255) is divided by 255 with adds and shifts only:
-// floor(v / 255) = (v + 1 + ((v + 1) >> 8)) >> 8, which never carries out of
-// its lane. A test compares it with blend_coverage for every colour value,
-// pixel value and coverage.
-class CoverageBlend {
-  public:
-    constexpr explicit CoverageBlend(std::uint32_t colour)
-        : colour_lanes_(spread(colour)), opaque_colour_(colour | 0xff000000u) {}
-
-    // What full coverage (a = 255) gives over any pixel.
-    constexpr std::uint32_t opaque_colour() const { return opaque_colour_; }
-
-    constexpr std::uint32_t over(std::uint32_t old, unsigned a) const {
-        return gather(divide_lanes_by_255(spread(old) * (255 - a)) +
-                      divide_lanes_by_255(colour_lanes_ * a));
-    }
-
-  private:
-    static constexpr std::uint64_t kLaneOnes = 0x0001000100010001u;
-    static constexpr std::uint64_t kLaneLowBytes = 0x00ff00ff00ff00ffu;
-
-    static constexpr std::uint64_t spread(std::uint32_t pixel) {
-        return (pixel & 0x00ff00ffu) | (static_cast<std::uint64_t>(pixel & 0x0000ff00u) << 24);
-    }
-    static constexpr std::uint64_t divide_lanes_by_255(std::uint64_t lanes) {
-        const std::uint64_t t = lanes + kLaneOnes;
-        return ((t + ((t >> 8) & kLaneLowBytes)) >> 8) & kLaneLowBytes;
-    }
-    static constexpr std::uint32_t gather(std::uint64_t lanes) {
-        return 0xff000000u | (static_cast<std::uint32_t>(lanes | lanes >> 24) & 0x00ffffffu);
-    }
-
-    std::uint64_t colour_lanes_;
-    std::uint32_t opaque_colour_;
-};

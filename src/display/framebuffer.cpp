@@ -97,23 +97,24 @@ FbOpen open_framebuffer(Framebuffer& fb, bool probe_only) {
     return FbOpen::Ready;
 }
 
-Page back_page(const Framebuffer& fb) {
+Canvas back_page(const Framebuffer& fb) {
     const int y = kPageYOffsets[back_index(fb)];
-    return Page{reinterpret_cast<std::uint32_t*>(fb.base + static_cast<std::size_t>(fb.stride) * y),
-                y};
+    return page_canvas(
+        reinterpret_cast<std::uint32_t*>(fb.base + static_cast<std::size_t>(fb.stride) * y));
 }
 
-bool present_page(Framebuffer& fb, int y) {
+bool present_back_page(Framebuffer& fb) {
+    const int back = back_index(fb);
     fb_var_screeninfo request = fb.saved_screen_info;
     request.yres_virtual = kFbVirtualHeight;
     request.xoffset = 0;
-    request.yoffset = static_cast<std::uint32_t>(y);
+    request.yoffset = static_cast<std::uint32_t>(kPageYOffsets[back]);
     if (os::ioctl(fb.descriptor, FBIOPAN_DISPLAY, &request) == 0) {
         fb.pan_done = true;
-        fb.shown_page = back_index(fb);
+        fb.shown_page = back;
         return true;
     }
-    if (back_index(fb) == 1) {
+    if (back == 1) {
         // The driver took the enlargement but cannot show the page at line
         // 2160: drawing on into it would leave the display frozen on the
         // other page, so from now on only the page at 1080 is drawn.

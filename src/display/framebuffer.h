@@ -10,7 +10,11 @@
 
 #include <cstdint>
 
-constexpr std::uint32_t kFbStride = 7680;         // bytes per line: 1920 pixels of 32 bits
+#include "display/draw.h"
+
+// Bytes per line: a page's row of kPagePixelsPerRow pixels of 32 bits.
+constexpr std::uint32_t kFbStride = kPagePixelsPerRow * sizeof(std::uint32_t);
+static_assert(kFbStride == 7680);
 constexpr std::uint32_t kFbVirtualHeight = 3240;  // three pages of 1080 lines
 constexpr int kPageYOffsets[2] = {1080, 2160};
 
@@ -26,13 +30,6 @@ struct Framebuffer {
     bool single_buffer = false;  // the page at line 2160 cannot be shown; only 1080 is drawn
 };
 
-// A page to draw into: pixel (0, 0) of its drawing area (rows kFbStride
-// bytes apart) and the line the display pans to to show it.
-struct Page {
-    std::uint32_t* pixels = nullptr;
-    int y = 0;
-};
-
 enum class FbOpen { Ready, ProbeDone, Failed };
 
 // Opens, checks and maps /dev/fb0 into fb and makes the virtual screen
@@ -40,12 +37,13 @@ enum class FbOpen { Ready, ProbeDone, Failed };
 // open.
 FbOpen open_framebuffer(Framebuffer& fb, bool probe_only);
 
-// The page not on display.
-Page back_page(const Framebuffer& fb);
+// The drawing area of the page not on display, the page the next frame is
+// composed in (rows kPagePixelsPerRow apart).
+Canvas back_page(const Framebuffer& fb);
 
-// Pans the display to the page at line y. False when the pan was refused:
-// what the pages hold is no longer certain.
-bool present_page(Framebuffer& fb, int y);
+// Pans the display to the page back_page gives. False when the pan was
+// refused: what the pages hold is no longer certain.
+bool present_back_page(Framebuffer& fb);
 
 // Pans back to line 0 if the display was ever moved.
 void restore_display(const Framebuffer& fb);

@@ -3,7 +3,6 @@
 // ARM only; pixel_runs_portable.cpp stands in for it elsewhere.
 #include <cstdint>
 
-#include "display/draw.h"
 #include "display/pixel_runs.h"
 
 // Eight core registers move 32 bytes per load-multiple and store-multiple;

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <cwchar>
 
-#include "display/draw.h"
 #include "display/pixel_runs.h"
 
 static_assert(sizeof(wchar_t) == sizeof(std::uint32_t), "a pixel fills as one wchar_t");

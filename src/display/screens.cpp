@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "display/compositor.h"
-#include "display/draw.h"
+#include "display/display_list.h"
 #include "display/font.h"
 #include "display/logo.h"
 #include "display/palette.h"

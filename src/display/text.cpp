@@ -1,9 +1,10 @@
 // What is laid over the page by coverage: text in the built-in font and the
 // logo, blended by the rule of blend_coverage with the blends of a colour
 // over the base colour under it remembered from frame to frame.
+#include "display/text.h"
+
 #include <algorithm>
 
-#include "display/draw.h"
 #include "display/font.h"
 #include "display/logo.h"
 #include "display/palette.h"
@@ -169,12 +170,12 @@ struct LogoInk {
     std::uint8_t end[kLogoHeight] = {};
 };
 
-LogoInk find_logo_ink(int stride) {
+LogoInk find_logo_ink(int step) {
     LogoInk ink;
-    const int width = stride == 1 ? kLogoWidth : kHalfLogoWidth;
-    const int height = stride == 1 ? kLogoHeight : kHalfLogoHeight;
-    const auto shows = [stride](int i, int j) {
-        return logo_alpha(i * stride, j * stride) >= kLogoThreshold;
+    const int width = step == 1 ? kLogoWidth : kHalfLogoWidth;
+    const int height = step == 1 ? kLogoHeight : kHalfLogoHeight;
+    const auto shows = [step](int i, int j) {
+        return logo_alpha(i * step, j * step) >= kLogoThreshold;
     };
     for (int j = 0; j < height; ++j) {
         int begin = 0;
@@ -232,7 +233,7 @@ void draw_logo(const Canvas& canvas, BlendMemo& memo, int x, int y, int step) {
     const bool half = step == 2;
     const LogoInk& ink = logo_ink[half ? 1 : 0];
     const int height = half ? kHalfLogoHeight : kLogoHeight;
-    const int stride = half ? 2 : 1;
+    const int sample = half ? 2 : 1;  // every sample-th image pixel
     const Rect& area = canvas.window;
     const int row_begin = std::max(0, area.top - y);
     const int row_end = std::min(height, area.bottom - y);
@@ -248,7 +249,7 @@ void draw_logo(const Canvas& canvas, BlendMemo& memo, int x, int y, int step) {
             continue;
         std::uint32_t* pixel = canvas.at(x + begin, y + j);
         for (int i = begin; i < end; ++i, ++pixel) {
-            const unsigned a = logo_alpha(i * stride, j * stride);
+            const unsigned a = logo_alpha(i * sample, j * sample);
             *pixel = blend.over(*pixel, a >= kLogoThreshold ? a : 0);
         }
     }

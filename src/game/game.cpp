@@ -23,6 +23,13 @@ void start_new_game(Game& game, std::int64_t now_ms) {
 
 }  // namespace
 
+void game_init(Game& game, std::uint32_t seed, int best) {
+    random_seed(game.rng, seed);
+    place_stars(game.stars, game.rng);
+    game.world.best = best;
+    game.world.paddle_x = kPaddleStartX;
+}
+
 void play_frame(Game& game, const FrameInput& input, Outbox& outbox) {
     World& world = game.world;
     const bool middle = is_middle(input.pressed);

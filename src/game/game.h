@@ -35,6 +35,11 @@ constexpr int kLevelBonus = 1000;
 // watches the hold, and the screens' footer tells the player.
 constexpr int kExitHoldMs = 3000;
 
+// Sets up a Game as made for a new run: the generator seeded, the stars in
+// their first places (its first draws), the best score as the save gave it
+// and the paddle at its start. The title screen follows.
+void game_init(Game& game, std::uint32_t seed, int best);
+
 // Runs one frame of the game for its input, appending its requests: the
 // rules of the phase, then the stars move on.
 void play_frame(Game& game, const FrameInput& input, Outbox& outbox);

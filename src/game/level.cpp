@@ -1,6 +1,7 @@
 #include "game/level.h"
 
 #include "game/layouts.h"
+#include "game/motion.h"
 #include "game/playfield.h"
 #include "game/rng.h"
 #include "game/score.h"
@@ -77,10 +78,7 @@ void load_level(World& world, int level, Rng& rng, std::int64_t now_ms) {
         }
     }
 
-    world.ball_count = 1;
-    for (Ball& ball : world.balls)
-        ball = Ball{};
-    world.balls[0].stuck = true;
+    reset_balls(world);
 
     world.shot_count = 0;
     world.capsule_count = 0;

@@ -18,9 +18,7 @@ constexpr float kSpeedCap = 620.0f;
 constexpr float kSlowFactor = 0.72f;
 
 constexpr float kPaddleSpeed = 640.0f;  // px/s while LEFT or RIGHT is held
-constexpr int kPaddleNarrow = 110;
-constexpr int kPaddleWide = 170;
-constexpr int kPaddleWidthStep = 6;  // per step, not per second
+constexpr int kPaddleWidthStep = 6;     // per step, not per second
 
 // Launch: an integer number of degrees from -15 to 14 off the vertical.
 constexpr int kLaunchSpread = 30;
@@ -196,6 +194,13 @@ float ball_speed(const World& world) {
     if (world.slow_time > 0)
         speed *= kSlowFactor;
     return speed;
+}
+
+void reset_balls(World& world) {
+    world.ball_count = 1;
+    for (Ball& ball : world.balls)
+        ball = Ball{};
+    world.balls[0].stuck = true;
 }
 
 void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox) {

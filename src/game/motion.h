@@ -6,6 +6,10 @@
 #include "game/rng.h"
 #include "game/world.h"
 
+// One fresh ball, stuck to the paddle, and no other: after a level load or
+// a lost life.
+void reset_balls(World& world);
+
 // Sends every stuck ball off the paddle and enters Play.
 void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox);
 

@@ -3,7 +3,9 @@
 // balls, the shots, the capsules, the screens and the automatic player all
 // take theirs from here. Positions are pixels of the 1280 x 720 drawing
 // area, y downward (floats in the simulation).
-#include "game/world.h"
+// The brick grid: this many columns and rows of cells.
+constexpr int kGridColumns = 10;
+constexpr int kGridRows = 8;
 
 // The ball is a square of this half-size for every collision.
 constexpr int kBallHalf = 5;
@@ -27,8 +29,11 @@ constexpr int kFrameBottom = 690;
 constexpr int kPaddleTop = 640;
 constexpr int kPaddleHeight = 16;
 constexpr float kBallLostY = 760.0f;
-// Every game starts with the paddle in the middle.
+// Every run starts with the paddle in the middle, narrow; the E capsule
+// widens it while its time runs.
 constexpr float kPaddleStartX = 640.0f;
+constexpr int kPaddleNarrow = 110;
+constexpr int kPaddleWide = 170;
 
 // A stuck ball rides on the paddle's centre at this height.
 constexpr float kStuckY = 633.0f;

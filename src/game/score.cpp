@@ -1,6 +1,7 @@
 #include "game/score.h"
 
 #include "game/game.h"
+#include "game/motion.h"
 
 namespace {
 
@@ -24,10 +25,7 @@ void lose_life(World& world, std::int64_t now_ms, Outbox& outbox) {
     if (lives_before > 1) {
         // Bricks, shots and running power-ups survive; the falling capsules
         // do not, and a fresh ball waits on the paddle.
-        world.ball_count = 1;
-        for (Ball& ball : world.balls)
-            ball = Ball{};
-        world.balls[0].stuck = true;
+        reset_balls(world);
         world.capsule_count = 0;
         enter_phase(world, Phase::Serve, now_ms);
         return;

@@ -3,6 +3,8 @@
 // process; the game operations change it, the screens only read it.
 #include <cstdint>
 
+#include "game/playfield.h"
+
 enum class Phase : int {
     Title = 0,       // title screen, waiting for a game to start
     Serve = 1,       // the ball rests on the paddle, waiting for launch
@@ -64,14 +66,12 @@ struct Shot {
 constexpr int kMaxBalls = 6;
 constexpr int kMaxCapsules = 8;
 constexpr int kMaxShots = 4;
-constexpr int kGridColumns = 10;
-constexpr int kGridRows = 8;
 
 struct World {
     Phase phase = Phase::Title;
     std::int64_t phase_start_ms = 0;  // now_ms at the last phase change of the simulation
-    float paddle_x = 640.0f;          // centre; kept across levels and games
-    int paddle_width = 110;
+    float paddle_x = kPaddleStartX;   // centre; kept across levels and games
+    int paddle_width = kPaddleNarrow;
     Ball balls[kMaxBalls] = {};
     int ball_count = 0;
     Brick bricks[kGridRows][kGridColumns] = {};  // [row][column], row 0 on top

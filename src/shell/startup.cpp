@@ -50,15 +50,10 @@ int vmx_main(int argc, const char* const* argv, RunState& run, Display& display)
     os::install_signal(SIGTERM, request_stop);
     os::install_signal(SIGINT, request_stop);
 
-    Game& game = run.game;
-    random_seed(game.rng, kRandomSeed);
-    place_stars(game.stars, game.rng);
-
     if (!keys_open(run.adc))
         diag("keys: ADC open fail (exit gesture dead)\n");
 
-    game.world.best = load_high_score();
-    game.world.paddle_x = kPaddleStartX;
+    game_init(run.game, kRandomSeed, load_high_score());
 
     os::Thread sound;
     if (os::thread_start(&sound, sound_thread) != 0) {

@@ -14,6 +14,7 @@
 #include "display/font.h"
 #include "display/logo.h"
 #include "display/palette.h"
+#include "display/text.h"
 
 namespace {
 

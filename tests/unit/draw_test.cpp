@@ -11,6 +11,7 @@
 #include "display/font.h"
 #include "display/logo.h"
 #include "display/palette.h"
+#include "display/text.h"
 
 namespace {
 
@@ -404,6 +405,10 @@ TEST_F(DrawTest, NothingOutsideTheDrawingAreaIsEverWritten) {
             draw_text(canvas(), memo_, "Edge gy_|W@", 600, e, size, 0xffffffff);
             draw_text(canvas(), memo_, "Edge gy_|W@", e, e, size, 0xffffffff);
         }
+        // A single pixel exactly at an edge, or beyond it, is left out.
+        put_pixel(canvas(), e, 360, 0xff40c080);
+        put_pixel(canvas(), 600, e, 0xff40c080);
+        put_pixel(canvas(), e, e, 0xff40c080);
         draw_block(canvas(), e, 360, 9, 9, 0xffc08040);
         draw_block(canvas(), 600, e, 9, 9, 0xffc08040);
         draw_block(canvas(), e, e, 30, 30, 0xffc08040);

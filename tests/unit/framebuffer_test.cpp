@@ -22,14 +22,15 @@ class Framebuffer : public testing::Test {
     }
     static std::string errors() { return emu::stderr_text(); }
 
-    // The page not on display, checked against the device's memory, and its
-    // first line.
+    // The first line of the page not on display, found from where its
+    // pixels lie in the device's memory, which holds whole lines.
     int select_back_page() {
-        const Page page = back_page(fb_);
-        EXPECT_EQ(reinterpret_cast<std::uint8_t*>(page.pixels),
-                  emu::fb::memory() + static_cast<std::size_t>(page.y) * 7680);
+        const Canvas page = back_page(fb_);
+        const auto offset = reinterpret_cast<std::uint8_t*>(page.pixels) - emu::fb::memory();
+        EXPECT_EQ(offset % 7680, 0);
+        EXPECT_EQ(page.stride * 4, 7680);
         back_pixels_ = page.pixels;
-        return page.y;
+        return static_cast<int>(offset / 7680);
     }
 
     ::Framebuffer fb_;
@@ -121,7 +122,7 @@ TEST_F(Framebuffer, PagesAlternateAndRestoreReturnsToLineZero) {
     for (int frame = 0; frame < 4; ++frame) {
         int y = select_back_page();
         EXPECT_EQ(y, expected[frame]);
-        present_page(fb_, y);
+        present_back_page(fb_);
         EXPECT_EQ(emu::fb::yoffset(), static_cast<std::uint32_t>(y));
     }
     restore_display(fb_);
@@ -140,7 +141,7 @@ TEST_F(Framebuffer, RefusedPansKeepDrawingIntoTheSamePageAndRestoreSendsNothing)
     for (int frame = 0; frame < 3; ++frame) {
         int y = select_back_page();
         EXPECT_EQ(y, 1080);
-        present_page(fb_, y);
+        present_back_page(fb_);
     }
     EXPECT_FALSE(fb_.pan_done);
     int pans = emu::fb::pan_count();
@@ -156,7 +157,8 @@ TEST_F(Framebuffer, DisplayMovedByAnotherProgramIsWarnedAboutAndStillRestoredToZ
     ASSERT_EQ(open_framebuffer(fb_, false), FbOpen::Ready);
     EXPECT_NE(errors().find("WARNING: yoffset=1080 at start (another overlay running?)\n"),
               std::string::npos);
-    present_page(fb_, select_back_page());
+    select_back_page();
+    present_back_page(fb_);
     restore_display(fb_);
     EXPECT_EQ(emu::fb::yoffset(), 0u);
     EXPECT_EQ(emu::fb::pan(emu::fb::pan_count() - 1).yres_virtual, 3240u);
@@ -240,7 +242,7 @@ TEST_F(Framebuffer, PagesFollowWhatTheKernelCanShowAndThePictureStaysLive) {
             EXPECT_EQ(y, c.pages[frame]) << "frame " << frame;
             const std::uint32_t picture = 0xff000100u + static_cast<std::uint32_t>(frame);
             back_pixels_[0] = picture;
-            EXPECT_EQ(present_page(fb_, y), c.shown[frame]) << "frame " << frame;
+            EXPECT_EQ(present_back_page(fb_), c.shown[frame]) << "frame " << frame;
             EXPECT_EQ(emu::fb::displayed_area()[0] == picture, c.shown[frame]) << "frame " << frame;
         }
         TearDown();

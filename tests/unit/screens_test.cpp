@@ -9,12 +9,14 @@
 #include "display/compositor.h"
 #include "display/display.h"
 #include "display/draw.h"
+#include "display/font.h"
 #include "display/palette.h"
 #include "emulator/emulator.h"
 #include "emulator/framebuffer_device.h"
 #include "game/game.h"
 #include "game/level.h"
 #include "game/rng.h"
+#include "support/game_world.h"
 
 namespace {
 
@@ -46,21 +48,17 @@ class Screens : public testing::Test {
     }
 
     void compose(const World& world, const Starfield& stars, bool paused, std::int64_t elapsed_ms) {
-        describe_frame(*display_->list, world, stars, paused, elapsed_ms);
-        display_->compositor.compose(display_->list, page_.pixels, elapsed_ms);
+        ::compose_frame(display_->compositor, page_, world, stars, paused, elapsed_ms);
     }
 
-    int select_back_page() {
-        page_ = back_page(display_->framebuffer);
-        return page_.y;
-    }
+    void select_back_page() { page_ = back_page(display_->framebuffer); }
 
-    void present_page(int y) {
-        if (!::present_page(display_->framebuffer, y))
+    void present_page() {
+        if (!present_back_page(display_->framebuffer))
             display_->compositor.forget_pages();
     }
 
-    std::uint32_t pixel(int x, int y) const { return page_.pixels[y * kPagePixelsPerRow + x]; }
+    std::uint32_t pixel(int x, int y) const { return *page_.at(x, y); }
 
     int count(int x, int y, int w, int h, std::uint32_t colour) {
         int found = 0;
@@ -76,13 +74,11 @@ class Screens : public testing::Test {
     // two cells compared pixel for pixel.
     bool shows_text(const char* text, int x, int y, int size, std::uint32_t colour,
                     std::uint32_t background = kBackground) {
-        static const int kCellW[5] = {0, 7, 13, 19, 26};
-        static const int kCellH[5] = {0, 12, 22, 31, 42};
         std::vector<std::uint32_t> scratch(kPagePixelsPerRow * kAreaHeight, background);
         draw_text(page_canvas(scratch.data()), memo_, text, x, y, size, colour);
-        int w = kCellW[size] * static_cast<int>(std::strlen(text));
+        int w = kTextCellWidth[size - 1] * static_cast<int>(std::strlen(text));
         bool any_ink = false;
-        for (int row = y; row < y + kCellH[size]; ++row) {
+        for (int row = y; row < y + kTextCellHeight[size - 1]; ++row) {
             for (int column = x; column < x + w; ++column) {
                 std::uint32_t want = scratch[row * kPagePixelsPerRow + column];
                 if (pixel(column, row) != want)
@@ -93,12 +89,9 @@ class Screens : public testing::Test {
         return any_ink;
     }
 
+    // A game in phase with one ball on the paddle.
     static World game_in(Phase phase) {
-        World world;
-        world.phase = phase;
-        world.lives = 3;
-        world.level = 1;
-        world.laser_time = 1000000000.0f;
+        World world = world_in(phase);
         world.ball_count = 1;
         world.balls[0] = {640.0f, 633.0f, 0, 0, 1};
         return world;
@@ -106,7 +99,7 @@ class Screens : public testing::Test {
 
     std::unique_ptr<Display> display_ = std::make_unique<Display>();
     Starfield stars_;
-    Page page_;
+    Canvas page_;
     BlendMemo memo_;  // for the texts drawn alone
 };
 
@@ -276,9 +269,9 @@ TEST_F(Screens, NothingOutsideTheDrawingAreaIsEverWritten) {
     for (Star& star : stars_.stars)
         star = {0.99f, -0.99f, 0.1f};
     for (int frame = 0; frame < 3; ++frame) {
-        int y = select_back_page();
+        select_back_page();
         compose_frame(world, frame == 1, 600, rng);
-        present_page(y);
+        present_page();
     }
 
     std::size_t stride_words = 7680 / 4;
@@ -330,9 +323,9 @@ TEST_F(Screens, FramesRecomposeOnlyWhatChanged) {
                 play_frame(game, input, outbox);
             else
                 move_stars(game.stars, game.rng);
-            const int y = select_back_page();
+            select_back_page();
             compose(game.world, game.stars, game.paused, now_ms - 1000);
-            present_page(y);
+            present_page();
             const ComposeReport& report = display_->compositor.last_report();
             EXPECT_EQ(report.whole, frame < 2) << "frame " << frame;
             if (frame < 2)
@@ -361,17 +354,52 @@ TEST_F(Screens, AListThatLeavesItemsOutCountsAsAnOverflowedFrame) {
     // A compositor of its own: the fixture's display must stay clear of
     // overflows.
     auto compositor = std::make_unique<Compositor>();
-    DisplayList* list = compositor->first_list();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.items);
+        DisplayList& list = compositor->next_list();
         for (int i = 0; i < c.items; ++i)
-            list->pixel(i % kAreaWidth, i / kAreaWidth, kWhite);
-        EXPECT_EQ(list->count(), c.kept);
-        EXPECT_EQ(list->left_out(), c.left_out);
-        compositor->compose(list, page_.pixels, 0);
+            list.pixel(i % kAreaWidth, i / kAreaWidth, kWhite);
+        EXPECT_EQ(list.count(), c.kept);
+        EXPECT_EQ(list.left_out(), c.left_out);
+        compositor->compose(page_, 0);
         EXPECT_EQ(compositor->overflowed_frames(), c.overflowed_after);
-        EXPECT_EQ(list->count(), 0) << "the list handed back is empty";
-        EXPECT_EQ(list->left_out(), 0);
+        EXPECT_EQ(compositor->next_list().count(), 0) << "the next list starts empty";
+        EXPECT_EQ(compositor->next_list().left_out(), 0);
+    }
+}
+
+// A lone bevelled block moved a few pixels along a row or a column damages
+// only the columns or rows near its ends, edges included; composed through
+// that damage alone, over the frame before, the page must equal the frame
+// composed whole.
+TEST_F(Screens, AMovedBlockComposedThroughItsDamageAloneEqualsTheWholeFrame) {
+    const struct {
+        int dx, dy;
+    } cases[] = {{1, 0}, {-1, 0}, {3, 0}, {-5, 0}, {0, 1}, {0, -1}, {0, 2}, {0, -4}};
+    constexpr int kX = 400, kY = 300, kW = 92, kH = 30;
+    std::vector<std::uint32_t> composed(static_cast<std::size_t>(kPagePixelsPerRow) * kAreaHeight);
+    std::vector<std::uint32_t> whole(composed.size());
+    const Canvas page = page_canvas(composed.data());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.dx << "," << c.dy);
+        auto compositor = std::make_unique<Compositor>();
+        for (int frame = 0; frame < 2; ++frame) {
+            DisplayList& list = compositor->next_list();
+            list.fill(0, 0, kAreaWidth, kAreaHeight, kBackground);
+            list.block(kX + frame * c.dx, kY + frame * c.dy, kW, kH, kBrickBlue);
+            compositor->compose(page, frame * 33);
+        }
+        const ComposeReport& report = compositor->last_report();
+        EXPECT_FALSE(report.whole);
+        EXPECT_LT(report.pixels, kW * kH) << "only near the block's ends";
+        compositor->composed_from(page.pixels)->draw(page_canvas(whole.data()), memo_);
+        int differ = 0;
+        for (int y = 0; y < kAreaHeight; ++y) {
+            for (int x = 0; x < kAreaWidth; ++x)
+                differ +=
+                    *page.at(x, y) != whole[static_cast<std::size_t>(y) * kPagePixelsPerRow + x];
+        }
+        EXPECT_EQ(differ, 0);
     }
 }
 

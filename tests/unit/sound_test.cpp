@@ -28,7 +28,14 @@ int child_verdict() {
     return testing::Test::HasFailure() ? 1 : 0;
 }
 
+// The emulated goggles as at power-on, and the process-wide sound state as
+// at the program's start: no stop request and an empty queue, whatever the
+// tests run before in this process left there.
 void start_emulated_goggles(const emu::pwm::Settings& pwm = {}) {
+    stop_flag.store(0);
+    Tone left;
+    while (sound_queue_front(sound_queue, &left))
+        sound_queue_pop(sound_queue);
     emu::reset();
     emu::use_virtual_time(true);
     emu::pwm::configure(pwm);
