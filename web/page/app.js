@@ -64,6 +64,8 @@ const vmx = {
   glance: null,
   framesDrawn: 0,
   drawMs: 0,
+  firstFrameMs: null,  // since the page was asked for
+  readyMs: null,
   audioState: 'none',
   logs: [],
   peakWaiters: [],
@@ -105,6 +107,12 @@ function draw() {
   context2d.putImageData(image, 0, 0);
   vmx.drawMs += performance.now() - start;
   vmx.framesDrawn += 1;
+  if (vmx.firstFrameMs === null) {
+    vmx.firstFrameMs = performance.now();
+    // Kept for playing offline, once the game is on screen: the copying
+    // must not slow down the start.
+    registerServiceWorker();
+  }
 }
 
 // ---- The buttons ------------------------------------------------------
@@ -350,6 +358,7 @@ worker.onmessage = (event) => {
       };
       vmx.memory = message.memory;
       vmx.started = true;
+      vmx.readyMs = performance.now();
       break;
     case 'sound':
       audio.node.port.postMessage({
@@ -415,23 +424,26 @@ function start() {
   requestAnimationFrame(draw);
 }
 
+function registerServiceWorker() {
+  if (!('serviceWorker' in navigator))
+    return Promise.resolve(false);
+  return navigator.serviceWorker.register('sw.js').then(() => true, (error) => {
+    vmx.logs.push('no service worker: ' + error);
+    return false;
+  });
+}
+
 // The game's threads share memory with the page, which browsers allow only
 // in an isolated page. A host that cannot send the headers for that gets
-// them from the page's own service worker, which also keeps the page for
-// playing without a network.
+// them from the page's own service worker (which then takes over the page
+// from its next load on: the page loads once more).
 async function boot() {
-  if ('serviceWorker' in navigator) {
-    try {
-      await navigator.serviceWorker.register('sw.js');
-      if (!crossOriginIsolated && !sessionStorage.getItem('vmxbrikon.reloaded')) {
-        await navigator.serviceWorker.ready;
-        sessionStorage.setItem('vmxbrikon.reloaded', '1');
-        location.reload();
-        return;
-      }
-    } catch (error) {
-      vmx.logs.push('no service worker: ' + error);
-    }
+  if (!crossOriginIsolated && !sessionStorage.getItem('vmxbrikon.reloaded') &&
+      await registerServiceWorker()) {
+    await navigator.serviceWorker.ready;
+    sessionStorage.setItem('vmxbrikon.reloaded', '1');
+    location.reload();
+    return;
   }
   start();
 }
