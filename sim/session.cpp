@@ -296,6 +296,8 @@ void Session::take_glance() {
 // The game makes a press only of a button that follows no button, each seen
 // by two polls: the pause lets go of everything first, then holds BACK.
 void Session::carry_out_pause() {
+    if (pause_step_ == PauseStep::None && !pause_wanted_.load())
+        return;
     const std::int64_t now = elapsed_ms();
     const Game& game = run_->game;
     const bool pausable = game.world.phase == Phase::Play && !game.paused;

@@ -68,8 +68,9 @@ class Session {
     // Game frames shown so far (pans to a drawing page).
     long frames_shown() const { return frames_shown_.load(std::memory_order_relaxed); }
 
-    // The game as its latest shown frame had it, for a front end to tell
-    // the player (read from any thread).
+    // The game as the latest shown frame had it, for a front end to tell
+    // the player (from any thread; each field is whole, though one field
+    // may already be a frame newer than another).
     struct Glance {
         int phase = 0;  // a Phase
         bool paused = false;

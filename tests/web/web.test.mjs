@@ -53,7 +53,6 @@ before(async () => {
 after(async () => {
   await browser?.close();
   servers.forEach((server) => server.kill());
-  assert.deepEqual(consoleErrors, [], 'the page wrote errors to its console');
 });
 
 // A fresh page (its own storage unless a context is given), watched for
@@ -399,4 +398,9 @@ test('real time: about 30 frames a second, and a hidden tab pauses play', async 
   await until(page, 'the pause', (now) => now.paused);
   await show();
   await page.context().close();
+});
+
+// Every page opened above was watched for errors in its console.
+test('no page wrote an error to its console', () => {
+  assert.deepEqual(consoleErrors, []);
 });

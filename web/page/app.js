@@ -65,7 +65,6 @@ const vmx = {
   framesDrawn: 0,
   drawMs: 0,
   firstFrameMs: null,  // since the page was asked for
-  readyMs: null,
   audioState: 'none',
   logs: [],
   peakWaiters: [],
@@ -358,7 +357,6 @@ worker.onmessage = (event) => {
       };
       vmx.memory = message.memory;
       vmx.started = true;
-      vmx.readyMs = performance.now();
       break;
     case 'sound':
       audio.node.port.postMessage({

@@ -13,6 +13,7 @@ const POLL_MS = 50;
 let module = null;
 let keptBest = '';
 let demo = false;
+let running = false;
 
 function post(message) {
   self.postMessage(message);
@@ -89,6 +90,7 @@ async function start(options) {
     post({ type: 'refused' });
     return;
   }
+  running = true;
   if (demo && !options.virtualTime)
     module._web_set_demo(1);
   const buffers = [0, 1, 2].map((index) => module._web_frame_buffer(index));
@@ -103,6 +105,9 @@ async function start(options) {
 
 self.onmessage = (event) => {
   const message = event.data;
+  // Until the game runs, only the start means anything.
+  if (message.type !== 'start' && !running)
+    return;
   switch (message.type) {
     case 'start':
       start(message.options);
