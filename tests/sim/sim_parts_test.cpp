@@ -1,6 +1,6 @@
 // The simulator's parts that need no game run: its command line, the
-// script format, the held keys, the autoplay's decisions and the buzzer's
-// square wave.
+// script format, the held keys, the frame handover, the autoplay's
+// decisions and the buzzer's square wave.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -12,6 +12,7 @@
 #include "game/playfield.h"
 #include "sim/autoplay.h"
 #include "sim/buzzer_wave.h"
+#include "sim/frame_store.h"
 #include "sim/held_keys.h"
 #include "sim/options.h"
 #include "sim/script.h"
@@ -153,6 +154,52 @@ TEST(SimHeldKeys, TheLatestKeyStillDownIsTheButton) {
     EXPECT_EQ(keys.button(), kButtonPlay);
     keys.clear();
     EXPECT_EQ(keys.button(), kButtonNone);
+}
+
+// The game's thread publishes pictures as fast as it can while the viewer
+// takes them: a picture taken is never one being written (all its pixels
+// from one frame), never older than the one before, and in the canvas's
+// byte order when asked for.
+TEST(SimFrameStore, TheViewerTakesWholePicturesNewestFirst) {
+    for (sim::PixelOrder order : {sim::PixelOrder::Argb, sim::PixelOrder::Rgba}) {
+        sim::FrameStore store(order);
+        bool fresh = true;
+        EXPECT_EQ(store.take(&fresh), nullptr);
+        EXPECT_FALSE(fresh);
+        constexpr std::uint32_t kFrames = 250;  // red stays one byte
+        std::thread game([&store] {
+            for (std::uint32_t frame = 1; frame <= kFrames; ++frame) {
+                std::uint32_t* pixels = store.fill_buffer();
+                // Red is the frame's number, blue its complement.
+                for (int i = 0; i < sim::kAreaPixels; i += 997)
+                    pixels[i] = (frame << 16) | (0xffu - frame);
+                store.publish();
+            }
+        });
+        std::uint32_t last = 0;
+        std::string fault;
+        while (last < kFrames && fault.empty()) {
+            const std::uint32_t* pixels = store.take(&fresh);
+            if (pixels == nullptr || !fresh)
+                continue;
+            const std::uint32_t frame =
+                order == sim::PixelOrder::Argb ? pixels[0] >> 16 : pixels[0] & 0xffu;
+            const std::uint32_t want = order == sim::PixelOrder::Argb
+                                           ? (frame << 16) | (0xffu - frame)
+                                           : 0xff000000u | ((0xffu - frame) << 16) | frame;
+            if (frame <= last)
+                fault = "frame " + std::to_string(frame) + " after " + std::to_string(last);
+            for (int i = 0; i < sim::kAreaPixels && fault.empty(); i += 997) {
+                if (pixels[i] != want)
+                    fault = "pixel " + std::to_string(i) + " of frame " + std::to_string(frame);
+            }
+            last = frame;
+        }
+        game.join();
+        EXPECT_EQ(fault, "");
+        EXPECT_NE(store.take(&fresh), nullptr);
+        EXPECT_FALSE(fresh);
+    }
 }
 
 Ball ball_at(float x, float y, float vx, float vy) {
