@@ -303,6 +303,22 @@ test('a gamepad plays', async () => {
   await page.context().close();
 });
 
+test('the demo plays until a key takes over', async () => {
+  const page = await open('?demo');
+  assert.equal(await page.getAttribute('#demo', 'aria-pressed'), 'true');
+  await until(page, 'the built-in player to score', (now) => now.score > 0, 20000);
+  await page.keyboard.down('ArrowLeft');
+  await page.waitForFunction(() => document.getElementById('demo').getAttribute('aria-pressed') === 'false');
+  await page.waitForTimeout(400);
+  await page.keyboard.up('ArrowLeft');
+  // Nobody moves the paddle now but the player.
+  await page.waitForTimeout(300);
+  const still = await glance(page);
+  await page.waitForTimeout(1500);
+  assert.equal((await glance(page)).paddleX, still.paddleX);
+  await page.context().close();
+});
+
 test('the buzzer sounds after the first key, and not while muted', async () => {
   const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
   let page = await open('', { context });
