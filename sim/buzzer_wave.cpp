@@ -1,5 +1,7 @@
 #include "sim/buzzer_wave.h"
 
+#include <cstdlib>
+
 namespace sim {
 namespace {
 
@@ -76,6 +78,14 @@ void BuzzerWave::render(std::int16_t* out, int count, std::int64_t start_ns) {
         out[i] = static_cast<std::int16_t>(phase_ < high ? amplitude_ : -amplitude_);
         phase_ += kNsPerSecond;
     }
+}
+
+void BuzzerWave::render_next(std::int16_t* out, int count, std::int64_t heard_ns) {
+    const std::int64_t due_ns = heard_ns - kBehindNs;
+    if (next_ns_ == 0 || std::llabs(next_ns_ - due_ns) > kResyncNs)
+        next_ns_ = due_ns;
+    render(out, count, next_ns_);
+    next_ns_ += std::int64_t{count} * kNsPerSecond / sample_rate_;
 }
 
 }  // namespace sim

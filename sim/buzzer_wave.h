@@ -35,6 +35,17 @@ class BuzzerWave {
     // channel is off or its duty cycle is 0 or the whole period.
     void render(std::int16_t* out, int count, std::int64_t start_ns);
 
+    // From the sound device's thread: the next count samples, which will be
+    // heard from heard_ns on (the game's clock). The wave is rendered
+    // kBehindNs behind the game, so that every change of a stretch has been
+    // noted before it is rendered, and keeps its own pace from one stretch
+    // to the next, unless that pace has drifted more than kResyncNs from
+    // heard_ns (a stall, a suspended desktop or browser): then it jumps back
+    // in step.
+    static constexpr std::int64_t kBehindNs = 30000000;
+    static constexpr std::int64_t kResyncNs = 60000000;
+    void render_next(std::int16_t* out, int count, std::int64_t heard_ns);
+
     // Changes noted, and changes given up, so far.
     long noted() const { return noted_.load(std::memory_order_relaxed); }
     long dropped() const { return dropped_.load(std::memory_order_relaxed); }
@@ -65,6 +76,7 @@ class BuzzerWave {
     // rate, so that a sample moves it by exactly 10^9 and no error builds up.
     PwmState state_;
     std::int64_t phase_ = 0;
+    std::int64_t next_ns_ = 0;  // where render_next goes on from; 0 before the first
 };
 
 }  // namespace sim

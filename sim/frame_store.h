@@ -15,10 +15,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "display/rect.h"
+
 namespace sim {
 
-constexpr int kAreaWidth = 1280;
-constexpr int kAreaHeight = 720;
 constexpr int kAreaPixels = kAreaWidth * kAreaHeight;
 
 // How a published picture lies in memory.

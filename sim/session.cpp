@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "display/draw.h"
 #include "emulator/adc_device.h"
 #include "emulator/emulator.h"
 #include "emulator/framebuffer_device.h"
@@ -29,8 +30,6 @@ namespace {
 // A headless run without --seconds ends this long after its last scripted
 // step or screenshot, so that the last picture is surely saved.
 constexpr std::int64_t kEndMarginMs = 100;
-// The page rows of the emulated framebuffer, in pixels.
-constexpr std::size_t kPageRowPixels = 1920;
 // A pause asked for by the front end lets go of the buttons this long, then
 // holds BACK this long: two polls of the buttons, 40 ms apart, must see each.
 constexpr std::int64_t kPausePressMs = 150;
@@ -270,27 +269,21 @@ bool Session::save_screenshot(std::int64_t at_ms, const std::uint32_t* area,
 }
 
 Session::Glance Session::glance() const {
-    Glance glance;
-    glance.phase = glance_phase_.load(std::memory_order_relaxed);
-    glance.paused = glance_paused_.load(std::memory_order_relaxed);
-    glance.score = glance_score_.load(std::memory_order_relaxed);
-    glance.best = glance_best_.load(std::memory_order_relaxed);
-    glance.level = glance_level_.load(std::memory_order_relaxed);
-    glance.lives = glance_lives_.load(std::memory_order_relaxed);
-    glance.paddle_x = glance_paddle_x_.load(std::memory_order_relaxed);
-    return glance;
+    std::lock_guard<std::mutex> hold(glance_lock_);
+    return glance_;
 }
 
 // On the game's main thread, between its frames: the World is still.
 void Session::take_glance() {
     const Game& game = run_->game;
-    glance_phase_.store(static_cast<int>(game.world.phase), std::memory_order_relaxed);
-    glance_paused_.store(game.paused, std::memory_order_relaxed);
-    glance_score_.store(game.world.score, std::memory_order_relaxed);
-    glance_best_.store(game.world.best, std::memory_order_relaxed);
-    glance_level_.store(game.world.level, std::memory_order_relaxed);
-    glance_lives_.store(game.world.lives, std::memory_order_relaxed);
-    glance_paddle_x_.store(static_cast<int>(game.world.paddle_x), std::memory_order_relaxed);
+    std::lock_guard<std::mutex> hold(glance_lock_);
+    glance_ = Glance{static_cast<int>(game.world.phase),
+                     game.paused,
+                     game.world.score,
+                     game.world.best,
+                     game.world.level,
+                     game.world.lives,
+                     static_cast<int>(game.world.paddle_x)};
 }
 
 // The game makes a press only of a button that follows no button, each seen
@@ -395,7 +388,8 @@ void Session::on_autoplay_step(void* self) {
 void Session::on_screenshot(void* self) {
     auto* session = static_cast<Session*>(self);
     const auto& times = session->options_.screenshot_ms;
-    session->save_screenshot(times[session->next_shot_], emu::fb::displayed_area(), kPageRowPixels);
+    session->save_screenshot(times[session->next_shot_], emu::fb::displayed_area(),
+                             kPagePixelsPerRow);
     session->next_shot_ += 1;
     if (session->next_shot_ < times.size()) {
         emu::at_time(session->base_ms_ + times[session->next_shot_], on_screenshot, self);

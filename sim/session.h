@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,7 @@ class Session {
     long frames_shown() const { return frames_shown_.load(std::memory_order_relaxed); }
 
     // The game as the latest shown frame had it, for a front end to tell
-    // the player (from any thread; each field is whole, though one field
-    // may already be a frame newer than another).
+    // the player (read from any thread).
     struct Glance {
         int phase = 0;  // a Phase
         bool paused = false;
@@ -124,13 +124,8 @@ class Session {
     std::atomic<ButtonCode> script_button_{kButtonNone};
 
     // Written at each pan on the game's thread, read by the front end.
-    std::atomic<int> glance_phase_{0};
-    std::atomic<bool> glance_paused_{false};
-    std::atomic<int> glance_score_{0};
-    std::atomic<int> glance_best_{0};
-    std::atomic<int> glance_level_{0};
-    std::atomic<int> glance_lives_{0};
-    std::atomic<int> glance_paddle_x_{0};
+    mutable std::mutex glance_lock_;
+    Glance glance_;
 
     std::atomic<bool> pause_wanted_{false};
     std::atomic<bool> pausing_{false};  // a pause asked for holds the buttons

@@ -3,19 +3,11 @@
 #include <SDL.h>
 #include <time.h>
 
-#include <cstdlib>
-
 namespace sim {
 namespace {
 
 constexpr int kWantedRate = 48000;
 constexpr int kBufferSamples = 512;  // about 11 ms
-// The wave is rendered this far behind the game, longer than one buffer, so
-// the changes of a stretch have all been noted before it is rendered.
-constexpr std::int64_t kBehindNs = 30000000;
-// If the device's pace and the clock drift apart by more than this (a
-// stall, a suspended desktop), the wave jumps back in step.
-constexpr std::int64_t kResyncNs = 60000000;
 
 std::int64_t monotonic_ns() {
     struct timespec now;
@@ -58,12 +50,7 @@ void Speaker::play() {
 void Speaker::pull(void* self, std::uint8_t* stream, int bytes) {
     auto* speaker = static_cast<Speaker*>(self);
     const int count = bytes / static_cast<int>(sizeof(std::int16_t));
-    const std::int64_t due_ns = monotonic_ns() - kBehindNs;
-    if (speaker->next_ns_ == 0 || std::llabs(speaker->next_ns_ - due_ns) > kResyncNs) {
-        speaker->next_ns_ = due_ns;
-    }
-    speaker->wave_->render(reinterpret_cast<std::int16_t*>(stream), count, speaker->next_ns_);
-    speaker->next_ns_ += std::int64_t{count} * 1000000000 / speaker->sample_rate_;
+    speaker->wave_->render_next(reinterpret_cast<std::int16_t*>(stream), count, monotonic_ns());
 }
 
 }  // namespace sim

@@ -31,7 +31,6 @@ class Speaker {
     unsigned device_ = 0;
     int sample_rate_ = 0;
     std::unique_ptr<BuzzerWave> wave_;
-    std::int64_t next_ns_ = 0;  // the time of the next sample to render
 };
 
 }  // namespace sim

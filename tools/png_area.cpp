@@ -1,8 +1,14 @@
-// The drawing area of a page as an image, apart from the PNG coding itself,
-// so that a front end with a writer of its own (the web page) shares it.
+// What stands apart from the PNG coding itself (the drawing area of a page
+// as an image, an image written whole), so that a front end with a writer
+// of its own (the web page) shares it.
 #include "png_image.h"
 
 namespace png {
+
+bool write(const char* path, const Image& image) {
+    return write(path, image.pixels.data(), image.width, image.height, image.channels,
+                 static_cast<std::size_t>(image.width) * image.channels);
+}
 
 Image capture_area(const std::uint32_t* origin, std::size_t row_pixels, int width, int height) {
     Image image;

@@ -48,11 +48,6 @@ bool write(const char* path, const std::uint8_t* pixels, int width, int height, 
     return true;
 }
 
-bool write(const char* path, const Image& image) {
-    return write(path, image.pixels.data(), image.width, image.height, image.channels,
-                 static_cast<std::size_t>(image.width) * image.channels);
-}
-
 bool read(const char* path, int channels, Image& out) {
     const png_uint_32 format = format_for(channels);
     if (format == 0xffffffffu)

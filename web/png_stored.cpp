@@ -102,9 +102,4 @@ bool write(const char* path, const std::uint8_t* pixels, int width, int height, 
     return true;
 }
 
-bool write(const char* path, const Image& image) {
-    return write(path, image.pixels.data(), image.width, image.height, image.channels,
-                 static_cast<std::size_t>(image.width) * image.channels);
-}
-
 }  // namespace png

@@ -2,8 +2,6 @@
 
 #include <time.h>
 
-#include <cstdlib>
-
 namespace web {
 namespace {
 
@@ -11,12 +9,6 @@ namespace {
 // busy moment of the worker, little enough that a tone is not heard late.
 constexpr std::int64_t kAheadNs = 50000000;
 constexpr long kPumpNs = 4000000;
-// The wave is rendered this far behind the game, so that every change of a
-// stretch has been noted before the stretch is rendered (as on the desktop).
-constexpr std::int64_t kBehindNs = 30000000;
-// A pace that has drifted further than this from the clock (the audio was
-// suspended, the worker stalled) jumps back in step.
-constexpr std::int64_t kResyncNs = 60000000;
 constexpr int kChunk = 1024;
 
 std::int64_t monotonic_ns() {
@@ -60,16 +52,13 @@ void SoundRing::top_up() {
     if (queued >= wanted)
         return;
     // The samples written now are heard once the queued ones have played.
-    const std::int64_t due_ns =
-        monotonic_ns() + std::int64_t{queued} * 1000000000 / sample_rate_ - kBehindNs;
-    if (next_ns_ == 0 || std::llabs(next_ns_ - due_ns) > kResyncNs)
-        next_ns_ = due_ns;
+    const std::int64_t now_ns = monotonic_ns();
     std::int16_t chunk[kChunk];
     std::uint32_t at = written;
     for (std::int64_t left = wanted - queued; left > 0;) {
         const int count = left < kChunk ? static_cast<int>(left) : kChunk;
-        wave_->render(chunk, count, next_ns_);
-        next_ns_ += std::int64_t{count} * 1000000000 / sample_rate_;
+        const std::uint32_t ahead = queued + (at - written);
+        wave_->render_next(chunk, count, now_ns + std::int64_t{ahead} * 1000000000 / sample_rate_);
         for (int i = 0; i < count; ++i)
             samples_[(at + i) % kCapacity] = chunk[i];
         at += count;

@@ -45,7 +45,6 @@ class SoundRing {
     std::atomic<bool> stop_{false};
     pthread_t thread_{};
     bool started_ = false;
-    std::int64_t next_ns_ = 0;  // when the next sample written will be due
 };
 
 }  // namespace web

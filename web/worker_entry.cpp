@@ -26,6 +26,11 @@ namespace {
 // game writes there.
 constexpr const char* kStateDir = "/state";
 
+const std::string& best_path() {
+    static const std::string path = std::string(kStateDir) + kHighScorePath;
+    return path;
+}
+
 struct WebRun {
     sim::Session session;
     sim::FrameStore frames{sim::PixelOrder::Rgba};
@@ -101,8 +106,7 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
         return 2;
     }
     if (keeps_best && best[0] != 0) {
-        const std::string path = std::string(kStateDir) + kHighScorePath;
-        if (std::FILE* file = std::fopen(path.c_str(), "w")) {
+        if (std::FILE* file = std::fopen(best_path().c_str(), "w")) {
             std::fputs(best, file);
             std::fclose(file);
         }
@@ -198,6 +202,11 @@ EMSCRIPTEN_KEEPALIVE void web_glance(double* out) {
     out[7] = static_cast<double>(run->session.frames_shown());
     out[8] = static_cast<double>(run->session.elapsed_ms());
     out[9] = run->sound ? static_cast<double>(run->sound->wave()->noted()) : 0;
+}
+
+// The game's best-score file, which the worker watches for the page.
+EMSCRIPTEN_KEEPALIVE const char* web_best_path() {
+    return best_path().c_str();
 }
 
 // Addresses in the shared memory for the page and its audio worklet.

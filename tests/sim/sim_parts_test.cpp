@@ -328,6 +328,29 @@ TEST(SimBuzzerWave, ChangesLandOnTheirOwnSamples) {
         ASSERT_EQ(out[i], 1000) << i << " the first half of 500 Hz";
 }
 
+// A sound device asks for stretch after stretch; the wave keeps its own
+// pace across the jitter of their times, and jumps back in step after a
+// stall.
+TEST(SimBuzzerWave, StretchesFollowOnUntilAStall) {
+    sim::BuzzerWave wave(48000, 1000);
+    // Half a millisecond of 1 kHz at 100 ms (24 samples), and again at 1.1 s.
+    wave.note_change({true, 1000000, 500000}, ms_ns(100));
+    wave.note_change({false, 1000000, 500000}, ms_ns(100) + 500000);
+    wave.note_change({true, 1000000, 500000}, ms_ns(1100));
+    std::vector<std::int16_t> out(48);
+    // The millisecond before the tone, then the next one asked for 5 ms
+    // late: it goes on from 100 ms, so the whole short tone is heard.
+    wave.render_next(out.data(), 48, ms_ns(99) + sim::BuzzerWave::kBehindNs);
+    EXPECT_EQ(out[47], 0);
+    wave.render_next(out.data(), 48, ms_ns(105) + sim::BuzzerWave::kBehindNs);
+    EXPECT_EQ(out[0], 1000);
+    EXPECT_EQ(out[23], 1000);
+    EXPECT_EQ(out[24], 0);
+    // A second later the wave jumps there: the second tone.
+    wave.render_next(out.data(), 48, ms_ns(1100) + sim::BuzzerWave::kBehindNs);
+    EXPECT_EQ(out[0], 1000);
+}
+
 TEST(SimBuzzerWave, SilentWhileTheDutyCycleGivesNoWave) {
     const sim::PwmState silent[] = {
         {false, 1000000, 500000},

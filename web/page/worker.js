@@ -7,13 +7,13 @@
 
 importScripts('vmxbrikon.js');
 
-const BEST_FILE = '/state/record/vemlo-x/data/brikon.hi';
 const POLL_MS = 50;
 
 let module = null;
 let keptBest = '';
 let demo = false;
 let running = false;
+let bestFile = '';
 
 function post(message) {
   self.postMessage(message);
@@ -29,7 +29,7 @@ function cString(text) {
 // What the game has saved as its best, or '' before it ever saved one.
 function readBest() {
   try {
-    return new TextDecoder().decode(module.FS.readFile(BEST_FILE));
+    return new TextDecoder().decode(module.FS.readFile(bestFile));
   } catch (error) {
     return '';
   }
@@ -73,6 +73,7 @@ async function start(options) {
     printErr: (line) => post({ type: 'log', line }),
   });
   glanceAt = module._malloc(10 * 8);
+  bestFile = module.UTF8ToString(module._web_best_path());
   keptBest = options.best;
   demo = options.demo;
   let text = options.args;
