@@ -14,7 +14,6 @@
 namespace emu::fb {
 namespace {
 
-constexpr int kAreaWidth = 1280;
 constexpr int kAreaHeight = 720;
 
 struct State {
@@ -212,19 +211,6 @@ const std::uint32_t* displayed_area() {
         return nullptr;
     }
     return reinterpret_cast<const std::uint32_t*>(s.memory + offset);
-}
-
-void copy_displayed_area(std::uint32_t* out) {
-    const std::uint32_t* area = displayed_area();
-    State& s = state();
-    for (int row = 0; row < kAreaHeight; ++row) {
-        if (area == nullptr) {
-            std::memset(out + row * kAreaWidth, 0, kAreaWidth * 4);
-            continue;
-        }
-        std::memcpy(out + row * kAreaWidth, area + row * (s.settings.line_length / 4),
-                    kAreaWidth * 4);
-    }
 }
 
 void set_pan_hook(void (*hook)(void* context), void* context) {

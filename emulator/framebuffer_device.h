@@ -49,10 +49,10 @@ constexpr int kPanLogCapacity = 65536;
 int pan_count();  // all pans, also those beyond the log's capacity
 const Pan& pan(int index);
 
-// The 1280 x 720 drawing area of the page on display, 1920 pixels per row.
+// The 1280 x 720 drawing area of the page on display, its rows
+// settings().line_length bytes apart; nullptr when the page lies beyond the
+// memory.
 const std::uint32_t* displayed_area();
-// Copies it, 1280 pixels per row, into out (1280 * 720 words).
-void copy_displayed_area(std::uint32_t* out);
 
 // Called after every successful pan (the simulator shows the new page).
 void set_pan_hook(void (*hook)(void* context), void* context);

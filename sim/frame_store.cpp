@@ -1,5 +1,7 @@
 #include "sim/frame_store.h"
 
+#include <cstring>
+
 namespace sim {
 
 FrameStore::FrameStore(PixelOrder order) : order_(order) {
@@ -7,12 +9,19 @@ FrameStore::FrameStore(PixelOrder order) : order_(order) {
         buffer.assign(kAreaPixels, 0);
 }
 
-void FrameStore::publish() {
-    if (order_ == PixelOrder::Rgba) {
+void FrameStore::publish(const std::uint32_t* area, std::size_t row_pixels) {
+    std::uint32_t* to = buffers_[filling_].data();
+    for (int y = 0; y < kAreaHeight; ++y, to += kAreaWidth) {
+        const std::uint32_t* from = area + y * row_pixels;
+        if (order_ == PixelOrder::Argb) {
+            std::memcpy(to, from, kAreaWidth * sizeof *to);
+            continue;
+        }
         // Little-endian words 0xAABBGGRR, opaque: the red and blue bytes
         // trade places, and the framebuffer's unused top byte becomes 255.
-        for (std::uint32_t& pixel : buffers_[filling_]) {
-            pixel =
+        for (int x = 0; x < kAreaWidth; ++x) {
+            const std::uint32_t pixel = from[x];
+            to[x] =
                 0xff000000u | ((pixel & 0xffu) << 16) | (pixel & 0xff00u) | ((pixel >> 16) & 0xffu);
         }
     }

@@ -1,17 +1,18 @@
 #pragma once
 // The picture on the goggles' display, handed from the game to whoever shows
-// or saves it: the game's thread copies the drawing area of every page it
-// pans to into a spare buffer and publishes it; the viewer takes the newest
-// one. Three buffers, so neither side ever waits for the other's copy.
+// or saves it: the game's thread publishes a copy of the drawing area of
+// every page it pans to, made in a spare buffer; the viewer takes the
+// newest one. Three buffers, so neither side ever waits for the other's copy.
 //
 // The buffers change hands through one atomic word (state_word): its two
 // low bits name the buffer published last, kFresh says the viewer has not
 // taken it yet, kAny that anything has been published at all. publish()
-// swaps the buffer just filled into the word and goes on filling the one it
-// gets back; take() swaps the buffer it showed for the published one when
+// swaps the buffer it just filled into the word and fills the one it gets
+// back next time; take() swaps the buffer it showed for the published one when
 // kFresh is set. A viewer in another language (the web page) follows the
 // same two rules with its own atomics on the word, starting from buffer 2.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -35,10 +36,10 @@ class FrameStore {
 
     explicit FrameStore(PixelOrder order = PixelOrder::Argb);
 
-    // Producer: the buffer to fill next (0xAARRGGBB words, 1280 per row),
-    // then publish it, converted to the store's order.
-    std::uint32_t* fill_buffer() { return buffers_[filling_].data(); }
-    void publish();
+    // Producer: copies the drawing area at area (0xAARRGGBB words, rows
+    // row_pixels apart), converted to the store's order in the same pass,
+    // and hands it over.
+    void publish(const std::uint32_t* area, std::size_t row_pixels);
 
     // Consumer: the newest published picture (1280 words per row, in the
     // store's order), or nullptr before the first. Valid until the next

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "display/draw.h"
 #include "emulator/adc_device.h"
 #include "emulator/emulator.h"
 #include "emulator/framebuffer_device.h"
@@ -90,6 +89,11 @@ void remove_tree(const std::string& path) {
 }
 
 std::mutex buzzer_hook_lock;
+
+// The pitch of the emulated framebuffer's rows, in pixels.
+std::size_t displayed_row_pixels() {
+    return emu::fb::settings().line_length / 4;
+}
 
 }  // namespace
 
@@ -327,8 +331,9 @@ void Session::on_pan(void* self) {
         return;
     session->frames_shown_.fetch_add(1, std::memory_order_relaxed);
     if (session->frames_) {
-        emu::fb::copy_displayed_area(session->frames_->fill_buffer());
-        session->frames_->publish();
+        // A page beyond the device's memory has nothing to show.
+        if (const std::uint32_t* area = emu::fb::displayed_area())
+            session->frames_->publish(area, displayed_row_pixels());
     }
 }
 
@@ -389,7 +394,7 @@ void Session::on_screenshot(void* self) {
     auto* session = static_cast<Session*>(self);
     const auto& times = session->options_.screenshot_ms;
     session->save_screenshot(times[session->next_shot_], emu::fb::displayed_area(),
-                             kPagePixelsPerRow);
+                             displayed_row_pixels());
     session->next_shot_ += 1;
     if (session->next_shot_ < times.size()) {
         emu::at_time(session->base_ms_ + times[session->next_shot_], on_screenshot, self);

@@ -166,14 +166,17 @@ TEST(SimFrameStore, TheViewerTakesWholePicturesNewestFirst) {
         bool fresh = true;
         EXPECT_EQ(store.take(&fresh), nullptr);
         EXPECT_FALSE(fresh);
-        constexpr std::uint32_t kFrames = 250;  // red stays one byte
-        std::thread game([&store] {
+        constexpr std::uint32_t kFrames = 120;
+        // A page as the framebuffer holds it, 1920 pixels a row.
+        constexpr std::size_t kPitch = 1920;
+        std::vector<std::uint32_t> page(kPitch * kAreaHeight);
+        std::thread game([&store, &page] {
             for (std::uint32_t frame = 1; frame <= kFrames; ++frame) {
-                std::uint32_t* pixels = store.fill_buffer();
                 // Red is the frame's number, blue its complement.
                 for (int i = 0; i < sim::kAreaPixels; i += 997)
-                    pixels[i] = (frame << 16) | (0xffu - frame);
-                store.publish();
+                    page[i / kAreaWidth * kPitch + i % kAreaWidth] =
+                        (frame << 16) | (0xffu - frame);
+                store.publish(page.data(), kPitch);
             }
         });
         std::uint32_t last = 0;
