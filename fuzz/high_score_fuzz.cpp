@@ -1,7 +1,7 @@
 // The high-score file reader over any file content. The stored best is the
 // first number the way "%d" finds it (blanks skipped, an optional sign,
-// digits), 0 when there is none or when it does not fit an int; nothing is
-// ever reported.
+// digits), 0 when there is none, when it does not fit an int or when it is
+// negative; nothing is ever reported.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,7 +48,7 @@ int reference_best(const std::uint8_t* data, std::size_t size) {
     errno = 0;
     char* end = nullptr;
     long long value = std::strtoll(text.c_str(), &end, 10);
-    if (end == text.c_str() || errno == ERANGE || value < INT_MIN || value > INT_MAX)
+    if (end == text.c_str() || errno == ERANGE || value < 0 || value > INT_MAX)
         return 0;
     return static_cast<int>(value);
 }

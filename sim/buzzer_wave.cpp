@@ -26,8 +26,8 @@ PwmState unpack(std::uint64_t word) {
 
 }  // namespace
 
-BuzzerWave::BuzzerWave(int sample_rate, std::int16_t amplitude)
-    : sample_rate_(sample_rate), amplitude_(amplitude) {}
+BuzzerWave::BuzzerWave(int sample_rate, std::int16_t amplitude, std::int64_t behind_ns)
+    : sample_rate_(sample_rate), amplitude_(amplitude), behind_ns_(behind_ns) {}
 
 void BuzzerWave::note_change(const PwmState& state, std::int64_t time_ns) {
     std::lock_guard<std::mutex> hold(producers_);
@@ -81,7 +81,7 @@ void BuzzerWave::render(std::int16_t* out, int count, std::int64_t start_ns) {
 }
 
 void BuzzerWave::render_next(std::int16_t* out, int count, std::int64_t heard_ns) {
-    const std::int64_t due_ns = heard_ns - kBehindNs;
+    const std::int64_t due_ns = heard_ns - behind_ns_;
     if (next_ns_ == 0 || std::llabs(next_ns_ - due_ns) > kResyncNs)
         next_ns_ = due_ns;
     render(out, count, next_ns_);

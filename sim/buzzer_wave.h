@@ -22,7 +22,8 @@ class BuzzerWave {
   public:
     static constexpr long kCapacity = 1024;  // changes waiting to be rendered
 
-    explicit BuzzerWave(int sample_rate, std::int16_t amplitude = 6000);
+    explicit BuzzerWave(int sample_rate, std::int16_t amplitude = 6000,
+                        std::int64_t behind_ns = kBehindNs);
 
     // From a game thread: the channel is in this state from time_ns on.
     // Should the renderer fall behind by a whole ring, the waiting changes
@@ -60,6 +61,7 @@ class BuzzerWave {
 
     const std::int64_t sample_rate_;
     const std::int16_t amplitude_;
+    const std::int64_t behind_ns_;
 
     // The two game threads take turns here only with each other, for the
     // few stores of one change; the renderer never takes this lock.

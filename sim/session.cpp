@@ -29,9 +29,16 @@ namespace {
 // A headless run without --seconds ends this long after its last scripted
 // step or screenshot, so that the last picture is surely saved.
 constexpr std::int64_t kEndMarginMs = 100;
-// A pause asked for by the front end lets go of the buttons this long, then
-// holds BACK this long: two polls of the buttons, 40 ms apart, must see each.
-constexpr std::int64_t kPausePressMs = 150;
+// Pointer steering holds LEFT or RIGHT until the paddle's centre is this
+// near the pointer, and starts again only once it is this far off. The
+// paddle goes on for a poll or so after the button is let go (about 20 px at
+// its speed), so it comes to rest near the pointer instead of hunting
+// around it.
+constexpr int kSteerStopPx = 16;
+constexpr int kSteerStartPx = 28;
+
+// The session whose buttons follow the game's sleeps (one per process).
+Session* sleeping_session = nullptr;
 
 // What the LT8668 answers for each of the goggles' video modes.
 emu::i2c::Answer answer_for(GoggleMode mode) {
@@ -138,6 +145,10 @@ std::string Session::prepare(const SimOptions& options, bool with_window) {
     emu::i2c::Answer answer = answer_for(options.goggle_mode);
     emu::i2c::script(&answer, 1);
     emu::fb::set_pan_hook(on_pan, this);
+    // After the emulator's reset, whose ADC latches the held input at the
+    // same sleeps: a change made here is latched at the next one.
+    sleeping_session = this;
+    emu::add_sleep_hook(on_sleep);
     base_ms_ = emu::clock_ms();
 
     if (!script_.empty())
@@ -225,14 +236,6 @@ int Session::finish() {
     return status_;
 }
 
-void Session::hold_from_keyboard(ButtonCode button) {
-    keyboard_button_.store(button);
-    // A pause being pressed keeps the buttons until it lets go; then the
-    // keyboard's button counts again.
-    if (!pausing_.load())
-        emu::adc::hold_button(button);
-}
-
 bool Session::screenshots_from_front_end() const {
     return !options_.virtual_time && !options_.screenshot_ms.empty();
 }
@@ -287,38 +290,58 @@ void Session::take_glance() {
                      game.world.best,
                      game.world.level,
                      game.world.lives,
-                     static_cast<int>(game.world.paddle_x)};
+                     static_cast<int>(game.world.paddle_x),
+                     demo_played_};
 }
 
-// The game makes a press only of a button that follows no button, each seen
-// by two polls: the pause lets go of everything first, then holds BACK.
+// A pause is one press of BACK, asked for only while a ball is in play.
 void Session::carry_out_pause() {
-    if (pause_step_ == PauseStep::None && !pause_wanted_.load())
+    if (!pause_wanted_.exchange(false))
         return;
-    const std::int64_t now = elapsed_ms();
     const Game& game = run_->game;
-    const bool pausable = game.world.phase == Phase::Play && !game.paused;
-    if (pause_step_ == PauseStep::None) {
-        if (!pause_wanted_.exchange(false) || !pausable)
-            return;
-        pausing_.store(true);
-        emu::adc::hold_button(kButtonNone);
-        pause_step_ = PauseStep::LettingGo;
-        pause_step_end_ms_ = now + kPausePressMs;
-        return;
+    if (game.world.phase == Phase::Play && !game.paused) {
+        buttons_.press(InputSource::Pause, 0, kButtonBack);
+        buttons_.release(InputSource::Pause, 0);
     }
-    if (now < pause_step_end_ms_)
-        return;
-    if (pause_step_ == PauseStep::LettingGo && pausable) {
-        emu::adc::hold_button(kButtonBack);
-        pause_step_ = PauseStep::HoldingBack;
-        pause_step_end_ms_ = now + kPausePressMs;
-        return;
+}
+
+// On the game's main thread: LEFT or RIGHT towards the pointer, from where
+// the paddle is now.
+void Session::steer() {
+    const int target = steer_x_.load();
+    ButtonCode wanted = kButtonNone;
+    if (target != kNoSteering) {
+        const int offset = target - static_cast<int>(run_->game.world.paddle_x);
+        const int moving = steering_ == kButtonLeft ? -offset : offset;
+        if (steering_ != kButtonNone && moving > kSteerStopPx)
+            wanted = steering_;
+        else if (offset > kSteerStartPx)
+            wanted = kButtonRight;
+        else if (offset < -kSteerStartPx)
+            wanted = kButtonLeft;
     }
-    // Done, or no longer wanted: the keyboard's button counts again.
-    pausing_.store(false);
-    emu::adc::hold_button(keyboard_button_.load());
-    pause_step_ = PauseStep::None;
+    if (wanted != steering_) {
+        steering_ = wanted;
+        buttons_.hold(InputSource::Pointer, wanted);
+    }
+}
+
+// The emulated ADC takes the arbiter's reading. The game's accepted button
+// is read only where the game's buttons are still: on its main thread, or
+// in virtual time, where every game thread waits while the clock's actions
+// run.
+void Session::update_buttons(std::int64_t now_ms, bool on_main_thread) {
+    const bool still = on_main_thread || options_.virtual_time;
+    if (on_main_thread)
+        steer();
+    const ButtonCode accepted = still ? run_->buttons.stable_code : InputArbiter::kUnknown;
+    emu::adc::hold_button(buttons_.reading(now_ms, accepted));
+}
+
+void Session::on_sleep(std::int64_t wake_ns) {
+    Session* session = sleeping_session;
+    if (session != nullptr && session->on_game_thread())
+        session->update_buttons(wake_ns / 1000000, true);
 }
 
 void Session::on_pan(void* self) {
@@ -348,10 +371,10 @@ void Session::on_script_step(void* self) {
             // game goes on: the same script stops at the same point.
             raise(event.signal_number);
         } else {
-            session->script_button_.store(event.button);
-            emu::adc::hold_button(event.button);
+            session->buttons_.hold(InputSource::Script, event.button);
         }
     }
+    session->update_buttons(session->base_ms_ + now, session->on_game_thread());
     if (session->next_event_ < session->script_.size()) {
         emu::at_time(session->base_ms_ + session->script_[session->next_event_].at_ms,
                      on_script_step, self);
@@ -372,20 +395,22 @@ void Session::on_autoplay_step(void* self) {
             return;
         }
     }
-    const bool others_hold = session->keyboard_button_.load() != kButtonNone ||
-                             session->script_button_.load() != kButtonNone ||
-                             session->pausing_.load();
-    if (!session->autoplay_on_.load()) {
-        // Switched off: let go of what the player held, once.
-        if (session->autoplay_holds_ && !others_hold)
-            emu::adc::hold_button(kButtonNone);
-        session->autoplay_holds_ = false;
-    } else if (!others_hold) {
-        const Game& game = session->run_->game;
-        emu::adc::hold_button(
+    const Game& game = session->run_->game;
+    const bool playing = session->autoplay_on_.load();
+    if (!playing) {
+        session->buttons_.hold(InputSource::Autoplay, kButtonNone);
+    } else if (!session->buttons_.others_decide()) {
+        session->buttons_.hold(
+            InputSource::Autoplay,
             autoplay_decide(game.world, game.paused, now - session->base_ms_, session->autoplay_));
-        session->autoplay_holds_ = true;
     }
+    // A game the built-in player played in, even for a while, is not the
+    // player's own; the next one starts at the title screen.
+    if (game.world.phase == Phase::Title)
+        session->demo_played_ = false;
+    else if (playing)
+        session->demo_played_ = true;
+    session->update_buttons(now, session->on_game_thread());
     session->next_autoplay_ms_ = now + kAutoplayStepMs;
     emu::at_time(session->next_autoplay_ms_, on_autoplay_step, self);
 }

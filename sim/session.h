@@ -17,6 +17,7 @@
 #include "display/display.h"
 #include "shell/main_loop.h"
 #include "sim/autoplay.h"
+#include "sim/input_arbiter.h"
 #include "sim/options.h"
 #include "sim/script.h"
 
@@ -46,9 +47,20 @@ class Session {
     // up, and answers the game's exit status.
     int finish();
 
-    // The keyboard holds a button (kButtonNone: none): pressed on the
-    // emulated ADC; the autoplay stands back while one is held.
-    void hold_from_keyboard(ButtonCode button);
+    // From any thread: a player's button went down or up (key names it
+    // within its source), or every one of them was let go. The session's
+    // one InputArbiter turns these into the readings the game gets.
+    void press(InputSource source, int key, ButtonCode button) {
+        buttons_.press(source, key, button);
+    }
+    void release(InputSource source, int key) { buttons_.release(source, key); }
+    void release_all() { buttons_.release_all(); }
+
+    // From any thread: the paddle is steered towards x (a pixel column of
+    // the drawing area): LEFT or RIGHT is held until its centre is near.
+    // kNoSteering: the pointer let go.
+    static constexpr int kNoSteering = -1;
+    void steer_to(int x) { steer_x_.store(x); }
 
     // From any thread, in a run prepared with the autoplay: the built-in
     // player plays (a demo), or stands back until it is asked again (the
@@ -79,13 +91,20 @@ class Session {
         int level = 0;
         int lives = 0;
         int paddle_x = 0;  // the paddle's centre, in whole pixels
+        // The built-in player held a button in this game (since it left the
+        // title screen): its score is not the player's own.
+        bool demo_played = false;
     };
     Glance glance() const;
 
-    // From any thread: pause the game the way BACK does, but only if a ball
-    // is in play and the game is not paused already (a window that is no
-    // longer seen, where a life could be lost unwatched).
-    void pause_if_playing() { pause_wanted_.store(true); }
+    // From any thread: let go of every button and pause the game the way
+    // BACK does, but only if a ball is in play and the game is not paused
+    // already (a window that is no longer seen or has lost the keyboard,
+    // where a life could be lost unwatched).
+    void pause_if_playing() {
+        buttons_.release_all();
+        pause_wanted_.store(true);
+    }
 
     const std::string& data_dir() const { return data_dir_; }
 
@@ -97,8 +116,11 @@ class Session {
     static void on_screenshot(void* self);
     static void on_end(void* self);
 
+    static void on_sleep(std::int64_t wake_ns);
     void take_glance();
     void carry_out_pause();
+    void steer();
+    void update_buttons(std::int64_t now_ms, bool on_main_thread);
     bool save_screenshot(std::int64_t at_ms, const std::uint32_t* area, std::size_t row_pixels);
     bool on_game_thread() const;
     std::int64_t real_ms() const;
@@ -116,23 +138,20 @@ class Session {
     std::atomic<long> frames_shown_{0};
     std::size_t next_shot_ = 0;
 
+    InputArbiter buttons_;
+    std::atomic<int> steer_x_{kNoSteering};
+    ButtonCode steering_ = kButtonNone;  // the game's thread only
+
     AutoplayState autoplay_;
     std::atomic<bool> autoplay_on_{true};
-    bool autoplay_holds_ = false;  // the autoplay pressed the ADC last
     std::int64_t next_autoplay_ms_ = 0;
-    std::atomic<ButtonCode> keyboard_button_{kButtonNone};
-    std::atomic<ButtonCode> script_button_{kButtonNone};
+    bool demo_played_ = false;  // the game's thread only
 
     // Written at each pan on the game's thread, read by the front end.
     mutable std::mutex glance_lock_;
     Glance glance_;
 
     std::atomic<bool> pause_wanted_{false};
-    std::atomic<bool> pausing_{false};  // a pause asked for holds the buttons
-    // The game's thread only: where the pause is, and until when.
-    enum class PauseStep { None, LettingGo, HoldingBack };
-    PauseStep pause_step_ = PauseStep::None;
-    std::int64_t pause_step_end_ms_ = 0;
 
     // The game's records, made with the session and read by the autoplay
     // between frames.

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include "sim/frame_store.h"
-#include "sim/held_keys.h"
 #include "sim/session.h"
 
 namespace sim {
@@ -86,7 +85,6 @@ std::string Window::open() {
 }
 
 void Window::run(Session& session, FrameStore& frames) {
-    HeldKeys held;
     bool close_asked = false;
     bool close_sent = false;
     bool full_screen = false;
@@ -108,19 +106,17 @@ void Window::run(Session& session, FrameStore& frames) {
                         SDL_SetWindowFullscreen(window_,
                                                 full_screen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
                     } else if (int button = button_for(event.key.keysym.sym); button >= 0) {
-                        held.press(event.key.keysym.sym, button);
-                        session.hold_from_keyboard(held.button());
+                        session.press(InputSource::Keys, event.key.keysym.sym, button);
                     }
                     break;
                 case SDL_KEYUP:
-                    held.release(event.key.keysym.sym);
-                    session.hold_from_keyboard(held.button());
+                    session.release(InputSource::Keys, event.key.keysym.sym);
                     break;
                 case SDL_WINDOWEVENT:
-                    if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
-                        held.clear();
-                        session.hold_from_keyboard(held.button());
-                    }
+                    // Without the keyboard nobody is watching: every key is
+                    // let go, and a ball in play stops.
+                    if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
+                        session.pause_if_playing();
                     redraw = true;
                     break;
                 default:

@@ -18,9 +18,24 @@ const TYPES = {
   '.png': 'image/png',
 };
 
+// A mistake on the command line or a port already taken is one line and
+// status 2, never a stack trace.
+function refuse(text) {
+  console.error(`serve: ${text}`);
+  process.exit(2);
+}
+
 const root = path.resolve(process.argv[2] || '.');
-const port = Number(process.argv[3] || 8080);
-const plain = process.argv[4] === '--plain';
+const portText = process.argv[3] || '8080';
+if (!/^\d{1,5}$/.test(portText) || Number(portText) > 65535)
+  refuse(`the port must be a number from 0 to 65535, not "${portText}"`);
+const port = Number(portText);
+const extra = process.argv.slice(4);
+if (extra.some((word) => word !== '--plain'))
+  refuse(`unknown option "${extra.find((word) => word !== '--plain')}"; usage: node serve.mjs SITE_DIR [PORT] [--plain]`);
+const plain = extra.includes('--plain');
+if (!fs.existsSync(root) || !fs.statSync(root).isDirectory())
+  refuse(`no site folder at ${root}`);
 const compressed = new Map();
 
 function gzipped(file) {
@@ -33,15 +48,28 @@ function gzipped(file) {
   return bytes;
 }
 
+function answer(response, status, text) {
+  response.writeHead(status, { 'Content-Type': 'text/plain' });
+  response.end(text + '\n');
+}
+
 const server = http.createServer((request, response) => {
-  const url = new URL(request.url, 'http://localhost');
-  let name = decodeURIComponent(url.pathname);
+  let name;
+  try {
+    name = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
+  } catch (error) {
+    answer(response, 400, 'bad request');
+    return;
+  }
+  if (name.includes('\0')) {
+    answer(response, 400, 'bad request');
+    return;
+  }
   if (name.endsWith('/'))
     name += 'index.html';
   const file = path.join(root, path.normalize(name));
   if (!file.startsWith(root + path.sep) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
-    response.writeHead(404, { 'Content-Type': 'text/plain' });
-    response.end('not found\n');
+    answer(response, 404, 'not found');
     return;
   }
   const headers = {
@@ -63,6 +91,12 @@ const server = http.createServer((request, response) => {
   headers['Content-Length'] = body.length;
   response.writeHead(200, headers);
   response.end(request.method === 'HEAD' ? undefined : body);
+});
+
+server.on('error', (error) => {
+  if (error.code === 'EADDRINUSE')
+    refuse(`port ${port} on 127.0.0.1 is already in use; try --port with another number`);
+  refuse(`cannot serve: ${error.message}`);
 });
 
 server.listen(port, '127.0.0.1', () => {

@@ -5,10 +5,15 @@
 namespace web {
 namespace {
 
-// The ring is kept this far ahead of the worklet: enough to ride out a
-// busy moment of the worker, little enough that a tone is not heard late.
-constexpr std::int64_t kAheadNs = 50000000;
-constexpr long kPumpNs = 4000000;
+// The ring is kept this far ahead of the worklet, topped up this often:
+// enough to ride out a busy moment of the worker, little enough that a tone
+// is not heard late. The wave is rendered as far behind the game as a
+// sample can wait in the ring, so that every change lands on its own sample
+// and the page adds no more than that to the game's own delay.
+constexpr std::int64_t kAheadNs = 10000000;
+constexpr long kPumpNs = 2000000;
+static_assert(kAheadNs + kPumpNs <= SoundRing::kDelayNs,
+              "a change must be noted before the samples that carry it are rendered");
 constexpr int kChunk = 1024;
 
 std::int64_t monotonic_ns() {
@@ -20,7 +25,8 @@ std::int64_t monotonic_ns() {
 }  // namespace
 
 SoundRing::SoundRing(int sample_rate)
-    : sample_rate_(sample_rate), wave_(std::make_unique<sim::BuzzerWave>(sample_rate)) {}
+    : sample_rate_(sample_rate),
+      wave_(std::make_unique<sim::BuzzerWave>(sample_rate, kAmplitude, kDelayNs)) {}
 
 bool SoundRing::start() {
     started_ = pthread_create(&thread_, nullptr, pump, this) == 0;

@@ -17,6 +17,10 @@ namespace web {
 class SoundRing {
   public:
     static constexpr std::uint32_t kCapacity = 8192;  // samples; a power of two
+    // What the page adds to the game's own delay from a buzzer change to its
+    // sound: the ring's lead and one top-up's wait (see sound_ring.cpp).
+    static constexpr std::int64_t kDelayNs = 12000000;
+    static constexpr std::int16_t kAmplitude = 6000;
 
     explicit SoundRing(int sample_rate);
 

@@ -14,7 +14,6 @@
 
 #include "shell/high_score.h"
 #include "sim/frame_store.h"
-#include "sim/held_keys.h"
 #include "sim/options.h"
 #include "sim/session.h"
 #include "web/sound_ring.h"
@@ -35,7 +34,6 @@ struct WebRun {
     sim::Session session;
     sim::FrameStore frames{sim::PixelOrder::Rgba};
     std::unique_ptr<web::SoundRing> sound;
-    sim::HeldKeys held;
     bool muted = false;  // --mute: the buzzer stays silent
     bool started = false;
     bool finished = false;
@@ -153,20 +151,27 @@ EMSCRIPTEN_KEEPALIVE int web_poll() {
     return run->finished ? run->status : -1;
 }
 
-// A key, touch button or gamepad button (key: any number naming it) went
-// down or up; the latest one still down is the button held.
-EMSCRIPTEN_KEEPALIVE void web_press(int key, int button) {
-    if (run == nullptr)
+// A key, touch button or gamepad button went down or up. source: 0 keys,
+// 1 on-screen buttons, 2 the pointer on the playfield, 3 gamepad; key: any
+// number naming the button within its source. The session's arbiter makes
+// every press one the game sees.
+EMSCRIPTEN_KEEPALIVE void web_press(int source, int key, int button) {
+    if (run == nullptr || source < 0 || source > 3)
         return;
-    run->held.press(key, static_cast<ButtonCode>(button));
-    run->session.hold_from_keyboard(run->held.button());
+    run->session.press(static_cast<sim::InputSource>(source), key, static_cast<ButtonCode>(button));
 }
 
-EMSCRIPTEN_KEEPALIVE void web_release(int key) {
-    if (run == nullptr)
+EMSCRIPTEN_KEEPALIVE void web_release(int source, int key) {
+    if (run == nullptr || source < 0 || source > 3)
         return;
-    run->held.release(key);
-    run->session.hold_from_keyboard(run->held.button());
+    run->session.release(static_cast<sim::InputSource>(source), key);
+}
+
+// A drag on the playfield steers the paddle towards column x of the drawing
+// area; -1 when the pointer lets go.
+EMSCRIPTEN_KEEPALIVE void web_steer(int x) {
+    if (run != nullptr)
+        run->session.steer_to(x < 0 ? sim::Session::kNoSteering : x);
 }
 
 // The built-in player plays, or stands back (real time only: the page
@@ -176,18 +181,18 @@ EMSCRIPTEN_KEEPALIVE void web_set_demo(int on) {
         run->session.set_autoplay(on != 0);
 }
 
-// The page is no longer seen: everything is let go, and a ball in play stops.
+// The page is no longer seen, or has lost the keyboard: everything is let
+// go, and a ball in play stops.
 EMSCRIPTEN_KEEPALIVE void web_hidden() {
     if (run == nullptr)
         return;
-    run->held.clear();
-    run->session.hold_from_keyboard(kButtonNone);
+    run->session.steer_to(sim::Session::kNoSteering);
     run->session.pause_if_playing();
 }
 
 // The game as its latest frame had it: phase, paused, score, best, level,
 // lives, the paddle's centre, frames shown, milliseconds since the start,
-// buzzer changes noted.
+// buzzer changes noted, whether the built-in player played in this game.
 EMSCRIPTEN_KEEPALIVE void web_glance(double* out) {
     if (run == nullptr)
         return;
@@ -202,6 +207,7 @@ EMSCRIPTEN_KEEPALIVE void web_glance(double* out) {
     out[7] = static_cast<double>(run->session.frames_shown());
     out[8] = static_cast<double>(run->session.elapsed_ms());
     out[9] = run->sound ? static_cast<double>(run->sound->wave()->noted()) : 0;
+    out[10] = glance.demo_played;
 }
 
 // The game's best-score file, which the worker watches for the page.

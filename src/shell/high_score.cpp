@@ -208,7 +208,9 @@ int load_high_score() {
     int best = 0;
     if (is_regular(fd)) {
         Reader reader(fd);
-        if (!read_number(reader, &best))
+        // A negative best is no best: every score would beat it, and the
+        // screens would show a minus sign in its digits.
+        if (!read_number(reader, &best) || best < 0)
             best = 0;
     }
     os::close(fd);

@@ -1,5 +1,5 @@
 // The simulator's parts that need no game run: its command line, the
-// script format, the held keys, the frame handover, the autoplay's
+// script format, the owner of the buttons, the frame handover, the autoplay's
 // decisions and the buzzer's square wave.
 #include <gtest/gtest.h>
 
@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "game/playfield.h"
+#include "shell/main_loop.h"
 #include "sim/autoplay.h"
 #include "sim/buzzer_wave.h"
 #include "sim/frame_store.h"
-#include "sim/held_keys.h"
+#include "sim/input_arbiter.h"
 #include "sim/options.h"
 #include "sim/script.h"
 
@@ -136,24 +137,135 @@ TEST(SimScript, BadLinesAreNamedByNumber) {
     }
 }
 
-TEST(SimHeldKeys, TheLatestKeyStillDownIsTheButton) {
-    sim::HeldKeys keys;
-    EXPECT_EQ(keys.button(), kButtonNone);
-    keys.press(1, kButtonLeft);
-    keys.press(2, kButtonMiddle);
-    EXPECT_EQ(keys.button(), kButtonMiddle);
-    keys.press(1, kButtonLeft);  // a repeat changes nothing
-    EXPECT_EQ(keys.button(), kButtonMiddle);
-    keys.release(2);
-    EXPECT_EQ(keys.button(), kButtonLeft);
-    keys.release(7);
-    EXPECT_EQ(keys.button(), kButtonLeft);
-    for (int key = 10; key < 10 + sim::HeldKeys::kCapacity; ++key)
-        keys.press(key, kButtonBack);
-    keys.press(99, kButtonPlay);
-    EXPECT_EQ(keys.button(), kButtonPlay);
-    keys.clear();
-    EXPECT_EQ(keys.button(), kButtonNone);
+// The arbiter's readings go to the game's own button handling, polled every
+// 40 ms or, under load, late: every press the player made must become one
+// press of the game, in order, and the reading must end on what is held.
+TEST(SimInputArbiter, EveryPressReachesTheGameInOrder) {
+    using sim::InputSource;
+    struct Change {
+        std::int64_t at_ms;
+        InputSource source;
+        int key;     // -1: every player's button let go, then a pause
+        int button;  // kButtonNone: the key goes up
+    };
+    const InputSource keys = InputSource::Keys;
+    const InputSource touch = InputSource::Touch;
+    const struct {
+        const char* name;
+        std::vector<Change> changes;
+        std::vector<std::int64_t> poll_gaps_ms;  // repeated
+        std::vector<ButtonCode> presses;
+        ButtonCode held_at_end;
+    } cases[] = {
+        {"RIGHT held, MIDDLE tapped",
+         {{0, keys, 1, kButtonRight}, {300, keys, 2, kButtonMiddle}, {330, keys, 2, kButtonNone}},
+         {40},
+         {kButtonRight, kButtonMiddle},
+         kButtonRight},
+        {"LEFT held, BACK pressed on another source",
+         {{0, touch, 1, kButtonLeft}, {200, keys, 6, kButtonBack}, {260, keys, 6, kButtonNone}},
+         {40},
+         {kButtonLeft, kButtonBack},
+         kButtonLeft},
+        {"two quick taps, 30 ms each, 30 ms apart",
+         {{100, keys, 6, kButtonBack},
+          {130, keys, 6, kButtonNone},
+          {160, keys, 6, kButtonBack},
+          {190, keys, 6, kButtonNone}},
+         {40},
+         {kButtonBack, kButtonBack},
+         kButtonNone},
+        {"two quick taps while the game polls late",
+         {{100, keys, 6, kButtonBack},
+          {130, keys, 6, kButtonNone},
+          {160, keys, 6, kButtonBack},
+          {190, keys, 6, kButtonNone}},
+         {40, 130, 90, 41},
+         {kButtonBack, kButtonBack},
+         kButtonNone},
+        {"a finger slides from LEFT onto RIGHT",
+         {{0, touch, 20, kButtonLeft},
+          {400, touch, 20, kButtonNone},
+          {400, touch, 21, kButtonRight}},
+         {40},
+         {kButtonLeft, kButtonRight},
+         kButtonRight},
+        {"released out of order: the one still down is held",
+         {{0, keys, 1, kButtonLeft}, {300, keys, 2, kButtonRight}, {700, keys, 1, kButtonNone}},
+         {40},
+         {kButtonLeft, kButtonRight},
+         kButtonRight},
+        {"the newer key let go: back to the older one, without a press",
+         {{0, keys, 1, kButtonLeft}, {300, keys, 2, kButtonRight}, {700, keys, 2, kButtonNone}},
+         {40},
+         {kButtonLeft, kButtonRight},
+         kButtonLeft},
+        {"a pause over a held button",
+         {{0, keys, 1, kButtonLeft}, {300, keys, -1, kButtonBack}},
+         {40},
+         {kButtonLeft, kButtonBack},
+         kButtonNone},
+    };
+    for (const auto& c : cases) {
+        sim::InputArbiter arbiter;
+        ButtonState buttons;
+        HoldTone tone;
+        std::vector<ButtonCode> presses;
+        std::size_t next = 0;
+        std::size_t gap = 0;
+        std::int64_t next_poll_ms = 7;
+        // The game's loop: a pass every 2 ms, a poll when one is due.
+        for (std::int64_t now = 0; now < 3000; now += 2) {
+            for (; next < c.changes.size() && c.changes[next].at_ms <= now; ++next) {
+                const Change& change = c.changes[next];
+                if (change.key < 0) {
+                    arbiter.release_all();
+                    arbiter.press(InputSource::Pause, 0, change.button);
+                    arbiter.release(InputSource::Pause, 0);
+                } else if (change.button == kButtonNone) {
+                    arbiter.release(change.source, change.key);
+                } else {
+                    arbiter.press(change.source, change.key, change.button);
+                }
+            }
+            const ButtonCode reading = arbiter.reading(now, buttons.stable_code);
+            if (now >= next_poll_ms) {
+                handle_reading(buttons, tone, reading, now);
+                if (buttons.pressed_code != kButtonNone)
+                    presses.push_back(buttons.pressed_code);
+                buttons.pressed_code = kButtonNone;
+                next_poll_ms = now + c.poll_gaps_ms[gap++ % c.poll_gaps_ms.size()];
+            }
+        }
+        EXPECT_EQ(presses, c.presses) << c.name;
+        EXPECT_EQ(buttons.stable_code, c.held_at_end) << c.name;
+    }
+}
+
+// Steady holders (steering, a script, the built-in player) change the
+// reading without a press, and the built-in player stands back for anyone.
+TEST(SimInputArbiter, SteadyHoldersComeAfterThePlayer) {
+    using sim::InputSource;
+    sim::InputArbiter arbiter;
+    arbiter.hold(InputSource::Autoplay, kButtonLeft);
+    EXPECT_FALSE(arbiter.others_decide());
+    EXPECT_EQ(arbiter.reading(0, kButtonNone), kButtonLeft);
+    arbiter.hold(InputSource::Script, kButtonRight);
+    EXPECT_TRUE(arbiter.others_decide());
+    EXPECT_EQ(arbiter.reading(2, kButtonLeft), kButtonRight);
+    arbiter.hold(InputSource::Pointer, kButtonLeft);
+    EXPECT_EQ(arbiter.reading(4, kButtonRight), kButtonLeft) << "steering is the player's";
+    arbiter.hold(InputSource::Pointer, kButtonRight);
+    EXPECT_EQ(arbiter.reading(6, kButtonLeft), kButtonRight) << "a turn is no new press";
+    arbiter.release_all();
+    EXPECT_EQ(arbiter.reading(8, kButtonRight), kButtonRight) << "steering ends with its pointer";
+    arbiter.hold(InputSource::Pointer, kButtonNone);
+    arbiter.hold(InputSource::Script, kButtonNone);
+    EXPECT_EQ(arbiter.reading(10, kButtonRight), kButtonLeft);
+    // A press seen from a thread that cannot read the game waits its turn.
+    arbiter.press(InputSource::Keys, 1, kButtonMiddle);
+    EXPECT_EQ(arbiter.reading(12, sim::InputArbiter::kUnknown), kButtonLeft);
+    EXPECT_EQ(arbiter.reading(14, kButtonLeft), kButtonNone);
 }
 
 // The game's thread publishes pictures as fast as it can while the viewer

@@ -1,26 +1,38 @@
-// The page: shows the goggles' display on a canvas, turns keys, touches and
-// gamepads into the goggles' buttons, plays the buzzer, keeps the best score
-// in the browser's storage, and pauses the game when the tab is hidden. The
-// game itself runs in worker.js; this thread only draws and listens.
+// The page: shows the goggles' display on a canvas, passes keys, touches,
+// pointer drags and gamepads on to the game, plays the buzzer, keeps the
+// best score in the browser's storage, and pauses the game when nobody is
+// watching. The game itself runs in worker.js, whose session owns the
+// buttons: this thread says what is held and draws what it is given.
 'use strict';
 
 const BUTTON = { middle: 0, left: 2, right: 3, play: 6, back: 7 };
-// A press is held at least this long: the game takes a button only after
-// two equal readings of the buttons 40 ms apart, so a quick tap must last.
-const HOLD_MIN_MS = 150;
+// Where a button comes from, as the game's session numbers its sources.
+const SOURCE = { keys: 0, touch: 1, pointer: 2, gamepad: 3 };
 // The frame handover's word: which buffer is newest, whether the page has
 // taken it, whether there is any (see sim/frame_store.h).
 const INDEX_MASK = 3;
 const FRESH = 4;
 const ANY = 8;
+const AREA = { width: 1280, height: 720 };
+// The playfield's walls, in pixels of the drawing area: the on-screen
+// buttons stay clear of what lies between them.
+const WALLS = { left: 146, right: 1134 };
+const PHASE_TITLE = 0;
+const PHASE_GAME_OVER = 4;
 
 const KEYS = {
   ArrowLeft: [1, BUTTON.left], ArrowRight: [2, BUTTON.right],
   Space: [3, BUTTON.middle], Enter: [4, BUTTON.middle], NumpadEnter: [5, BUTTON.middle],
   Escape: [6, BUTTON.back], KeyP: [7, BUTTON.back], KeyQ: [8, BUTTON.play],
 };
-const TOUCH_KEY_BASE = 20;
-const PAD_KEY = { left: 40, right: 41, middle: 42, back: 43 };
+const PAD_KEY = { left: 1, right: 2, middle: 3, back: 4 };
+// A stick moves the paddle once it is this far from the middle.
+const STICK_DEAD_ZONE = 0.25;
+// A pointer that moves this far (CSS pixels) on the playfield is a drag,
+// which steers; less is a tap, which is MIDDLE.
+const DRAG_PX = 10;
+// The game should be on screen by then; if not, the player is told.
+const START_WAIT_MS = 20000;
 
 const STORE_BEST = 'vmxbrikon.best';
 const STORE_MUTED = 'vmxbrikon.muted';
@@ -31,10 +43,14 @@ const virtualTime = /(^|\s)--virtual-time(\s|$)/.test(simArgs);
 
 const canvas = document.getElementById('screen');
 const context2d = canvas.getContext('2d', { alpha: false });
-const image = context2d.createImageData(1280, 720);
+const image = context2d.createImageData(AREA.width, AREA.height);
 const notice = document.getElementById('notice');
+const noticeText = document.getElementById('notice-text');
+const againButton = document.getElementById('again');
+const bestLabel = document.getElementById('best');
 const demoButton = document.getElementById('demo');
 const muteButton = document.getElementById('mute');
+const help = document.getElementById('help');
 
 function storageGet(key) {
   try {
@@ -52,9 +68,15 @@ function storageSet(key, value) {
   }
 }
 
-function tell(text) {
-  notice.textContent = text;
+// Says what happened, on the page and to screen readers (the notice is a
+// live region); again: the player may start a new game from here.
+function tell(text, { again = false } = {}) {
+  noticeText.textContent = text;
   notice.hidden = text === '';
+  againButton.hidden = !again;
+  vmx.notice = text;
+  if (again)
+    againButton.focus();
 }
 
 // What the tests (and a curious player's console) can look at.
@@ -62,10 +84,12 @@ const vmx = {
   started: false,
   ended: null,
   glance: null,
+  notice: '',
   framesDrawn: 0,
   drawMs: 0,
   firstFrameMs: null,  // since the page was asked for
   audioState: 'none',
+  games: 0,
   logs: [],
   peakWaiters: [],
   fileWaiters: new Map(),
@@ -87,6 +111,34 @@ const vmx = {
   },
 };
 window.vmx = vmx;
+
+// ---- The best score ---------------------------------------------------
+
+// The kept best as a number: a line that is not a plain non-negative
+// number is no best at all.
+function keptBest() {
+  const line = storageGet(STORE_BEST) || '';
+  const match = /^\s*\+?(\d{1,9})\s*$/.exec(line);
+  return match ? Number(match[1]) : 0;
+}
+
+// The kept best only ever goes up, whichever tab saw it: each tab takes
+// the larger of what is kept now and what its game made.
+function keepBest(score) {
+  if (virtualTime || !(score > keptBest()))
+    return;
+  storageSet(STORE_BEST, `${score}\n`);
+  showBest();
+}
+
+function showBest(demoGame = false) {
+  bestLabel.textContent = `Best ${keptBest()}` + (demoGame ? ' (demo game: not kept)' : '');
+}
+
+window.addEventListener('storage', (event) => {
+  if (event.key === STORE_BEST)
+    showBest();
+});
 
 // ---- The picture ------------------------------------------------------
 
@@ -116,56 +168,32 @@ function draw() {
 
 // ---- The buttons ------------------------------------------------------
 
-const worker = new Worker('worker.js');
+let worker = null;
 
-// Each key's changes go to the game in order, each held at least
-// HOLD_MIN_MS: a quick tap still lasts long enough, and two quick taps stay
-// two presses, the release between them long enough to be seen too.
-const keyQueues = new Map();
-
-function sendChanges(key, queue) {
-  while (queue.timer === null && queue.changes.length > 0) {
-    const wait = queue.sentAt + HOLD_MIN_MS - performance.now();
-    if (wait > 0) {
-      queue.timer = setTimeout(() => {
-        queue.timer = null;
-        sendChanges(key, queue);
-      }, wait);
-      return;
-    }
-    queue.down = queue.changes.shift();
-    queue.sentAt = performance.now();
-    worker.postMessage(queue.down ? { type: 'press', key, button: queue.button } : { type: 'release', key });
-  }
+function send(message) {
+  if (worker)
+    worker.postMessage(message);
 }
 
-function change(key, button, down) {
-  let queue = keyQueues.get(key);
-  if (queue === undefined) {
-    queue = { button, down: false, changes: [], sentAt: -Infinity, timer: null };
-    keyQueues.set(key, queue);
-  }
-  const latest = queue.changes.length > 0 ? queue.changes[queue.changes.length - 1] : queue.down;
-  if (latest === down)
-    return;
-  queue.changes.push(down);
-  sendChanges(key, queue);
+// The game's session makes every press one the game sees, however short,
+// and whatever else is held: the page only says what goes down and up.
+function press(source, key, button) {
+  resumeAudio();
+  send({ type: 'press', source, key, button });
 }
 
-function press(key, button) {
-  startAudio();
-  change(key, button, true);
+function release(source, key) {
+  send({ type: 'release', source, key });
 }
 
-function release(key) {
-  const queue = keyQueues.get(key);
-  if (queue)
-    change(key, queue.button, false);
-}
+const keysDown = new Set();
 
-function releaseAll() {
-  for (const key of keyQueues.keys())
-    release(key);
+// Nobody is watching (a hidden tab, another window, a dialog): let go of
+// everything, and a ball in play stops.
+function away() {
+  keysDown.clear();
+  stopSteering();
+  send({ type: 'away' });
 }
 
 function toggleFullScreen() {
@@ -180,7 +208,20 @@ function toggleFullScreen() {
   }).catch(() => {});
 }
 
+// A key that belongs to the browser, an open dialog or a focused control
+// is left to them.
+function keyForPage(event) {
+  if (event.ctrlKey || event.altKey || event.metaKey || help.open)
+    return false;
+  const target = event.target;
+  if (target instanceof Element && target !== document.body && target.closest('button, a, input, select, textarea, [tabindex]'))
+    return !['Enter', 'NumpadEnter', 'Space'].includes(event.code);
+  return true;
+}
+
 window.addEventListener('keydown', (event) => {
+  if (!keyForPage(event))
+    return;
   if (event.code === 'KeyF' || event.code === 'F11') {
     event.preventDefault();
     if (!event.repeat)
@@ -191,41 +232,138 @@ window.addEventListener('keydown', (event) => {
   if (!entry)
     return;
   event.preventDefault();
-  if (!event.repeat)
-    press(entry[0], entry[1]);
+  if (!event.repeat && !keysDown.has(entry[0])) {
+    keysDown.add(entry[0]);
+    press(SOURCE.keys, entry[0], entry[1]);
+  }
 });
 
 window.addEventListener('keyup', (event) => {
   const entry = KEYS[event.code];
-  if (entry)
-    release(entry[0]);
+  if (entry && keysDown.delete(entry[0]))
+    release(SOURCE.keys, entry[0]);
 });
 
-window.addEventListener('blur', releaseAll);
+window.addEventListener('blur', away);
+document.addEventListener('visibilitychange', () => {
+  if (document.hidden)
+    away();
+});
 
-document.querySelectorAll('#touch button').forEach((element, index) => {
-  const key = TOUCH_KEY_BASE + index;
-  const button = Number(element.dataset.button);
-  element.addEventListener('pointerdown', (event) => {
-    event.preventDefault();
-    element.setPointerCapture(event.pointerId);
+// The on-screen buttons: a finger that slides from one onto another
+// switches button, and one that slides off lets go.
+const touchPad = document.getElementById('touch');
+const touchButtons = [...touchPad.querySelectorAll('button')];
+const fingers = new Map();  // pointer id -> the button under it, or null
+
+function touchButtonAt(x, y) {
+  const element = document.elementFromPoint(x, y);
+  const found = element && element.closest('#touch button');
+  return found || null;
+}
+
+function fingerOn(id, element) {
+  const before = fingers.get(id) || null;
+  if (before === element)
+    return;
+  if (before) {
+    before.classList.remove('down');
+    release(SOURCE.touch, touchButtons.indexOf(before));
+  }
+  fingers.set(id, element);
+  if (element) {
     element.classList.add('down');
-    press(key, button);
-  });
-  const up = () => {
-    element.classList.remove('down');
-    release(key);
-  };
-  element.addEventListener('pointerup', up);
-  element.addEventListener('pointercancel', up);
-  element.addEventListener('contextmenu', (event) => event.preventDefault());
+    press(SOURCE.touch, touchButtons.indexOf(element), Number(element.dataset.button));
+  }
+}
+
+touchPad.addEventListener('pointerdown', (event) => {
+  const element = event.target.closest('#touch button');
+  if (!element)
+    return;
+  event.preventDefault();
+  // The finger is followed over the whole pad, not held by this button.
+  if (element.hasPointerCapture(event.pointerId))
+    element.releasePointerCapture(event.pointerId);
+  fingerOn(event.pointerId, element);
 });
+touchPad.addEventListener('pointermove', (event) => {
+  if (fingers.has(event.pointerId))
+    fingerOn(event.pointerId, touchButtonAt(event.clientX, event.clientY));
+});
+const fingerUp = (event) => {
+  if (!fingers.has(event.pointerId))
+    return;
+  fingerOn(event.pointerId, null);
+  fingers.delete(event.pointerId);
+};
+window.addEventListener('pointerup', fingerUp);
+window.addEventListener('pointercancel', fingerUp);
+touchPad.addEventListener('pointerleave', (event) => {
+  if (fingers.has(event.pointerId) && event.pointerType !== 'mouse')
+    fingerOn(event.pointerId, null);
+});
+touchPad.addEventListener('contextmenu', (event) => event.preventDefault());
 
 const touchWanted = params.has('touch') || matchMedia('(pointer: coarse)').matches;
-document.getElementById('touch').hidden = !touchWanted;
-window.addEventListener('touchstart', () => {
-  document.getElementById('touch').hidden = false;
-}, { once: true, passive: true });
+function showTouch() {
+  touchPad.hidden = false;
+  document.body.classList.add('touch');
+}
+if (touchWanted)
+  showTouch();
+window.addEventListener('touchstart', showTouch, { once: true, passive: true });
+
+// A drag on the playfield steers the paddle to the pointer; a tap or a
+// click without a drag is MIDDLE.
+const steering = { id: null, startX: 0, startY: 0, dragging: false };
+
+function areaX(clientX) {
+  const box = canvas.getBoundingClientRect();
+  const x = Math.round(((clientX - box.left) / box.width) * AREA.width);
+  return Math.max(0, Math.min(AREA.width - 1, x));
+}
+
+function stopSteering() {
+  if (steering.id === null)
+    return;
+  steering.id = null;
+  if (steering.dragging)
+    send({ type: 'steer', x: -1 });
+  steering.dragging = false;
+}
+
+canvas.addEventListener('pointerdown', (event) => {
+  if (steering.id !== null || (event.pointerType === 'mouse' && event.button !== 0))
+    return;
+  event.preventDefault();
+  resumeAudio();
+  canvas.setPointerCapture(event.pointerId);
+  Object.assign(steering, { id: event.pointerId, startX: event.clientX, startY: event.clientY, dragging: false });
+});
+canvas.addEventListener('pointermove', (event) => {
+  if (event.pointerId !== steering.id)
+    return;
+  if (!steering.dragging &&
+      Math.hypot(event.clientX - steering.startX, event.clientY - steering.startY) < DRAG_PX)
+    return;
+  steering.dragging = true;
+  send({ type: 'steer', x: areaX(event.clientX) });
+});
+canvas.addEventListener('pointerup', (event) => {
+  if (event.pointerId !== steering.id)
+    return;
+  const tapped = !steering.dragging;
+  stopSteering();
+  if (tapped) {
+    press(SOURCE.pointer, 1, BUTTON.middle);
+    release(SOURCE.pointer, 1);
+  }
+});
+canvas.addEventListener('pointercancel', (event) => {
+  if (event.pointerId === steering.id)
+    stopSteering();
+});
 
 // A d-pad or the first stick's horizontal axis moves; the main face button
 // (on a radio, its first button or switch) is MIDDLE; start is BACK.
@@ -239,8 +377,8 @@ function readGamepads() {
   const pressed = (index) => !!(pad && pad.buttons[index] && pad.buttons[index].pressed);
   const axis = pad && pad.axes.length > 0 ? pad.axes[0] : 0;
   const now = {
-    left: pressed(14) || axis < -0.5,
-    right: pressed(15) || axis > 0.5,
+    left: pressed(14) || axis < -STICK_DEAD_ZONE,
+    right: pressed(15) || axis > STICK_DEAD_ZONE,
     middle: pressed(0),
     back: pressed(9),
   };
@@ -249,15 +387,18 @@ function readGamepads() {
       continue;
     padHeld[name] = now[name];
     if (now[name])
-      press(PAD_KEY[name], PAD_BUTTON[name]);
+      press(SOURCE.gamepad, PAD_KEY[name], PAD_BUTTON[name]);
     else
-      release(PAD_KEY[name]);
+      release(SOURCE.gamepad, PAD_KEY[name]);
   }
 }
 
 // ---- The sound --------------------------------------------------------
 
-const audio = { context: null, node: null, starting: false };
+// The audio graph is built as the page loads, so that the first press only
+// has to resume it (browsers keep audio suspended until a gesture): the
+// buzzer of that very press is heard.
+const audio = { context: null, node: null, ready: null };
 let muted = storageGet(STORE_MUTED) === '1';
 
 function showMuted() {
@@ -267,19 +408,11 @@ function showMuted() {
     audio.node.port.postMessage({ type: 'mute', on: muted });
 }
 
-// Browsers keep audio suspended until the player's first press: the sound
-// is set up then, and the game's buzzer joins it.
-async function startAudio() {
-  if (audio.context) {
-    if (audio.context.state !== 'running')
-      audio.context.resume().catch(() => {});
-    return;
-  }
-  if (audio.starting || !window.AudioContext || !frames)
-    return;
-  audio.starting = true;
+async function buildAudio() {
+  if (!window.AudioContext || !window.AudioWorkletNode)
+    return false;
   try {
-    const context = new AudioContext();
+    const context = new AudioContext({ latencyHint: 'interactive' });
     await context.audioWorklet.addModule('audio.js');
     const node = new AudioWorkletNode(context, 'buzzer', {
       numberOfInputs: 0,
@@ -300,11 +433,22 @@ async function startAudio() {
     };
     vmx.audioState = context.state;
     showMuted();
-    worker.postMessage({ type: 'sound', sampleRate: context.sampleRate });
-    context.resume().catch(() => {});
+    return true;
   } catch (error) {
     vmx.logs.push('no sound: ' + error);
+    return false;
   }
+}
+
+function resumeAudio() {
+  if (audio.context && audio.context.state !== 'running')
+    audio.context.resume().catch(() => {});
+}
+
+// The game's buzzer joins the graph once both are there.
+async function connectSound() {
+  if (await audio.ready)
+    send({ type: 'sound', sampleRate: audio.context.sampleRate });
 }
 
 muteButton.addEventListener('click', () => {
@@ -321,42 +465,64 @@ function showDemo() {
   demoButton.setAttribute('aria-pressed', String(demo));
 }
 
-demoButton.addEventListener('click', (event) => {
+demoButton.addEventListener('click', () => {
   demo = !demo;
   showDemo();
-  worker.postMessage({ type: 'demo', on: demo });
-  event.currentTarget.blur();
+  send({ type: 'demo', on: demo });
 });
 
 document.getElementById('full').addEventListener('click', toggleFullScreen);
 document.getElementById('help-open').addEventListener('click', () => {
-  document.getElementById('help').showModal();
+  // The game waits while the help is read: nothing reaches it meanwhile.
+  away();
+  help.showModal();
 });
-// The bar's buttons must not keep the keyboard: Space would click them.
-document.querySelectorAll('#bar button').forEach((element) => {
-  element.addEventListener('mouseup', () => element.blur());
+// A button clicked with the mouse gives the keyboard back to the game (Space
+// would click it again); one reached with Tab keeps it, for Enter and Space.
+document.querySelectorAll('#bar button, #notice button').forEach((element) => {
+  element.addEventListener('pointerup', (event) => {
+    if (event.pointerType === 'mouse')
+      element.blur();
+  });
 });
-
-document.addEventListener('visibilitychange', () => {
-  if (document.hidden) {
-    releaseAll();
-    worker.postMessage({ type: 'hidden' });
-  }
+againButton.addEventListener('click', () => {
+  againButton.blur();
+  startGame();
 });
 
 // ---- The worker -------------------------------------------------------
 
-worker.onmessage = (event) => {
+// The game's own refusal of the goggles' video mode, in its words.
+const REFUSAL = /ODMOWA: tryb gogli=(-?\d+)/;
+const MODE_NAMES = { '0': 'unknown', '1': 'normal', '2': 'HDMI', '3': 'AV' };
+
+function ended(status) {
+  vmx.ended = status;
+  frames = null;
+  const refusal = vmx.logs.map((line) => REFUSAL.exec(line)).find(Boolean);
+  if (status === 2 && refusal) {
+    tell(`The game will not run: the goggles report the ${MODE_NAMES[refusal[1]] || 'unknown'} ` +
+         'video mode, and it plays only in their normal mode. Open the page without ' +
+         '--goggle-mode to play.');
+  } else if (status === 0) {
+    tell('The game has ended. Your best score is kept.', { again: true });
+  } else {
+    tell(`The game stopped (status ${status}): ${vmx.logs[vmx.logs.length - 1] || 'see the log'}`, { again: true });
+  }
+}
+
+function onMessage(event) {
   const message = event.data;
   switch (message.type) {
     case 'ready':
       frames = {
         word: new Uint32Array(message.memory, message.frameWord, 1),
-        views: message.buffers.map((at) => new Uint8Array(message.memory, at, 1280 * 720 * 4)),
+        views: message.buffers.map((at) => new Uint8Array(message.memory, at, AREA.width * AREA.height * 4)),
         showing: 2,
       };
       vmx.memory = message.memory;
       vmx.started = true;
+      connectSound();
       break;
     case 'sound':
       audio.node.port.postMessage({
@@ -369,13 +535,23 @@ worker.onmessage = (event) => {
       });
       showMuted();
       break;
-    case 'glance':
+    case 'glance': {
+      const before = vmx.glance;
       vmx.glance = message.glance;
+      // A game over of the player's own game is kept, whatever the game
+      // itself kept in its file.
+      if (message.glance.phase === PHASE_GAME_OVER && !message.glance.demoPlayed &&
+          (!before || before.phase !== PHASE_GAME_OVER))
+        keepBest(message.glance.score);
+      showBest(message.glance.demoPlayed && message.glance.phase !== PHASE_TITLE);
       break;
-    case 'best':
-      if (!virtualTime)
-        storageSet(STORE_BEST, message.line);
+    }
+    case 'best': {
+      const match = /^\s*(\d+)/.exec(message.line);
+      if (match && !(vmx.glance && vmx.glance.demoPlayed))
+        keepBest(Number(match[1]));
       break;
+    }
     case 'demo':
       demo = message.on;
       showDemo();
@@ -391,43 +567,109 @@ worker.onmessage = (event) => {
         resolve(message.files);
       break;
     }
+    case 'failed':
+      tell(`The game could not start: ${message.reason}. Reload the page to try again.`);
+      break;
     case 'refused':
       tell('The game could not start: ' + (vmx.logs[vmx.logs.length - 1] || 'see the log'));
       break;
     case 'ended':
-      vmx.ended = message.status;
-      tell('The game has ended. Reload the page to play again.');
+      ended(message.status);
       break;
   }
-};
+}
 
-function start() {
-  if (!crossOriginIsolated) {
-    tell('This page needs its own service worker or a server that isolates it ' +
-         '(see web/README.md); it could not start here.');
+// A new game in a new worker; the kept best goes with it. Also "play
+// again" once a game has ended.
+function startGame() {
+  if (worker)
+    worker.terminate();
+  frames = null;
+  vmx.ended = null;
+  vmx.started = false;
+  vmx.games += 1;
+  tell('');
+  try {
+    worker = new Worker('worker.js');
+  } catch (error) {
+    tell(`This browser will not start the game's worker here (${error.name}). ` +
+         'Open the page from a web server: scripts/web serves it.');
     return;
   }
+  worker.onmessage = onMessage;
+  worker.onerror = (event) => {
+    event.preventDefault();
+    tell('The game\'s files could not be loaded' + (event.message ? ` (${event.message})` : '') +
+         '. Check the connection and reload the page.');
+  };
+  const best = keptBest();
   worker.postMessage({
     type: 'start',
     options: {
       args: simArgs,
       script: params.get('script') || '',
-      best: virtualTime ? '' : storageGet(STORE_BEST) || '',
+      best: virtualTime || best === 0 ? '' : `${best}\n`,
       demo,
       virtualTime,
     },
   });
+  const game = vmx.games;
+  setTimeout(() => {
+    if (vmx.games === game && !vmx.started && vmx.ended === null && notice.hidden)
+      tell('The game has not started. Reload the page; if it still does not start, this browser may not run it.');
+  }, START_WAIT_MS);
+}
+
+function start() {
+  if (location.protocol === 'file:') {
+    tell('The game cannot run from a file opened in the browser. Serve the folder over HTTP ' +
+         '(scripts/web does) and open its address.');
+    return;
+  }
+  if (typeof SharedArrayBuffer === 'undefined' || !crossOriginIsolated) {
+    tell('This browser cannot share memory with the game\'s threads here: the page needs a ' +
+         'cross-origin isolated host (HTTPS or 127.0.0.1, see web/README.md) and a browser ' +
+         'that supports it, such as a current Chromium or Firefox.');
+    return;
+  }
+  audio.ready = buildAudio();
   showDemo();
   showMuted();
+  showBest();
+  startGame();
   requestAnimationFrame(draw);
 }
 
 function registerServiceWorker() {
-  if (!('serviceWorker' in navigator))
-    return Promise.resolve(false);
-  return navigator.serviceWorker.register('sw.js').then(() => true, (error) => {
+  if (!('serviceWorker' in navigator) || location.protocol === 'file:')
+    return Promise.resolve(null);
+  return navigator.serviceWorker.register('sw.js').catch((error) => {
     vmx.logs.push('no service worker: ' + error);
-    return false;
+    return null;
+  });
+}
+
+// Resolves true once the service worker is active, false if it fails to
+// install (it then never becomes ready).
+function serviceWorkerActive(registration) {
+  return new Promise((resolve) => {
+    const follow = (worker) => {
+      if (!worker)
+        return false;
+      if (worker.state === 'activated') {
+        resolve(true);
+        return true;
+      }
+      worker.addEventListener('statechange', () => {
+        if (worker.state === 'activated')
+          resolve(true);
+        else if (worker.state === 'redundant')
+          resolve(false);
+      });
+      return true;
+    };
+    if (!follow(registration.installing || registration.waiting || registration.active))
+      resolve(false);
   });
 }
 
@@ -436,12 +678,20 @@ function registerServiceWorker() {
 // them from the page's own service worker (which then takes over the page
 // from its next load on: the page loads once more).
 async function boot() {
-  if (!crossOriginIsolated && !sessionStorage.getItem('vmxbrikon.reloaded') &&
-      await registerServiceWorker()) {
-    await navigator.serviceWorker.ready;
-    sessionStorage.setItem('vmxbrikon.reloaded', '1');
-    location.reload();
-    return;
+  if (location.protocol !== 'file:' && !crossOriginIsolated && window.isSecureContext &&
+      !sessionStorage.getItem('vmxbrikon.reloaded')) {
+    const registration = await registerServiceWorker();
+    if (registration) {
+      if (await serviceWorkerActive(registration)) {
+        sessionStorage.setItem('vmxbrikon.reloaded', '1');
+        location.reload();
+        return;
+      }
+      tell('The page\'s service worker could not be installed, so the page cannot isolate ' +
+           'itself on this host. Reload the page, or serve it with the headers that ' +
+           'web/README.md names.');
+      return;
+    }
   }
   start();
 }

@@ -12,8 +12,14 @@ const FILES = [
   'manifest.webmanifest', 'icon.svg', 'icon-192.png', 'icon-512.png',
 ];
 
+// Isolation must never wait on the cache: a file that cannot be kept now
+// (a host missing one, a network that drops) leaves the install whole, and
+// the file is kept the next time the page fetches it.
 self.addEventListener('install', (event) => {
-  event.waitUntil(caches.open(CACHE).then((cache) => cache.addAll(FILES)).then(() => self.skipWaiting()));
+  event.waitUntil(caches.open(CACHE)
+    .then((cache) => Promise.allSettled(FILES.map((file) => cache.add(file))))
+    .catch(() => {})
+    .then(() => self.skipWaiting()));
 });
 
 self.addEventListener('activate', (event) => {

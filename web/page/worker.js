@@ -5,7 +5,17 @@
 // served by this otherwise idle thread, never delayed by the page's drawing.
 'use strict';
 
-importScripts('vmxbrikon.js');
+// A module that cannot be loaded or started is said so to the page, which
+// tells the player; nothing is left waiting in silence.
+function fail(reason) {
+  self.postMessage({ type: 'failed', reason: String(reason) });
+}
+
+try {
+  importScripts('vmxbrikon.js');
+} catch (error) {
+  fail('the game\'s module could not be loaded (' + error + ')');
+}
 
 const POLL_MS = 50;
 
@@ -39,11 +49,11 @@ let glanceAt = 0;
 
 function glance() {
   module._web_glance(glanceAt);
-  const values = new Float64Array(module.HEAPF64.buffer, glanceAt, 10);
+  const values = new Float64Array(module.HEAPF64.buffer, glanceAt, 11);
   return {
     phase: values[0], paused: values[1] === 1, score: values[2], best: values[3],
     level: values[4], lives: values[5], paddleX: values[6], frames: values[7],
-    elapsedMs: values[8], buzzerChanges: values[9],
+    elapsedMs: values[8], buzzerChanges: values[9], demoPlayed: values[10] === 1,
   };
 }
 
@@ -63,7 +73,19 @@ function poll() {
 }
 
 async function start(options) {
-  module = await createVmxbrikon({
+  if (typeof createVmxbrikon !== 'function')
+    return;
+  try {
+    module = await load();
+  } catch (error) {
+    fail('the game\'s module could not start (' + error + ')');
+    return;
+  }
+  begin(options);
+}
+
+function load() {
+  return createVmxbrikon({
     locateFile: (name) => name,
     // The threads' workers load the module from here too.
     mainScriptUrlOrBlob: new URL('vmxbrikon.js', self.location.href).href,
@@ -72,7 +94,10 @@ async function start(options) {
     print: (line) => post({ type: 'log', line }),
     printErr: (line) => post({ type: 'log', line }),
   });
-  glanceAt = module._malloc(10 * 8);
+}
+
+function begin(options) {
+  glanceAt = module._malloc(11 * 8);
   bestFile = module.UTF8ToString(module._web_best_path());
   keptBest = options.best;
   demo = options.demo;
@@ -104,6 +129,15 @@ async function start(options) {
   poll();
 }
 
+// A press or a drag of the player's own takes over from the demo.
+function takeOver() {
+  if (!demo)
+    return;
+  demo = false;
+  module._web_set_demo(0);
+  post({ type: 'demo', on: false });
+}
+
 self.onmessage = (event) => {
   const message = event.data;
   // Until the game runs, only the start means anything.
@@ -114,23 +148,23 @@ self.onmessage = (event) => {
       start(message.options);
       break;
     case 'press':
-      if (demo) {
-        // A press of the player's own takes over from the demo.
-        demo = false;
-        module._web_set_demo(0);
-        post({ type: 'demo', on: false });
-      }
-      module._web_press(message.key, message.button);
+      takeOver();
+      module._web_press(message.source, message.key, message.button);
       break;
     case 'release':
-      module._web_release(message.key);
+      module._web_release(message.source, message.key);
+      break;
+    case 'steer':
+      if (message.x >= 0)
+        takeOver();
+      module._web_steer(message.x);
       break;
     case 'demo':
       demo = message.on;
       module._web_set_demo(demo ? 1 : 0);
       post({ type: 'demo', on: demo });
       break;
-    case 'hidden':
+    case 'away':
       module._web_hidden();
       break;
     case 'sound':
