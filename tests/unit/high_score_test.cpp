@@ -224,14 +224,14 @@ TEST_F(HighScore, AFailedStepOfTheSaveLeavesTheOldBestOrTheNewOneWhole) {
          {Call::Fsync, "data", 1, Action::Fail, EIO},
          "900\n"},
         {"the write fails over a longer line",
-         "-12345\n",
+         "1234567\n",
          {Call::Write, "brikon.hi", 1, Action::Fail, EIO},
-         "-12345\n"},
+         "1234567\n"},
         // Cut short of its length: the old tail stays behind the newline.
         {"the cut fails",
-         "-12345\n",
+         "1234567\n",
          {Call::Ftruncate, "brikon.hi", 1, Action::Fail, EIO},
-         "900\n45\n"},
+         "900\n567\n"},
     };
     for (const SaveFault& c : cases) {
         SCOPED_TRACE(c.what);
