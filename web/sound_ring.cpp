@@ -45,20 +45,19 @@ void* SoundRing::pump(void* self) {
     auto* ring = static_cast<SoundRing*>(self);
     const struct timespec pause = {0, kPumpNs};
     while (!ring->stop_.load()) {
-        ring->top_up();
+        ring->top_up(monotonic_ns());
         nanosleep(&pause, nullptr);
     }
     return nullptr;
 }
 
-void SoundRing::top_up() {
+void SoundRing::top_up(std::int64_t now_ns) {
     const std::uint32_t written = written_.load(std::memory_order_relaxed);
     const std::uint32_t queued = written - read_.load(std::memory_order_acquire);
     const std::int64_t wanted = kAheadNs * sample_rate_ / 1000000000;
     if (queued >= wanted)
         return;
     // The samples written now are heard once the queued ones have played.
-    const std::int64_t now_ns = monotonic_ns();
     std::int16_t chunk[kChunk];
     std::uint32_t at = written;
     for (std::int64_t left = wanted - queued; left > 0;) {

@@ -31,6 +31,10 @@ class SoundRing {
     bool start();
     void stop();
 
+    // Renders what the ring lacks of its lead, as heard from now_ns on (the
+    // pump does this every few milliseconds).
+    void top_up(std::int64_t now_ns);
+
     // For the worklet: the samples, and the indexes that count every sample
     // written and read (the ring position is the index modulo kCapacity).
     const std::int16_t* samples() const { return samples_; }
@@ -39,7 +43,6 @@ class SoundRing {
 
   private:
     static void* pump(void* self);
-    void top_up();
 
     const int sample_rate_;
     std::unique_ptr<sim::BuzzerWave> wave_;

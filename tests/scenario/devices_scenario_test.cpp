@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,6 +37,48 @@ std::string describe(const std::vector<PwmLine>& lines) {
 void press_play_at(std::int64_t at_ms) {
     emu::at_time(
         at_ms, [](void*) { emu::adc::hold_button(kButtonPlay); }, nullptr);
+}
+
+// The game's own delay from a press to its sound: the launch's tone, for a
+// press at every few milliseconds of the button polls' 40 ms cycle. It is
+// two polls of the debounce, the wait for the next frame and the sound
+// thread's pick-up; whatever plays the buzzer adds its own on top.
+TEST(DevicesRun, ALaunchSoundsSoonAfterItsPress) {
+    std::int64_t shortest = 1 << 30;
+    std::int64_t longest = 0;
+    for (std::int64_t offset = 0; offset < 40; offset += 5) {
+        static std::int64_t press_ms;
+        press_ms = kStart + 1000 + offset;
+        GameRun run;
+        run.args = {"--seconds", "2"};
+        run.setup = [] {
+            const auto hold = [](std::int64_t at_ms, ButtonCode button) {
+                static ButtonCode buttons[4];
+                static int count = 0;
+                buttons[count] = button;
+                emu::at_time(
+                    at_ms,
+                    [](void* code) { emu::adc::hold_button(*static_cast<ButtonCode*>(code)); },
+                    &buttons[count++]);
+            };
+            hold(kStart + 300, kButtonMiddle);  // a new game
+            hold(kStart + 450, kButtonNone);
+            hold(press_ms, kButtonMiddle);  // the launch
+            hold(press_ms + 150, kButtonNone);
+        };
+        GameResult result = run_game(run);
+        ASSERT_EQ(result.status, 0) << result.stderr_text;
+        const std::vector<PwmLine> lines = result.pwm_writes();
+        const auto sound = std::find_if(lines.begin(), lines.end(), [](const PwmLine& line) {
+            return line.time_ms >= press_ms && line.attribute == "period";
+        });
+        ASSERT_NE(sound, lines.end()) << describe(lines);
+        shortest = std::min(shortest, sound->time_ms - press_ms);
+        longest = std::max(longest, sound->time_ms - press_ms);
+    }
+    std::printf("press to sound, the game's own: %lld to %lld ms\n",
+                static_cast<long long>(shortest), static_cast<long long>(longest));
+    EXPECT_LE(longest, 125) << "two polls, a settle, a frame and the sound thread's wait";
 }
 
 // Holding PLAY for three seconds: the hold tone rises, the confirmation

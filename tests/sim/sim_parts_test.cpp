@@ -17,6 +17,7 @@
 #include "sim/input_arbiter.h"
 #include "sim/options.h"
 #include "sim/script.h"
+#include "web/sound_ring.h"
 
 namespace {
 
@@ -506,3 +507,42 @@ TEST(SimBuzzerWave, AFullRingNeverHoldsTheGameAndTheNewestStateWins) {
 }
 
 }  // namespace
+
+// The web page's ring of samples, read by an audio thread in quanta of 128
+// while the pump tops it up: what comes out is the buzzer's wave, sample
+// for sample, with nothing written over unread samples and no stale ones
+// read back.
+TEST(SimSoundRing, TheReaderGetsTheWaveWithoutGapsOrRepeats) {
+    constexpr int kRate = 48000;
+    web::SoundRing ring(kRate);
+    sim::PwmState tone;
+    tone.enabled = true;
+    tone.period_ns = 1000000;  // 48 samples: 24 high, 24 low
+    tone.duty_ns = 500000;
+    ring.wave()->note_change(tone, 0);
+    auto* read = const_cast<std::atomic<std::uint32_t>*>(ring.read());
+    std::vector<std::int16_t> heard;
+    std::int64_t now_ns = 1000000000;
+    for (int quantum = 0; quantum < 400; ++quantum) {
+        if (quantum % 2 == 0)
+            ring.top_up(now_ns);
+        const std::uint32_t from = read->load();
+        const std::uint32_t queued = ring.written()->load() - from;
+        const std::uint32_t count = queued < 128 ? queued : 128;
+        for (std::uint32_t i = 0; i < count; ++i)
+            heard.push_back(ring.samples()[(from + i) % web::SoundRing::kCapacity]);
+        read->store(from + count);
+        now_ns += 128 * 1000000000LL / kRate;
+    }
+    ASSERT_GT(heard.size(), 20000u);
+    // The first change lands somewhere in the first stretch; from the first
+    // rising edge on, every period is 24 high samples and 24 low ones.
+    std::size_t start = 1;
+    while (start < heard.size() && !(heard[start - 1] <= 0 && heard[start] > 0))
+        ++start;
+    ASSERT_LT(start, 2000u);
+    for (std::size_t i = start; i < heard.size(); ++i) {
+        const bool high = (i - start) % 48 < 24;
+        ASSERT_EQ(heard[i] > 0, high) << "sample " << i;
+    }
+}
