@@ -3,7 +3,8 @@
 //   VMX_SITE=build/web/site VMX_SIM=build/dev/sim/vmxbrikon-sim npm test
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn, execFileSync } from 'node:child_process';
+import { spawn, spawnSync, execFileSync } from 'node:child_process';
+import http from 'node:http';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -57,20 +58,23 @@ after(async () => {
 
 // A fresh page (its own storage unless a context is given), watched for
 // console errors, with the game started.
-async function open(query = '', { context = null, gamepad = false, touch = false, at = address } = {}) {
+async function open(query = '', { context = null, gamepad = false, touch = false, at = address, viewport = null, started = true } = {}) {
   // A touch screen is a phone held sideways.
   const owner = context || await browser.newContext({
-    viewport: touch ? { width: 915, height: 412 } : { width: 1280, height: 800 },
+    viewport: viewport || (touch ? { width: 915, height: 412 } : { width: 1280, height: 800 }),
     deviceScaleFactor: touch ? 2 : 1,
     hasTouch: touch,
     isMobile: touch,
   });
   const page = await owner.newPage();
-  page.on('console', (message) => {
-    if (message.type() === 'error')
-      consoleErrors.push(message.text());
-  });
-  page.on('pageerror', (error) => consoleErrors.push(String(error)));
+  // A page that is meant to fail may say so in its console.
+  if (started) {
+    page.on('console', (message) => {
+      if (message.type() === 'error')
+        consoleErrors.push(message.text());
+    });
+    page.on('pageerror', (error) => consoleErrors.push(String(error)));
+  }
   if (gamepad) {
     // A stand-in for the Gamepad API: the test moves its buttons and stick.
     await page.addInitScript(() => {
@@ -80,7 +84,8 @@ async function open(query = '', { context = null, gamepad = false, touch = false
     });
   }
   await page.goto(at + query);
-  await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
+  if (started)
+    await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
   return page;
 }
 
@@ -212,152 +217,191 @@ test('the same frames as the desktop simulator', async () => {
   ].join('\n'));
 });
 
-// Start a game, move the paddle, launch, pause and resume, with one kind of
-// input; hold(button, ms) and tap(button) are that input's own.
-async function playThrough(page, hold, tap) {
-  await tap('middle');
+// Start a game, move the paddle, launch while RIGHT is held, pause while
+// LEFT is held, and resume, with one kind of input: a press counts even
+// while another button is down. input: down(button), up(button) of that
+// input's own.
+async function playThrough(page, input) {
+  await tap(input, 'middle');
   const serving = await until(page, 'the serve', (now) => now.phase === PHASE.serve);
-  await hold('left', 600);
-  await until(page, 'the paddle to move left', (now) => now.paddleX < serving.paddleX);
-  await tap('middle');
-  await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
-  await tap('back');
-  await until(page, 'the pause', (now) => now.paused);
-  await tap('back');
+  await input.down('left');
+  await until(page, 'the paddle to move left', (now) => now.paddleX < serving.paddleX - 20);
+  await input.up('left');
+  await input.down('right');
+  await tap(input, 'middle');
+  await until(page, 'the ball in play, launched while RIGHT is held', (now) => now.phase === PHASE.play);
+  await input.up('right');
+  await input.down('left');
+  await tap(input, 'back');
+  await until(page, 'the pause, asked for while LEFT is held', (now) => now.paused);
+  await input.up('left');
+  await tap(input, 'back');
   await until(page, 'the game going on', (now) => !now.paused);
 }
 
-async function endByHoldingPlay(page, hold) {
-  await hold('play', 3600);
+// A quick tap: down and up at once; the game's session makes it a press.
+async function tap(input, button) {
+  await input.down(button);
+  await input.up(button);
+}
+
+// The canvas's count of bright pixels: a picture of the game, not a black
+// page.
+const brightPixels = (page) => page.evaluate(() => {
+  const data = document.getElementById('screen').getContext('2d').getImageData(0, 0, 1280, 720).data;
+  let count = 0;
+  for (let i = 0; i < data.length; i += 4)
+    count += data[i] + data[i + 1] + data[i + 2] > 300 ? 1 : 0;
+  return count;
+});
+
+// Holding PLAY for three seconds ends the game; the page keeps its last
+// picture (not the console the game pans back to) and offers another game.
+async function endByHoldingPlay(page, input) {
+  await input.down('play');
   await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 10000 });
+  await input.up('play');
   assert.equal(await page.evaluate(() => vmx.ended), 0);
   assert.match(await page.textContent('#notice'), /ended/);
+  assert.ok(await brightPixels(page) > 2000, 'the picture went black when the game ended');
+  await page.click('#again');
+  await page.waitForFunction(() => vmx.started && vmx.glance && vmx.glance.phase === 0 && vmx.ended === null);
+  assert.equal(await page.isHidden('#notice'), true);
 }
+
+const KEY = { left: 'ArrowLeft', right: 'ArrowRight', middle: 'Space', back: 'Escape', play: 'KeyQ' };
 
 test('the keyboard plays', async () => {
   const page = await open();
-  const KEY = { left: 'ArrowLeft', right: 'ArrowRight', middle: 'Space', back: 'Escape', play: 'KeyQ' };
-  const hold = async (button, ms) => {
-    await page.keyboard.down(KEY[button]);
-    await page.waitForTimeout(ms);
-    await page.keyboard.up(KEY[button]);
-    await page.waitForTimeout(200);
+  const input = {
+    down: (button) => page.keyboard.down(KEY[button]),
+    up: (button) => page.keyboard.up(KEY[button]),
   };
-  // A quick tap: the page holds it long enough for the game to see it.
-  const tap = async (button) => {
-    await page.keyboard.press(KEY[button]);
-    await page.waitForTimeout(250);
-  };
-  await playThrough(page, hold, tap);
-  await endByHoldingPlay(page, hold);
+  await playThrough(page, input);
+  // Two quick taps of BACK: two presses, paused and going on again.
+  await page.keyboard.press('Escape');
+  await page.keyboard.press('Escape');
+  await until(page, 'the first tap\'s pause', (now) => now.paused);
+  await until(page, 'the second tap\'s going on', (now) => !now.paused);
+  await endByHoldingPlay(page, input);
   await page.context().close();
 });
 
-test('the on-screen buttons play on a touch screen', async () => {
-  const page = await open('?touch', { touch: true });
-  const LABEL = { left: 'LEFT', right: 'RIGHT', middle: 'MIDDLE', back: 'BACK', play: 'PLAY' };
-  const centre = async (button) => {
-    const box = await page.locator(`#touch button[aria-label="${LABEL[button]}"], #touch button:text-is("${LABEL[button]}")`).first().boundingBox();
+// Fingers on a touch screen, through the browser's own touch events: any
+// number at once, each on the centre of an element, or moved.
+async function fingers(page) {
+  const client = await page.context().newCDPSession(page);
+  const down = new Map();
+  const send = (type) => client.send('Input.dispatchTouchEvent', {
+    type, touchPoints: [...down.values()],
+  });
+  const centre = async (selector) => {
+    const box = await page.locator(selector).first().boundingBox();
     return { x: box.x + box.width / 2, y: box.y + box.height / 2 };
   };
-  const hold = async (button, ms) => {
-    const at = await centre(button);
-    await page.mouse.move(at.x, at.y);
-    await page.mouse.down();
-    await page.waitForTimeout(ms);
-    await page.mouse.up();
-    await page.waitForTimeout(200);
+  return {
+    async put(id, at) {
+      down.set(id, { id, x: at.x, y: at.y });
+      await send('touchStart');
+    },
+    async move(id, at) {
+      down.set(id, { id, x: at.x, y: at.y });
+      await send('touchMove');
+    },
+    async lift(id) {
+      down.delete(id);
+      await send('touchEnd');
+    },
+    centre,
   };
-  const tap = async (button) => {
-    const at = await centre(button);
-    await page.touchscreen.tap(at.x, at.y);
-    await page.waitForTimeout(250);
+}
+
+const TOUCH = {
+  left: '#touch button[aria-label="LEFT"]', right: '#touch button[aria-label="RIGHT"]',
+  middle: '#touch button:text-is("MIDDLE")', back: '#touch button:text-is("BACK")',
+  play: '#touch button:text-is("PLAY")',
+};
+
+test('the on-screen buttons play on a touch screen', async () => {
+  const page = await open('?touch', { touch: true });
+  const touch = await fingers(page);
+  const ids = { left: 1, right: 2, middle: 3, back: 4, play: 5 };
+  const input = {
+    down: async (button) => touch.put(ids[button], await touch.centre(TOUCH[button])),
+    up: (button) => touch.lift(ids[button]),
   };
-  await playThrough(page, hold, tap);
+  await playThrough(page, input);
+  // A finger that slides from LEFT onto RIGHT moves the paddle right.
+  const start = await glance(page);
+  await touch.put(9, await touch.centre(TOUCH.left));
+  await until(page, 'LEFT', (now) => now.paddleX < start.paddleX - 20);
+  const turned = await glance(page);
+  await touch.move(9, await touch.centre(TOUCH.right));
+  await until(page, 'RIGHT after the slide', (now) => now.paddleX > turned.paddleX + 40);
+  await touch.lift(9);
   await page.screenshot({ path: path.join(shotDir, 'page-touch.png') });
-  await endByHoldingPlay(page, hold);
+  await endByHoldingPlay(page, input);
+  await page.context().close();
+});
+
+test('a drag on the playfield steers the paddle, and a tap is MIDDLE', async () => {
+  const page = await open('', { touch: true });
+  const touch = await fingers(page);
+  const box = await page.locator('#screen').boundingBox();
+  const at = (x) => ({ x: box.x + (x / 1280) * box.width, y: box.y + box.height * 0.6 });
+  await touch.put(1, at(640));
+  await touch.lift(1);
+  await until(page, 'the serve after a tap', (now) => now.phase === PHASE.serve);
+  for (const target of [300, 1000, 560]) {
+    await touch.put(1, at(640));
+    await touch.move(1, at(target));
+    // It comes to rest near the finger, and stays there.
+    const rest = await until(page, `the paddle near ${target}`, (now) => Math.abs(now.paddleX - target) <= 30);
+    await page.waitForFunction((frames) => vmx.glance.frames > frames + 15, rest.frames);
+    assert.ok(Math.abs((await glance(page)).paddleX - target) <= 30, `the paddle hunts around ${target}`);
+    await touch.lift(1);
+  }
+  assert.equal((await glance(page)).phase, PHASE.serve, 'a drag launched the ball');
   await page.context().close();
 });
 
 test('a gamepad plays', async () => {
   const page = await open('', { gamepad: true });
-  const set = (button, down) => page.evaluate(([name, on]) => {
-    if (name === 'left')
-      testPad.axes[0] = on ? -1 : 0;
-    else
-      testPad.buttons[{ middle: 0, back: 9, right: 15 }[name]].pressed = on;
-  }, [button, down]);
-  const hold = async (button, ms) => {
-    await set(button, true);
-    await page.waitForTimeout(ms);
-    await set(button, false);
-    await page.waitForTimeout(200);
+  // The stick just past a quarter of its travel moves the paddle.
+  const input = {
+    down: (button) => page.evaluate((name) => {
+      if (name === 'left')
+        testPad.axes[0] = -0.3;
+      else
+        testPad.buttons[{ middle: 0, back: 9, right: 15 }[name]].pressed = true;
+    }, button),
+    up: (button) => page.evaluate((name) => {
+      if (name === 'left')
+        testPad.axes[0] = 0;
+      else
+        testPad.buttons[{ middle: 0, back: 9, right: 15 }[name]].pressed = false;
+    }, button),
   };
-  const tap = async (button) => {
-    await set(button, true);
-    await page.waitForTimeout(40);
-    await set(button, false);
-    await page.waitForTimeout(250);
+  // A pad's state is read once an animation frame: each change must last one.
+  const frame = () => page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+  const slow = {
+    down: async (button) => { await input.down(button); await frame(); },
+    up: async (button) => { await input.up(button); await frame(); },
   };
-  await playThrough(page, hold, tap);
+  await playThrough(page, slow);
   await page.context().close();
 });
 
-test('the demo plays until a key takes over', async () => {
-  const page = await open('?demo');
-  assert.equal(await page.getAttribute('#demo', 'aria-pressed'), 'true');
-  await until(page, 'the built-in player to score', (now) => now.score > 0, 20000);
-  await page.keyboard.down('ArrowLeft');
-  await page.waitForFunction(() => document.getElementById('demo').getAttribute('aria-pressed') === 'false');
-  await page.waitForTimeout(400);
-  await page.keyboard.up('ArrowLeft');
-  // Nobody moves the paddle now but the player.
-  await page.waitForTimeout(300);
-  const still = await glance(page);
-  await page.waitForTimeout(1500);
-  assert.equal((await glance(page)).paddleX, still.paddleX);
-  await page.context().close();
-});
+// Waits for this many more frames of the game: time for what should not
+// happen to have happened.
+async function framesLater(page, count) {
+  const frames = await page.evaluate(() => vmx.glance.frames);
+  await page.waitForFunction((want) => vmx.glance.frames >= want, frames + count, { timeout: 10000 });
+}
 
-test('the buzzer sounds after the first key, and not while muted', async () => {
-  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
-  let page = await open('', { context });
-  await page.keyboard.press('Space');
-  await page.waitForFunction(() => vmx.audioState === 'running');
-  // Starting a game and launching the ball both beep.
-  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
-  await page.keyboard.press('Space');
-  let peak = 0;
-  for (let i = 0; i < 40 && peak === 0; i += 1) {
-    await page.waitForTimeout(100);
-    peak = await page.evaluate(() => vmx.soundPeak());
-  }
-  assert.ok(peak > 0.05, `the loudest sample after the first keys was ${peak}`);
-
-  await page.click('#mute');
-  await page.evaluate(() => vmx.soundPeak());
-  const before = (await glance(page)).buzzerChanges;
-  await page.keyboard.press('Escape');  // pausing beeps, and so does going on
-  await page.waitForTimeout(400);
-  await page.keyboard.press('Escape');
-  await page.waitForTimeout(600);
-  const after = (await glance(page)).buzzerChanges;
-  assert.ok(after > before, 'the game changed the buzzer while muted');
-  assert.equal(await page.evaluate(() => vmx.soundPeak()), 0, 'muted, yet a sample was heard');
-
-  // The choice is remembered.
-  await page.reload();
-  await page.waitForFunction(() => window.vmx && vmx.started);
-  assert.equal(await page.getAttribute('#mute', 'aria-pressed'), 'true');
-  await context.close();
-});
-
-test('the best score survives a reload', async () => {
-  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
-  const page = await open('', { context });
-  // Lose every ball: launch, then stay in the far left corner.
-  await page.keyboard.press('Space');
-  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+// Loses every ball: launch, then stay clear of the ball. Answers the game
+// over's glance.
+async function loseGame(page) {
   for (let ball = 0; ball < 12; ball += 1) {
     const now = await glance(page);
     if (now.phase === PHASE.gameOver)
@@ -369,22 +413,102 @@ test('the best score survives a reload', async () => {
     await page.keyboard.down('ArrowLeft');
     await until(page, 'the ball lost', (state) => state.phase !== PHASE.play, 30000);
     await page.keyboard.up('ArrowLeft');
-    await page.waitForTimeout(300);
   }
-  const over = await until(page, 'the game over', (now) => now.phase === PHASE.gameOver, 30000);
+  return until(page, 'the game over', (now) => now.phase === PHASE.gameOver, 30000);
+}
+
+const storedBest = (page) => page.evaluate(() => localStorage.getItem('vmxbrikon.best'));
+
+test('the demo plays until a key takes over, and its game is not the best', async () => {
+  const page = await open('?demo');
+  assert.equal(await page.getAttribute('#demo', 'aria-pressed'), 'true');
+  await until(page, 'the built-in player to score', (now) => now.score > 0 && now.phase === PHASE.play, 20000);
+  await page.keyboard.down('ArrowLeft');
+  await page.waitForFunction(() => document.getElementById('demo').getAttribute('aria-pressed') === 'false');
+  await page.keyboard.up('ArrowLeft');
+  // Nobody moves the paddle now but the player.
+  await framesLater(page, 10);
+  const still = await glance(page);
+  await framesLater(page, 40);
+  assert.equal((await glance(page)).paddleX, still.paddleX);
+  const over = await loseGame(page);
+  assert.ok(over.score > 0 && over.demoPlayed);
+  await page.waitForFunction(() => /not kept/.test(document.getElementById('best').textContent));
+  assert.equal(await storedBest(page), null, 'the built-in player\'s points became the best');
+  await page.context().close();
+});
+
+test('the buzzer sounds from the very first press, and not while muted', async () => {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  let page = await open('', { context });
+  // The first press of all: PLAY's rising tone is heard.
+  await page.keyboard.press('KeyQ');
+  await page.waitForFunction(() => vmx.audioState === 'running');
+  let peak = 0;
+  for (let i = 0; i < 60 && peak === 0; i += 1)
+    peak = await page.evaluate(() => new Promise((resolve) => setTimeout(() => vmx.soundPeak().then(resolve), 50)));
+  assert.ok(peak > 0.05, `the loudest sample after the first press was ${peak}`);
+
+  await page.keyboard.press('Space');
+  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  await page.keyboard.press('Space');
+  await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
+  await page.click('#mute');
+  await page.evaluate(() => vmx.soundPeak());
+  const before = (await glance(page)).buzzerChanges;
+  await page.keyboard.press('Escape');  // pausing beeps, and so does going on
+  await until(page, 'the pause', (now) => now.paused);
+  await page.keyboard.press('Escape');
+  await until(page, 'the game going on, and its beeps', (now) => !now.paused && now.buzzerChanges > before);
+  await framesLater(page, 10);
+  assert.equal(await page.evaluate(() => vmx.soundPeak()), 0, 'muted, yet a sample was heard');
+
+  // The choice is remembered.
+  await page.reload();
+  await page.waitForFunction(() => window.vmx && vmx.started);
+  assert.equal(await page.getAttribute('#mute', 'aria-pressed'), 'true');
+  await context.close();
+});
+
+test('the best score: kept across a reload, never lowered by another tab, never negative', async () => {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  const page = await open('', { context });
+  // A stored line that is no plain number counts as no best.
+  await page.evaluate(() => localStorage.setItem('vmxbrikon.best', '-5\n'));
+  await page.reload();
+  await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
+  assert.equal((await glance(page)).best, 0);
+  assert.equal(await page.textContent('#best'), 'Best 0');
+
+  // A second tab, started before the first one's best.
+  const other = await open('', { context });
+  await page.keyboard.press('Space');
+  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  const over = await loseGame(page);
   assert.ok(over.score > 0, 'the game scored nothing to keep');
   await page.waitForFunction((score) => localStorage.getItem('vmxbrikon.best') === `${score}\n`,
     over.score, { timeout: 5000 });
   await page.reload();
   await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
   assert.equal((await glance(page)).best, over.score);
+
+  // A best far above anything the other tab will make, kept meanwhile.
+  await page.evaluate(() => localStorage.setItem('vmxbrikon.best', '999999\n'));
+  await other.bringToFront();
+  await other.keyboard.press('Space');
+  await until(other, 'the serve', (now) => now.phase === PHASE.serve);
+  const otherOver = await loseGame(other);
+  assert.ok(otherOver.best < 999999 && otherOver.best > 0, 'the other tab\'s game wrote a best of its own');
+  await framesLater(other, 10);
+  assert.equal(await storedBest(other), '999999\n', 'another tab lowered the kept best');
+  await other.waitForFunction(() => document.getElementById('best').textContent === 'Best 999999');
   await context.close();
 });
 
-test('real time: about 30 frames a second, and a hidden tab pauses play', async () => {
+test('real time: about 30 frames a second; a hidden tab or a lost focus pauses play and lets go', async () => {
   const page = await open();
   const first = await glance(page);
-  await page.waitForTimeout(5000);
+  await framesLater(page, 150);
   const second = await glance(page);
   const rate = ((second.frames - first.frames) * 1000) / (second.elapsedMs - first.elapsedMs);
   const drawn = await page.evaluate(() => ({ frames: vmx.framesDrawn, ms: vmx.drawMs }));
@@ -405,15 +529,192 @@ test('real time: about 30 frames a second, and a hidden tab pauses play', async 
   await page.keyboard.press('Space');
   await until(page, 'the serve', (now) => now.phase === PHASE.serve);
   await hide();
-  await page.waitForTimeout(600);
+  await framesLater(page, 20);
   assert.equal((await glance(page)).paused, false, 'hiding the tab paused a serve');
   await show();
   await page.keyboard.press('Space');
   await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
+  // Hidden with LEFT held down: paused, and LEFT let go.
+  await page.keyboard.down('ArrowLeft');
   await hide();
   await until(page, 'the pause', (now) => now.paused);
   await show();
+  await page.keyboard.press('Escape');
+  await until(page, 'the game going on', (now) => !now.paused);
+  const going = await glance(page);
+  await framesLater(page, 20);
+  assert.equal((await glance(page)).paddleX, going.paddleX, 'the hidden tab left LEFT held');
+  await page.keyboard.up('ArrowLeft');
+  // Another window takes the keyboard.
+  await page.evaluate(() => window.dispatchEvent(new Event('blur')));
+  await until(page, 'the pause on a lost focus', (now) => now.paused);
   await page.context().close();
+});
+
+test('keys that behave: dialogs, focused controls and the browser\'s own keys', async () => {
+  const page = await open();
+  const frames0 = (await glance(page)).frames;
+  // The help holds the game's keys, and closes with Escape.
+  await page.click('#help-open');
+  assert.equal(await page.evaluate(() => document.getElementById('help').open), true);
+  await page.keyboard.press('Space');
+  await page.keyboard.press('Enter');
+  await framesLater(page, 15);
+  assert.equal((await glance(page)).phase, PHASE.title, 'a key went to the game behind the help');
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => !document.getElementById('help').open);
+  // A bar button reached with Tab takes Enter and Space.
+  for (let i = 0; i < 10 && await page.evaluate(() => document.activeElement.id) !== 'mute'; i += 1)
+    await page.keyboard.press('Tab');
+  const pressed = () => page.getAttribute('#mute', 'aria-pressed');
+  const was = await pressed();
+  await page.keyboard.press('Enter');
+  assert.notEqual(await pressed(), was, 'Enter on the focused button');
+  await page.keyboard.press('Space');
+  assert.equal(await pressed(), was, 'Space on the focused button');
+  for (let i = 0; i < 10 && await page.evaluate(() => document.activeElement.id) !== 'help-open'; i += 1)
+    await page.keyboard.press('Tab');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.getElementById('help').open);
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => !document.getElementById('help').open);
+  await page.evaluate(() => document.activeElement.blur());
+  // Ctrl, Alt or Meta with a key: the browser's, never the game's.
+  await page.evaluate(() => {
+    window.vmxTaken = [];
+    window.addEventListener('keydown', (event) => window.vmxTaken.push(event.defaultPrevented));
+  });
+  await page.keyboard.press('Control+KeyF');
+  await page.keyboard.press('Alt+Space');
+  assert.deepEqual(await page.evaluate(() => window.vmxTaken), [false, false, false, false]);
+  assert.equal(await page.evaluate(() => document.fullscreenElement), null);
+  assert.equal((await glance(page)).phase, PHASE.title);
+  assert.ok((await glance(page)).frames > frames0);
+  // The help pauses a ball in play.
+  await page.keyboard.press('Space');
+  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  await page.keyboard.press('Space');
+  await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
+  await page.click('#help-open');
+  await until(page, 'the pause while the help is open', (now) => now.paused);
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => !document.getElementById('help').open);
+  await page.context().close();
+});
+
+test('every way the page cannot start ends in a notice that says why', async () => {
+  // A copy of the site with one file missing, served as a host serves it.
+  const without = (file) => {
+    const copy = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-site-'));
+    fs.cpSync(site, copy, { recursive: true });
+    fs.rmSync(path.join(copy, file));
+    return copy;
+  };
+  const cases = [
+    { what: 'opened from a file', url: 'file://' + path.join(site, 'index.html'), says: /from a file/ },
+    { what: 'a browser without shared memory', query: '', noShared: true, says: /share memory/ },
+    { what: 'goggles in HDMI mode', query: '?sim=' + encodeURIComponent('--goggle-mode hdmi'), says: /HDMI video mode/ },
+    { what: 'the module missing', site: without('vmxbrikon.wasm'), says: /could not start/ },
+    { what: 'no service worker on a plain host', site: without('sw.js'), plain: true, says: /isolate|share memory/ },
+  ];
+  for (const c of cases) {
+    let url = c.url;
+    let server = null;
+    if (!url) {
+      const at = c.site ? await new Promise((resolve, reject) => {
+        server = spawn('node', [path.join(repo, 'web/serve.mjs'), c.site, '0', ...(c.plain ? ['--plain'] : [])],
+          { stdio: ['ignore', 'pipe', 'inherit'] });
+        server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
+        server.once('exit', (code) => reject(new Error(`the server ended with ${code}`)));
+      }) : address;
+      url = at + (c.query || '');
+    }
+    const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+    const page = await context.newPage();
+    if (c.noShared)
+      await page.addInitScript(() => { delete globalThis.SharedArrayBuffer; });
+    await page.goto(url);
+    await page.waitForFunction(() => window.vmx && vmx.notice !== '', null, { timeout: 30000 })
+      .catch(() => assert.fail(`${c.what}: no notice`));
+    assert.match(await page.textContent('#notice'), c.says, c.what);
+    assert.equal(await page.getAttribute('#notice', 'role'), 'alert');
+    await page.screenshot({ path: path.join(shotDir, `notice-${c.what.replace(/\W+/g, '-')}.png`) });
+    await context.close();
+    if (server)
+      server.kill();
+    if (c.site)
+      fs.rmSync(c.site, { recursive: true, force: true });
+  }
+  // A host that lacks one of the files kept for offline play still
+  // isolates the page and plays: caching never blocks isolation.
+  const partial = without('icon-512.png');
+  const plain = await new Promise((resolve) => {
+    const server = spawn('node', [path.join(repo, 'web/serve.mjs'), partial, '0', '--plain'], { stdio: ['ignore', 'pipe', 'inherit'] });
+    servers.push(server);
+    server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
+  });
+  const page = await open('', { at: plain });
+  assert.equal(await page.evaluate(() => crossOriginIsolated), true);
+  await page.context().close();
+  fs.rmSync(partial, { recursive: true, force: true });
+});
+
+test('phones: the buttons beside the playfield, the bar and the help within the screen', async () => {
+  for (const viewport of [{ width: 667, height: 375 }, { width: 915, height: 412 }, { width: 390, height: 844 }, { width: 320, height: 568 }]) {
+    const name = `${viewport.width}x${viewport.height}`;
+    const page = await open('?touch', { touch: true, viewport });
+    const screen = await page.locator('#screen').boundingBox();
+    const field = {
+      left: screen.x + (146 / 1280) * screen.width,
+      right: screen.x + (1134 / 1280) * screen.width,
+      top: screen.y,
+      bottom: screen.y + screen.height,
+    };
+    for (const button of await page.locator('#touch button').all()) {
+      const box = await button.boundingBox();
+      const apart = box.x + box.width <= field.left || box.x >= field.right ||
+        box.y + box.height <= field.top || box.y >= field.bottom;
+      assert.ok(apart, `${name}: ${await button.textContent()} covers the playfield`);
+      assert.ok(box.x >= 0 && box.y >= 0 && box.x + box.width <= viewport.width && box.y + box.height <= viewport.height,
+        `${name}: ${await button.textContent()} is off the screen`);
+    }
+    const bar = await page.evaluate(() => {
+      const element = document.getElementById('bar');
+      return { scroll: element.scrollWidth, client: element.clientWidth };
+    });
+    assert.ok(bar.scroll <= bar.client, `${name}: the bar overflows (${bar.scroll} > ${bar.client})`);
+    for (const button of await page.locator('#bar button').all()) {
+      const box = await button.boundingBox();
+      assert.ok(box.x >= 0 && box.x + box.width <= viewport.width, `${name}: a bar button is cut off`);
+    }
+    await page.click('#help-open');
+    const help = await page.locator('#help').boundingBox();
+    assert.ok(help.x >= 0 && help.y >= 0 && help.x + help.width <= viewport.width &&
+      help.y + help.height <= viewport.height, `${name}: the help is cut off`);
+    await page.screenshot({ path: path.join(shotDir, `phone-${name}-help.png`) });
+    await page.keyboard.press('Escape');
+    await page.screenshot({ path: path.join(shotDir, `phone-${name}.png`) });
+    await page.context().close();
+  }
+});
+
+test('the development server: a bad address is a 400, a bad start one line and status 2', async () => {
+  const get = (url) => new Promise((resolve, reject) => {
+    http.get(url, (response) => {
+      response.resume();
+      response.on('end', () => resolve(response.statusCode));
+    }).on('error', reject);
+  });
+  assert.equal(await get(address + '%'), 400);
+  assert.equal(await get(address + 'index.html'), 200, 'the server stopped serving');
+  for (const escape of ['..%2f..%2fetc%2fpasswd', '%2e%2e/%2e%2e/etc/passwd', '..%5c..%5cetc%5cpasswd', 'a/../../etc/passwd'])
+    assert.equal(await get(address + escape), 404, escape);
+  const port = new URL(address).port;
+  for (const args of [[site, port], [site, 'abc'], [site, '8080', '--bogus']]) {
+    const run = spawnSync('node', [path.join(repo, 'web/serve.mjs'), ...args], { encoding: 'utf8', timeout: 10000 });
+    assert.equal(run.status, 2, `${args.join(' ')}: ${run.stderr}`);
+    assert.equal(run.stderr.trim().split('\n').length, 1, `${args.join(' ')}: ${run.stderr}`);
+  }
 });
 
 // Every page opened above was watched for errors in its console.

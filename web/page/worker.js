@@ -93,6 +93,8 @@ function load() {
     // of the page: they go to the page's log as they are.
     print: (line) => post({ type: 'log', line }),
     printErr: (line) => post({ type: 'log', line }),
+    // A module that cannot be fetched or compiled ends here.
+    onAbort: (what) => fail('the game\'s module could not start (' + what + ')'),
   });
 }
 
