@@ -4,6 +4,7 @@
 
 #include "game/motion.h"
 #include "game/playfield.h"
+#include "game/trig.h"
 
 namespace {
 
@@ -25,9 +26,9 @@ Ball turned_copy(const World& world, const Ball& source, float angle) {
     float sp = std::sqrt(source.vx * source.vx + source.vy * source.vy);
     if (sp < 1)
         sp = ball_speed(world);
-    float a = std::atan2(source.vy, source.vx) + angle;
-    copy.vx = sp * std::cos(a);
-    copy.vy = sp * std::sin(a);
+    float a = atan2_rounded(source.vy, source.vx) + angle;
+    copy.vx = sp * cos_rounded(a);
+    copy.vy = sp * sin_rounded(a);
     return copy;
 }
 

@@ -9,6 +9,7 @@
 #include "game/playfield.h"
 #include "game/rng.h"
 #include "game/score.h"
+#include "game/trig.h"
 
 namespace {
 
@@ -110,8 +111,8 @@ void bounce_off_paddle(const World& world, Ball& ball, int half_width, float spe
     float t = (ball.x - world.paddle_x) / static_cast<float>(half_width);
     t = std::clamp(t, -1.0f, 1.0f);
     float a = t * kPaddleMaxAngle;
-    ball.vx = speed * std::sin(a);
-    ball.vy = -std::fabs(speed * std::cos(a));
+    ball.vx = speed * sin_rounded(a);
+    ball.vy = -std::fabs(speed * cos_rounded(a));
     ball.y = kPaddleBounceY;
     request_tone(outbox, kPaddleTone);
 }
@@ -212,8 +213,8 @@ void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox) {
         float a = static_cast<float>(degrees) * kRadiansPerDegree;
         float s = ball_speed(world);
         ball.stuck = false;
-        ball.vx = s * std::sin(a);
-        ball.vy = -(s * std::cos(a));
+        ball.vx = s * sin_rounded(a);
+        ball.vy = -(s * cos_rounded(a));
     }
     // Play starts even when no ball was waiting.
     enter_phase(world, Phase::Play, now_ms);
