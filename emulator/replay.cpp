@@ -142,24 +142,35 @@ struct ClockToken {
     std::int64_t residual = 0;
 };
 
+// In real time a recorded clock trails the live one by less than this many
+// ticks: a reading that the main loop's own work (or a busy machine) has
+// made a little late counts as on time, and only the reading that finds the
+// clock this far behind catches up. The game's frames then come at most
+// this much later than they would, and the clock stream holds a token every
+// frame or two instead of one every few passes.
+constexpr std::int64_t kMostLagTicks = 4;
+
 // The clock's token: so many readings as predicted, then one off by
-// residual. In real time nearly every one is a tick late (the main loop's
-// own work between its sleeps), so that residual needs no bytes of its own:
-// the token is varint(predicted * 2 + 1 if a residual follows).
-constexpr std::int64_t kUsualResidual = 1;
+// residual: varint(predicted * 8 + code), where the codes 0 to 6 stand for
+// the residuals kMostLagTicks to kMostLagTicks + 6 (nearly all of them in
+// real time) and 7 for a residual written after it.
+constexpr std::uint64_t kShortCodes = 7;
 
 void put_clock_token(std::vector<std::uint8_t>& out, std::uint64_t predicted,
                      std::int64_t residual) {
-    const bool usual = residual == kUsualResidual;
-    put_varint(out, predicted * 2 + (usual ? 0 : 1));
-    if (!usual)
+    const std::int64_t code = residual - kMostLagTicks;
+    const bool short_code = code >= 0 && code < static_cast<std::int64_t>(kShortCodes);
+    put_varint(out, predicted * 8 + (short_code ? static_cast<std::uint64_t>(code) : kShortCodes));
+    if (!short_code)
         put_varint(out, zigzag(residual));
 }
 
 bool next_clock_token(Cursor& in, ClockToken* token) {
-    const std::uint64_t head = in.varint(kMaxBytes * 16);
-    token->predicted = head / 2;
-    token->residual = (head & 1) ? unzigzag(in.varint(zigzag(-kMaxClockUs))) : kUsualResidual;
+    const std::uint64_t head = in.varint(kMaxBytes * 64);
+    token->predicted = head / 8;
+    const std::uint64_t code = head % 8;
+    token->residual = code < kShortCodes ? kMostLagTicks + static_cast<std::int64_t>(code)
+                                         : unzigzag(in.varint(zigzag(-kMaxClockUs)));
     return in.ok();
 }
 
@@ -416,6 +427,11 @@ std::string read(const std::uint8_t* bytes, std::size_t size, Start* start) {
     if (version_size > kMaxVersionBytes || kHeadBytes + 1 + version_size + kCheckBytes > size)
         return "corrupted (its game version)";
     const std::string version(reinterpret_cast<const char*>(bytes + kHeadBytes + 1), version_size);
+    // A version is plain text, and named in the one line of a refusal.
+    for (const char c : version) {
+        if (c < ' ' || c > '~')
+            return "corrupted (its game version)";
+    }
     if (version != game_version())
         return "recorded by vmxbrikon " + version + "; this is vmxbrikon " + game_version();
     const std::size_t body = size - kCheckBytes;
@@ -436,7 +452,8 @@ std::string read(const std::uint8_t* bytes, std::size_t size, Start* start) {
     read_start.has_best = in.varint(1) == 1;
     if (read_start.has_best)
         in.text(kMaxBestBytes, &read_start.best);
-    if (!in.ok() || (read_start.tick_us != 1 && read_start.tick_us != 1000))
+    if (!in.ok() || (read_start.tick_us != 1 && read_start.tick_us != 1000) ||
+        read_start.origin_us % read_start.tick_us != 0)
         return "corrupted (its start)";
 
     // Every stream is read through once, so that playing it meets nothing
@@ -516,11 +533,13 @@ std::int64_t clock_ns(std::int64_t live_ns) {
     State& s = state();
     const Mode mode = s.mode.load();
     if (mode == Mode::Recording) {
-        const std::int64_t ticks = live_ns / (s.tick_us * 1000);
+        std::int64_t ticks = live_ns / (s.tick_us * 1000);
+        const std::int64_t predicted =
+            s.last_ticks +
+            static_cast<std::int64_t>(s.slept_us / static_cast<std::uint64_t>(s.tick_us));
+        if (s.tick_us > 1 && ticks >= predicted && ticks - predicted < kMostLagTicks)
+            ticks = predicted;
         if (keeping(s)) {
-            const std::int64_t predicted =
-                s.last_ticks +
-                static_cast<std::int64_t>(s.slept_us / static_cast<std::uint64_t>(s.tick_us));
             if (ticks == predicted) {
                 s.predicted_run += 1;
             } else {

@@ -39,8 +39,9 @@ struct Start {
     std::int64_t origin_us = 0;  // the game's clock when the run was started
     // The clock's resolution: 1 in virtual time; 1000 in real time, where a
     // recorded run's clock counts whole milliseconds (as the game does but
-    // for the buttons' 9 ms settle), so that its readings follow the main
-    // loop's sleeps and take little room.
+    // for the buttons' 9 ms settle) and may trail the live clock by a few
+    // (replay.cpp), so that its readings follow the main loop's sleeps and
+    // take little room.
     std::int64_t tick_us = 1;
     std::vector<std::string> game_args;
     bool has_best = false;
