@@ -391,6 +391,10 @@ worker.onmessage = (event) => {
         resolve(message.files);
       break;
     }
+    case 'replay':
+      vmx.lastReplay = message.bytes;
+      offerReplay(message.bytes);
+      break;
     case 'refused':
       tell('The game could not start: ' + (vmx.logs[vmx.logs.length - 1] || 'see the log'));
       break;
@@ -401,7 +405,7 @@ worker.onmessage = (event) => {
   }
 };
 
-function start() {
+function start(replay) {
   if (!crossOriginIsolated) {
     tell('This page needs its own service worker or a server that isolates it ' +
          '(see web/README.md); it could not start here.');
@@ -415,6 +419,7 @@ function start() {
       best: virtualTime ? '' : storageGet(STORE_BEST) || '',
       demo,
       virtualTime,
+      replay,
     },
   });
   showDemo();
@@ -443,7 +448,13 @@ async function boot() {
     location.reload();
     return;
   }
-  start();
+  watchReplayDrops(tell);
+  const replay = await replayToPlay(params);
+  if (replay instanceof Error) {
+    tell('The replay cannot be played: ' + replay.message);
+    return;
+  }
+  start(replay);
 }
 
 boot();
