@@ -559,9 +559,12 @@ std::int64_t clock_ns(std::int64_t live_ns) {
     const std::int64_t ns = ticks * s.tick_us * 1000;
     if (s.pacing) {
         const std::int64_t due_ns = s.real_base_ns + (ns - s.start.origin_us * 1000);
-        const struct timespec due = {static_cast<time_t>(due_ns / 1000000000),
-                                     static_cast<long>(due_ns % 1000000000)};
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+        // A wait of so long, not until a time: the browser's C library
+        // takes no absolute one.
+        for (std::int64_t left = due_ns - real_now_ns(); left > 0; left = due_ns - real_now_ns()) {
+            const struct timespec wait = {static_cast<time_t>(left / 1000000000),
+                                          static_cast<long>(left % 1000000000)};
+            nanosleep(&wait, nullptr);
         }
     }
     clock::replay_reached(ns);

@@ -96,6 +96,13 @@ std::size_t displayed_row_pixels() {
     return emu::fb::settings().line_length / 4;
 }
 
+// The folder a file is to be written in, made as --out makes its own.
+void make_parent(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        emu::make_dirs(path.substr(0, slash).c_str());
+}
+
 // A file's bytes, up to one more than a replay may have (so that a larger
 // file is known as one); "" or why it cannot be read.
 std::string read_replay_file(const std::string& path, std::vector<std::uint8_t>* bytes) {
@@ -149,7 +156,10 @@ std::string Session::prepare(const SimOptions& options, bool with_window) {
         options_.script_path.clear();
         options_.autoplay = false;
     }
+    if (!options.record_path.empty())
+        make_parent(options.record_path);
     if (!options.frame_log_path.empty()) {
+        make_parent(options.frame_log_path);
         frame_log_ = std::fopen(options.frame_log_path.c_str(), "w");
         if (frame_log_ == nullptr)
             return "cannot write " + options.frame_log_path;
