@@ -10,6 +10,7 @@
 
 #include "emulator/device.h"
 #include "emulator/emulator.h"
+#include "emulator/replay.h"
 
 namespace emu::adc {
 namespace {
@@ -62,7 +63,8 @@ void latch_at_sleep(std::int64_t /*wake_ns*/) {
     if (!pthread_equal(pthread_self(), s.owner.load(std::memory_order_relaxed)))
         return;
     std::uint64_t next = s.next_sample.exchange(0);
-    reg(kSample) = (next & kArmed) ? static_cast<std::uint32_t>(next) : s.input.load();
+    reg(kSample) =
+        replay::sample((next & kArmed) ? static_cast<std::uint32_t>(next) : s.input.load());
     std::uint64_t disturbance = s.control_disturbance.exchange(0);
     if (disturbance & kArmed)
         reg(kControl) = static_cast<std::uint32_t>(disturbance);
@@ -109,7 +111,7 @@ class AdcDevice final : public Device {
             return MAP_FAILED;
         }
         // What the ADC holds when the game first looks.
-        reg(kSample) = s.input.load();
+        reg(kSample) = replay::sample(s.input.load());
         s.owner.store(pthread_self(), std::memory_order_relaxed);
         s.mapped.store(true, std::memory_order_release);
         return const_cast<std::uint32_t*>(page());

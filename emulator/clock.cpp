@@ -48,6 +48,7 @@ struct Scheduler {
     std::mutex lock;
     std::condition_variable wake;
     bool virtual_time = false;
+    bool replayed_time = false;  // the clock follows a replay
     std::int64_t now_ns = emu::kVirtualStartMs * kNsPerMs;
     int game_threads = 1;  // threads taking part: the main thread and those it started
     int waiting = 0;       // of those, asleep or joining
@@ -74,6 +75,9 @@ std::int64_t real_now_ns() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
+
+// Threads the game started; the game's main thread is the one that is not.
+thread_local bool started_by_game = false;
 
 // Runs the timed actions that are due at or before the given time, in order.
 // Called with the lock held; every game thread is blocked meanwhile.
@@ -135,6 +139,7 @@ ThreadStart thread_starts[8];
 int thread_start_count = 0;
 
 void* run_game_thread(void* start) {
+    started_by_game = true;
     static_cast<ThreadStart*>(start)->entry();
     Scheduler& s = scheduler();
     std::unique_lock<std::mutex> hold(s.lock);
@@ -159,6 +164,10 @@ bool virtual_time() {
 
 std::int64_t clock_ns() {
     Scheduler& s = scheduler();
+    if (s.replayed_time) {
+        std::lock_guard<std::mutex> hold(s.lock);
+        return s.now_ns;
+    }
     if (!s.virtual_time) {
         std::unique_lock<std::mutex> hold(s.lock);
         run_due(s, hold, real_now_ns());
@@ -196,6 +205,7 @@ void reset() {
     Scheduler& s = scheduler();
     std::lock_guard<std::mutex> hold(s.lock);
     s.virtual_time = false;
+    s.replayed_time = false;
     s.now_ns = kVirtualStartMs * kNsPerMs;
     s.game_threads = 1;
     s.waiting = 0;
@@ -214,6 +224,8 @@ int sleep_us(unsigned microseconds) {
                            static_cast<std::int64_t>(microseconds) * 1000;
     for (int i = 0; i < s.sleep_hook_count; ++i)
         s.sleep_hooks[i](wake_ns);
+    if (s.replayed_time && !started_by_game)
+        return 0;
     if (!s.virtual_time) {
         hold.unlock();
         struct timespec want = {static_cast<time_t>(microseconds / 1000000),
@@ -224,7 +236,8 @@ int sleep_us(unsigned microseconds) {
         while ((result = nanosleep(&want, &left)) != 0 && errno == EINTR)
             want = left;
         hold.lock();
-        run_due(s, hold, real_now_ns());
+        if (!s.replayed_time)
+            run_due(s, hold, real_now_ns());
         return result;
     }
     if (s.sleeper_count >= kMaxSleepers)
@@ -275,6 +288,26 @@ int thread_join(os::Thread thread) {
     std::lock_guard<std::mutex> hold(s.lock);
     s.waiting -= 1;
     return err;
+}
+
+bool on_main_thread() {
+    return !started_by_game;
+}
+
+void replay_from(std::int64_t start_ns) {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.virtual_time = false;
+    s.replayed_time = true;
+    s.now_ns = start_ns;
+}
+
+void replay_reached(std::int64_t now_ns) {
+    Scheduler& s = scheduler();
+    std::unique_lock<std::mutex> hold(s.lock);
+    if (now_ns > s.now_ns)
+        s.now_ns = now_ns;
+    run_due(s, hold, s.now_ns);
 }
 
 }  // namespace clock

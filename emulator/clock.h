@@ -12,4 +12,13 @@ int sleep_us(unsigned microseconds);
 int thread_start(os::Thread* thread, os::ThreadEntry entry);
 int thread_join(os::Thread thread);
 
+// Whether the calling thread is the game's main thread: not one it started.
+bool on_main_thread();
+
+// Replayed time (see replay.h): the clock stands at start_ns and moves
+// only as the main thread's replayed readings move it, running the timed
+// actions they reach; the main thread's sleeps do not wait.
+void replay_from(std::int64_t start_ns);
+void replay_reached(std::int64_t now_ns);
+
 }  // namespace emu::clock

@@ -15,6 +15,7 @@
 #include "emulator/clock.h"
 #include "emulator/device.h"
 #include "emulator/emulator.h"
+#include "emulator/replay.h"
 #include "platform/os.h"
 
 namespace emu {
@@ -250,6 +251,7 @@ void reset() {
         s.call_seq = 0;
     }
     clock::reset();
+    replay::reset();
     for (int i = 0; i < kDeviceCount; ++i)
         device_at(i).reset();
 }
@@ -466,15 +468,31 @@ int fsync(int fd) {
     });
 }
 
+namespace {
+// The main thread's readings are what a replay keeps; the sound thread reads
+// the live clock.
+bool main_thread_in_replay() {
+    return (emu::replay::recording() || emu::replay::playing()) && emu::clock::on_main_thread();
+}
+}  // namespace
+
 int clock_monotonic(struct timespec* now) {
-    std::int64_t ns = emu::clock_ns();
+    std::int64_t ns =
+        main_thread_in_replay() ? emu::replay::clock_ns(emu::clock_ns()) : emu::clock_ns();
     now->tv_sec = static_cast<time_t>(ns / 1000000000);
     now->tv_nsec = static_cast<long>(ns % 1000000000);
     return 0;
 }
 
 int sleep_us(unsigned microseconds) {
-    return seam(Call::Sleep, nullptr, -1, [&] { return emu::clock::sleep_us(microseconds); });
+    const bool kept = main_thread_in_replay();
+    if (kept)
+        emu::replay::sleeping(microseconds);
+    const int result =
+        seam(Call::Sleep, nullptr, -1, [&] { return emu::clock::sleep_us(microseconds); });
+    if (kept)
+        emu::replay::woke();
+    return result;
 }
 
 int thread_start(Thread* thread, ThreadEntry entry) {
@@ -509,7 +527,7 @@ int install_signal(int signal_number, void (*handler)(int)) {
     std::snprintf(target, sizeof target, "%d", signal_number);
     return seam(Call::Signal, target, -1, [&] {
         struct sigaction action = {};
-        action.sa_handler = handler;
+        action.sa_handler = emu::replay::signal_handler(signal_number, handler);
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
         return ::sigaction(signal_number, &action, nullptr);

@@ -69,3 +69,4 @@ int fuzz_mode_gate(const std::uint8_t* data, std::size_t size);
 int fuzz_keys(const std::uint8_t* data, std::size_t size);
 int fuzz_draw_block(const std::uint8_t* data, std::size_t size);
 int fuzz_draw_text(const std::uint8_t* data, std::size_t size);
+int fuzz_replay(const std::uint8_t* data, std::size_t size);

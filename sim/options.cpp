@@ -42,7 +42,10 @@ const char kSimUsage[] =
     "Usage: vmxbrikon-sim [--seconds N] [--probe] [--goggle-mode normal|hdmi|av|none]\n"
     "                     [--mute] [--headless] [--virtual-time] [--script FILE]\n"
     "                     [--screenshot-at MS[,MS...] --out DIR] [--autoplay]\n"
-    "                     [--data DIR] [-- GAME-ARGUMENTS...]\n";
+    "                     [--data DIR] [--record FILE] [--frame-log FILE]\n"
+    "                     [-- GAME-ARGUMENTS...]\n"
+    "       vmxbrikon-sim --replay FILE [--headless] [--mute]\n"
+    "                     [--screenshot-at MS[,MS...] --out DIR] [--frame-log FILE]\n";
 
 bool parse_ms_list(const char* text, std::vector<std::int64_t>* out) {
     std::vector<std::int64_t> list;
@@ -75,7 +78,8 @@ std::string parse_sim_options(int argc, const char* const* argv, SimOptions* opt
             break;
         }
         if (arg == "--seconds" || arg == "--goggle-mode" || arg == "--script" ||
-            arg == "--screenshot-at" || arg == "--out" || arg == "--data") {
+            arg == "--screenshot-at" || arg == "--out" || arg == "--data" || arg == "--record" ||
+            arg == "--replay" || arg == "--frame-log") {
             if (!has_value)
                 return arg + " needs a value";
             const char* value = argv[++i];
@@ -102,6 +106,12 @@ std::string parse_sim_options(int argc, const char* const* argv, SimOptions* opt
                 }
             } else if (arg == "--out") {
                 parsed.out_dir = value;
+            } else if (arg == "--record") {
+                parsed.record_path = value;
+            } else if (arg == "--replay") {
+                parsed.replay_path = value;
+            } else if (arg == "--frame-log") {
+                parsed.frame_log_path = value;
             } else {
                 parsed.data_dir = value;
             }
@@ -126,6 +136,17 @@ std::string parse_sim_options(int argc, const char* const* argv, SimOptions* opt
     }
     if (parsed.screenshot_ms.empty() && !parsed.out_dir.empty()) {
         return "--out needs --screenshot-at MS[,MS...]";
+    }
+    // A replay brings its game's options, its clock and its best score.
+    if (!parsed.replay_path.empty()) {
+        if (!parsed.record_path.empty())
+            return "--replay and --record do not go together";
+        if (!parsed.game_args.empty())
+            return "--replay runs the game with the options it was recorded with";
+        if (parsed.virtual_time)
+            return "--replay keeps the recorded clock; --virtual-time has no place there";
+        if (!parsed.data_dir.empty())
+            return "--replay starts from the recorded best score; --data has no place there";
     }
     *options = parsed;
     return "";

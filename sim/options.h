@@ -25,7 +25,10 @@ struct SimOptions {
     std::vector<std::int64_t> screenshot_ms;  // ascending, no repeats
     std::string out_dir;
     bool autoplay = false;
-    std::string data_dir;  // empty: chosen by the run (see session.h)
+    std::string data_dir;        // empty: chosen by the run (see session.h)
+    std::string record_path;     // --record: the run's replay is written here
+    std::string replay_path;     // --replay: the run plays this replay back
+    std::string frame_log_path;  // --frame-log: a line for each frame shown
     bool help = false;
 };
 

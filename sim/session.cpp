@@ -16,6 +16,7 @@
 #include "emulator/framebuffer_device.h"
 #include "emulator/i2c_device.h"
 #include "emulator/pwm_device.h"
+#include "emulator/replay.h"
 #include "png_image.h"
 #include "shell/high_score.h"
 #include "shell/main_loop.h"
@@ -102,11 +103,75 @@ std::size_t displayed_row_pixels() {
     return emu::fb::settings().line_length / 4;
 }
 
+// The folder a file is to be written in, made as --out makes its own.
+void make_parent(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        emu::make_dirs(path.substr(0, slash).c_str());
+}
+
+// A file's bytes, up to one more than a replay may have (so that a larger
+// file is known as one); "" or why it cannot be read.
+std::string read_replay_file(const std::string& path, std::vector<std::uint8_t>* bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return "cannot open it";
+    bytes->resize(emu::replay::kMaxBytes + 1);
+    bytes->resize(std::fread(bytes->data(), 1, bytes->size(), file));
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? "cannot read it" : "";
+}
+
+// The best-score file's content, as a replay keeps it: up to its limit.
+bool read_best(const std::string& path, std::string* best) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    best->resize(emu::replay::kMaxBestBytes);
+    best->resize(std::fread(best->data(), 1, best->size(), file));
+    std::fclose(file);
+    return true;
+}
+
+// A frame's fingerprint: FNV-1a over the drawing area's pixels.
+std::uint64_t frame_hash(const std::uint32_t* area, std::size_t row_pixels) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (int y = 0; y < kAreaHeight; ++y) {
+        const std::uint32_t* row = area + static_cast<std::size_t>(y) * row_pixels;
+        for (int x = 0; x < kAreaWidth; ++x)
+            hash = (hash ^ row[x]) * 0x100000001b3ull;
+    }
+    return hash;
+}
+
 }  // namespace
 
 std::string Session::prepare(const SimOptions& options, bool with_window) {
     options_ = options;
-    if (!options.script_path.empty()) {
+    const bool replaying = !options.replay_path.empty();
+    std::vector<std::uint8_t> replay;
+    emu::replay::Start replay_start;
+    if (replaying) {
+        std::string reason = read_replay_file(options.replay_path, &replay);
+        if (reason.empty())
+            reason = emu::replay::read(replay.data(), replay.size(), &replay_start);
+        if (!reason.empty())
+            return "cannot replay " + options.replay_path + ": " + reason;
+        // The replay's inputs are the only ones.
+        options_.game_args = replay_start.game_args;
+        options_.script_path.clear();
+        options_.autoplay = false;
+    }
+    if (!options.record_path.empty())
+        make_parent(options.record_path);
+    if (!options.frame_log_path.empty()) {
+        make_parent(options.frame_log_path);
+        frame_log_ = std::fopen(options.frame_log_path.c_str(), "w");
+        if (frame_log_ == nullptr)
+            return "cannot write " + options.frame_log_path;
+    }
+    if (!options_.script_path.empty()) {
         std::string reason = load_script(options.script_path, &script_);
         if (!reason.empty())
             return reason;
@@ -118,7 +183,7 @@ std::string Session::prepare(const SimOptions& options, bool with_window) {
     }
 
     data_dir_ = options.data_dir;
-    if (data_dir_.empty() && with_window && !options.virtual_time)
+    if (data_dir_.empty() && with_window && !options.virtual_time && !replaying)
         data_dir_ = state_dir();
     if (data_dir_.empty()) {
         data_dir_ = temporary_dir();
@@ -132,8 +197,17 @@ std::string Session::prepare(const SimOptions& options, bool with_window) {
     if (!is_dir(score_dir))
         return "cannot make the folder " + score_dir;
 
+    const std::string best_path = data_dir_ + kHighScorePath;
+    if (replaying && replay_start.has_best) {
+        std::FILE* file = std::fopen(best_path.c_str(), "wb");
+        if (file == nullptr)
+            return "cannot write " + best_path;
+        std::fwrite(replay_start.best.data(), 1, replay_start.best.size(), file);
+        std::fclose(file);
+    }
+
     argv_text_ = {"vmxbrikon"};
-    argv_text_.insert(argv_text_.end(), options.game_args.begin(), options.game_args.end());
+    argv_text_.insert(argv_text_.end(), options_.game_args.begin(), options_.game_args.end());
     for (const std::string& arg : argv_text_)
         argv_.push_back(arg.c_str());
     argv_.push_back(nullptr);
@@ -149,15 +223,27 @@ std::string Session::prepare(const SimOptions& options, bool with_window) {
     // same sleeps: a change made here is latched at the next one.
     sleeping_session = this;
     emu::add_sleep_hook(on_sleep);
+    if (replaying) {
+        emu::replay::play(replay.data(), replay.size());
+        emu::replay::pace(with_window);
+    } else if (!options.record_path.empty()) {
+        emu::replay::Start start;
+        // Real time is kept in whole milliseconds (see replay.h).
+        start.tick_us = options.virtual_time ? 1 : 1000;
+        start.origin_us = emu::clock_ns() / 1000 / start.tick_us * start.tick_us;
+        start.game_args = options.game_args;
+        start.has_best = read_best(best_path, &start.best);
+        emu::replay::record(start);
+    }
     base_ms_ = emu::clock_ms();
 
     if (!script_.empty())
         emu::at_time(base_ms_ + script_[0].at_ms, on_script_step, this);
-    if (options.autoplay) {
+    if (options_.autoplay) {
         next_autoplay_ms_ = base_ms_;
         emu::at_time(next_autoplay_ms_, on_autoplay_step, this);
     }
-    if (!options.screenshot_ms.empty() && options.virtual_time) {
+    if (!options.screenshot_ms.empty() && (options.virtual_time || replaying)) {
         emu::at_time(base_ms_ + options.screenshot_ms[0], on_screenshot, this);
     }
     if (!with_window && !options.game_seconds) {
@@ -231,13 +317,53 @@ int Session::finish() {
         if (status_ == 0)
             status_ = 1;
     }
+    if (!options_.record_path.empty() && !write_replay() && status_ == 0)
+        status_ = 1;
+    if (emu::replay::playing() && emu::replay::ran_out()) {
+        std::fprintf(stderr,
+                     "vmxbrikon-sim: the replay ended before the game; the game was "
+                     "stopped there\n");
+    }
+    if (frame_log_ != nullptr) {
+        std::fclose(frame_log_);
+        frame_log_ = nullptr;
+    }
     if (temporary_data_)
         remove_tree(data_dir_);
     return status_;
 }
 
 bool Session::screenshots_from_front_end() const {
-    return !options_.virtual_time && !options_.screenshot_ms.empty();
+    return !game_clock_is_emulated() && !options_.screenshot_ms.empty();
+}
+
+bool Session::game_clock_is_emulated() const {
+    return options_.virtual_time || !options_.replay_path.empty();
+}
+
+bool Session::write_replay() {
+    const std::vector<std::uint8_t> bytes = emu::replay::recorded();
+    if (emu::replay::record_full()) {
+        std::fprintf(stderr,
+                     "vmxbrikon-sim: the replay keeps only the run's beginning (a replay holds "
+                     "at most %zu bytes)\n",
+                     emu::replay::kMaxBytes);
+    }
+    std::FILE* file = std::fopen(options_.record_path.c_str(), "wb");
+    bool written =
+        file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (file != nullptr && std::fclose(file) != 0)
+        written = false;
+    if (!written) {
+        std::fprintf(stderr, "vmxbrikon-sim: cannot write the replay %s\n",
+                     options_.record_path.c_str());
+    }
+    return written;
+}
+
+std::vector<std::uint8_t> Session::last_game_replay() const {
+    std::lock_guard<std::mutex> hold(glance_lock_);
+    return last_game_replay_;
 }
 
 void Session::take_due_screenshots(const std::uint32_t* area) {
@@ -259,7 +385,7 @@ std::int64_t Session::real_ms() const {
 std::int64_t Session::elapsed_ms() const {
     // In real time the game's clock is the monotonic clock; asking the
     // emulator would run the game's timed actions on this thread.
-    return (options_.virtual_time ? emu::clock_ms() : real_ms()) - base_ms_;
+    return (game_clock_is_emulated() ? emu::clock_ms() : real_ms()) - base_ms_;
 }
 
 bool Session::on_game_thread() const {
@@ -346,6 +472,7 @@ void Session::on_sleep(std::int64_t wake_ns) {
 
 void Session::on_pan(void* self) {
     auto* session = static_cast<Session*>(self);
+    session->keep_game_replay();
     session->take_glance();
     session->carry_out_pause();
     // The pan back to line 0 at shutdown shows the console, not a frame:
@@ -358,6 +485,27 @@ void Session::on_pan(void* self) {
         if (const std::uint32_t* area = emu::fb::displayed_area())
             session->frames_->publish(area, displayed_row_pixels());
     }
+    if (session->frame_log_ != nullptr) {
+        const std::uint32_t* area = emu::fb::displayed_area();
+        std::fprintf(session->frame_log_, "%ld %016llx\n", session->frames_shown_.load(),
+                     area
+                         ? static_cast<unsigned long long>(frame_hash(area, displayed_row_pixels()))
+                         : 0ull);
+    }
+}
+
+// On the game's main thread, between its frames: when a game has just
+// ended, the run's replay up to here is kept for the front end to offer.
+void Session::keep_game_replay() {
+    const bool over = run_->game.world.phase == Phase::GameOver;
+    const bool just_over = over && !game_over_seen_;
+    game_over_seen_ = over;
+    if (!just_over || !emu::replay::recording())
+        return;
+    std::vector<std::uint8_t> bytes = emu::replay::recorded();
+    std::lock_guard<std::mutex> hold(glance_lock_);
+    last_game_replay_ = std::move(bytes);
+    games_kept_ += 1;
 }
 
 void Session::on_script_step(void* self) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,6 +109,14 @@ class Session {
 
     const std::string& data_dir() const { return data_dir_; }
 
+    // In a recorded run: the replay of the run up to the end of its latest
+    // game (empty before one has ended), and how many games have ended.
+    std::vector<std::uint8_t> last_game_replay() const;
+    int games_kept() const {
+        std::lock_guard<std::mutex> hold(glance_lock_);
+        return games_kept_;
+    }
+
   private:
     static void* run_game(void* self);
     static void on_pan(void* self);
@@ -124,6 +133,10 @@ class Session {
     bool save_screenshot(std::int64_t at_ms, const std::uint32_t* area, std::size_t row_pixels);
     bool on_game_thread() const;
     std::int64_t real_ms() const;
+    // The game's clock is the emulator's own (virtual time, a replay).
+    bool game_clock_is_emulated() const;
+    bool write_replay();
+    void keep_game_replay();
 
     SimOptions options_;
     std::vector<ScriptEvent> script_;
@@ -150,6 +163,11 @@ class Session {
     // Written at each pan on the game's thread, read by the front end.
     mutable std::mutex glance_lock_;
     Glance glance_;
+    std::vector<std::uint8_t> last_game_replay_;
+    int games_kept_ = 0;
+    bool game_over_seen_ = false;  // the game's thread only
+
+    std::FILE* frame_log_ = nullptr;  // --frame-log, written at each frame
 
     std::atomic<bool> pause_wanted_{false};
 

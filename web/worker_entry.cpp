@@ -5,6 +5,7 @@
 // shared memory, and take the page's keys, touches and gamepad as buttons.
 #include <emscripten/emscripten.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,6 +25,10 @@ namespace {
 // file from the browser's storage before the game starts and keeps what the
 // game writes there.
 constexpr const char* kStateDir = "/state";
+// Every game the page plays is recorded (see sim/README.md, replays): the
+// whole run is written here when it ends, and the run up to the end of the
+// latest game whenever the worker asks for it.
+constexpr const char* kRecordPath = "/run.vmxr";
 
 const std::string& best_path() {
     static const std::string path = std::string(kStateDir) + kHighScorePath;
@@ -86,10 +91,13 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
         return 2;
     }
     // The kept best score belongs to real games; a test in virtual time
-    // keeps its own in a folder of its own.
-    const bool keeps_best = !options.virtual_time && options.data_dir.empty();
+    // keeps its own in a folder of its own, and a replay brings its own.
+    const bool replaying = !options.replay_path.empty();
+    const bool keeps_best = !options.virtual_time && options.data_dir.empty() && !replaying;
     if (keeps_best)
         options.data_dir = kStateDir;
+    if (!replaying && options.record_path.empty())
+        options.record_path = kRecordPath;
     // A real game always has the built-in player ready, idle until the
     // page's demo asks for it.
     const bool idle_player = !options.virtual_time && !options.autoplay;
@@ -208,6 +216,26 @@ EMSCRIPTEN_KEEPALIVE void web_glance(double* out) {
     out[8] = static_cast<double>(run->session.elapsed_ms());
     out[9] = run->sound ? static_cast<double>(run->sound->wave()->noted()) : 0;
     out[10] = glance.demo_played;
+}
+
+// Games that have ended so far in this run, each with a replay kept.
+EMSCRIPTEN_KEEPALIVE int web_games_ended() {
+    return run == nullptr ? 0 : run->session.games_kept();
+}
+
+// Writes the replay of the run up to the end of its latest game to path;
+// answers its size, or 0 when there is none.
+EMSCRIPTEN_KEEPALIVE int web_write_last_game(const char* path) {
+    if (run == nullptr)
+        return 0;
+    const std::vector<std::uint8_t> bytes = run->session.last_game_replay();
+    if (bytes.empty())
+        return 0;
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr)
+        return 0;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written ? static_cast<int>(bytes.size()) : 0;
 }
 
 // The game's best-score file, which the worker watches for the page.

@@ -26,6 +26,7 @@ const Target kTargets[] = {
     {"keys_fuzz", fuzz_keys},
     {"draw_block_fuzz", fuzz_draw_block},
     {"draw_text_fuzz", fuzz_draw_text},
+    {"replay_fuzz", fuzz_replay},
 };
 
 std::vector<std::string> files_in(const std::string& folder) {

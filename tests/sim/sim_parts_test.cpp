@@ -70,6 +70,10 @@ TEST(SimOptions, RefusedCommandLinesSayWhy) {
         {{"--screenshot-at", "1.5", "--out", "x"}, "--screenshot-at wants milliseconds"},
         {{"--screenshot-at", "99999999999", "--out", "x"}, "--screenshot-at wants milliseconds"},
         {{"--window"}, "unknown option '--window'"},
+        {{"--replay", "r", "--record", "s"}, "--replay and --record do not go together"},
+        {{"--replay", "r", "--seconds", "5"}, "--replay runs the game with the options"},
+        {{"--replay", "r", "--virtual-time"}, "--replay keeps the recorded clock"},
+        {{"--replay", "r", "--data", "d"}, "--replay starts from the recorded best score"},
     };
     for (const auto& test : cases) {
         std::string reason;

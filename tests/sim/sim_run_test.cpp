@@ -1,19 +1,24 @@
 // Whole runs of vmxbrikon-sim, the program as a player or CI starts it:
 // headless autoplay, deterministic scripted runs, every way of ending the
-// game, the goggles' video modes, sound that never holds the game, and the
-// window on an X display.
+// game, the goggles' video modes, sound that never holds the game, replays,
+// and the window on an X display.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "emulator/emulator.h"
+#include "emulator/replay.h"
 #include "png_image.h"
+#include "shell/high_score.h"
+#include "sim/session.h"
 #include "support/run_game.h"
 
 namespace {
@@ -280,6 +285,209 @@ TEST(SimRun, SoundNeverHoldsTheGame) {
             texts[sound] += shot(out, ms);
     }
     EXPECT_EQ(texts["--mute"], texts["sound"]);
+}
+
+// The line after "name" up to its end, or "" without one.
+std::string line_of(const std::string& text, const std::string& name) {
+    const std::size_t at = text.find(name);
+    return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
+}
+
+long line_count(const std::string& text) {
+    return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Where two frame logs part: "" when they are the same, or the first line
+// that differs (the frame's number and fingerprint) of each.
+std::string first_difference(const std::string& got, const std::string& want) {
+    std::size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at])
+        at += 1;
+    if (at == got.size() && at == want.size())
+        return "";
+    const std::size_t newline = at == 0 ? std::string::npos : got.rfind('\n', at - 1);
+    const std::size_t line = newline == std::string::npos ? 0 : newline + 1;
+    auto line_at = [line](const std::string& text) {
+        return line >= text.size() ? std::string("(the end)")
+                                   : text.substr(line, text.find('\n', line) - line);
+    };
+    return line_at(got) + " instead of " + line_at(want);
+}
+
+// A run recorded, then played back headless: the same frames (the frame
+// log's fingerprint of each), the same end, the same closing line. Real
+// time records what its clock happened to read; the kept best score and the
+// chip's answers come from the replay, not from the machine that plays it.
+TEST(SimReplay, RecordedRunsPlayBackFrameForFrame) {
+    const std::string dir = make_temp_dir();
+    const std::string stopped = write_text(dir, "stopped.txt",
+                                           "1500 MIDDLE 200\n2500 MIDDLE 200\n3000 LEFT 400\n"
+                                           "3600 RIGHT 300\n4200 MIDDLE 900\n5500 signal TERM\n");
+    emu::make_dirs((dir + "/data" + kHighScoreDir).c_str());
+    std::ofstream(dir + "/data" + kHighScorePath) << "99999\n";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        long least_frames;
+        const char* words;  // in the replay's standard error
+    } cases[] = {
+        {"real time, autoplay", {"--autoplay", "--seconds", "5"}, 0, 100, "exit after"},
+        {"real time, a script stopped by a signal", {"--script", stopped}, 0, 100, "exit after"},
+        {"virtual time, autoplay, a kept best score",
+         {"--virtual-time", "--autoplay", "--seconds", "12", "--data", dir + "/data"},
+         0,
+         300,
+         "best 99999"},
+        {"goggles in HDMI mode",
+         {"--goggle-mode", "hdmi", "--seconds", "5"},
+         2,
+         0,
+         "ODMOWA: tryb gogli=2"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::string replay = dir + "/run.vmxr";
+        SimRun record;
+        record.args = {"--headless", "--record", replay, "--frame-log", dir + "/recorded.txt"};
+        record.args.insert(record.args.end(), test.args.begin(), test.args.end());
+        const SimResult recorded = run_sim(record);
+        ASSERT_EQ(recorded.status, test.status) << recorded.stderr_text;
+
+        SimRun play;
+        play.args = {"--headless", "--replay", replay, "--frame-log", dir + "/played.txt"};
+        const SimResult played = run_sim(play);
+        EXPECT_EQ(played.status, test.status) << played.stderr_text;
+        EXPECT_TRUE(has(played.stderr_text, test.words)) << played.stderr_text;
+        const std::string frames = read_file(dir + "/recorded.txt");
+        EXPECT_GE(line_count(frames), test.least_frames);
+        EXPECT_EQ(first_difference(read_file(dir + "/played.txt"), frames), "");
+        EXPECT_EQ(line_of(played.stderr_text, "vmxbrikon: exit after"),
+                  line_of(recorded.stderr_text, "vmxbrikon: exit after"));
+        EXPECT_EQ(line_of(played.stderr_text, "vmxbrikon-sim: "),
+                  line_of(recorded.stderr_text, "vmxbrikon-sim: "));
+    }
+}
+
+// Screenshots of a replay are taken on its own clock, as in virtual time:
+// the same pictures as the recorded run's, byte for byte.
+TEST(SimReplay, ScreenshotsOfAReplayAreTheRecordedRunsPictures) {
+    const std::string dir = make_temp_dir();
+    const std::string replay = dir + "/run.vmxr";
+    SimRun record;
+    record.args = {"--headless",      "--virtual-time", "--autoplay", "--record",  replay,
+                   "--screenshot-at", "2500,4000",      "--out",      dir + "/rec"};
+    ASSERT_EQ(run_sim(record).status, 0);
+    SimRun play;
+    play.args = {"--headless", "--replay", replay,       "--screenshot-at",
+                 "2500,4000",  "--out",    dir + "/play"};
+    const SimResult played = run_sim(play);
+    ASSERT_EQ(played.status, 0) << played.stderr_text;
+    for (int ms : {2500, 4000}) {
+        ASSERT_GT(shot(dir + "/rec", ms).size(), 1000u) << ms;
+        EXPECT_EQ(shot(dir + "/play", ms), shot(dir + "/rec", ms)) << ms;
+    }
+}
+
+// A replay that is not whole, not this build's or not a replay at all is
+// refused in one line, before the game starts.
+TEST(SimReplay, ReplaysThatDoNotFitAreRefusedInOneLine) {
+    const std::string dir = make_temp_dir();
+    const std::string good = dir + "/good.vmxr";
+    SimRun record;
+    record.args = {"--headless", "--virtual-time", "--autoplay", "--seconds",
+                   "2",          "--record",       good};
+    ASSERT_EQ(run_sim(record).status, 0);
+    const std::string bytes = read_file(good);
+    ASSERT_GT(bytes.size(), 40u);
+
+    const std::string version = emu::replay::game_version();
+    std::string other_version = bytes;
+    const std::size_t version_at = other_version.find(version);
+    ASSERT_NE(version_at, std::string::npos);
+    other_version[version_at] = version[0] == '9' ? '8' : '9';
+    std::string other_format = bytes;
+    other_format[4] = 2;
+    std::string corrupted = bytes;
+    corrupted[bytes.size() / 2] ^= 0x20;
+    std::string too_large = bytes;
+    too_large.resize(emu::replay::kMaxBytes + 1);
+
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* reason;
+    } cases[] = {
+        {"another game version", other_version, "recorded by vmxbrikon 9"},
+        {"another format", other_format, "a replay of format 2; this build plays format 1"},
+        {"cut short", bytes.substr(0, bytes.size() / 2), "cut short ("},
+        {"corrupted", corrupted, "corrupted (its checksum does not match)"},
+        {"too large", too_large, "too large ("},
+        {"not a replay", "1500 MIDDLE 200\n", "not a replay of vmxbrikon"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::string path = write_text(dir, "unfit.vmxr", test.bytes);
+        SimRun play;
+        play.args = {"--headless", "--replay", path};
+        const SimResult played = run_sim(play);
+        EXPECT_EQ(played.status, 2);
+        EXPECT_EQ(played.stderr_text.rfind(
+                      "vmxbrikon-sim: cannot replay " + path + ": " + test.reason, 0),
+                  0u)
+            << played.stderr_text;
+        EXPECT_EQ(line_count(played.stderr_text), 1) << played.stderr_text;
+    }
+}
+
+// The replay a front end offers once a game ends holds the run up to that
+// end: it plays back those frames, and the game stops where it stops.
+TEST(SimReplay, TheLastGamesReplayEndsWhereTheGameEnded) {
+    const std::string dir = make_temp_dir();
+    // Launches and runs away from the ball until the lives are gone.
+    std::string steps = "1500 MIDDLE 150\n";
+    for (int ms = 2000; ms < 40000; ms += 2000) {
+        steps += std::to_string(ms) + " MIDDLE 150\n" + std::to_string(ms + 300) + " LEFT 700\n" +
+                 std::to_string(ms + 1100) + " RIGHT 700\n";
+    }
+    sim::SimOptions options;
+    const std::vector<std::string> words = {"sim",
+                                            "--headless",
+                                            "--virtual-time",
+                                            "--seconds",
+                                            "41",
+                                            "--script",
+                                            write_text(dir, "lose.txt", steps),
+                                            "--record",
+                                            dir + "/all.vmxr",
+                                            "--frame-log",
+                                            dir + "/all.txt"};
+    std::vector<const char*> argv;
+    for (const std::string& word : words)
+        argv.push_back(word.c_str());
+    ASSERT_EQ(sim::parse_sim_options(static_cast<int>(argv.size()), argv.data(), &options), "");
+    std::vector<std::uint8_t> game;
+    {
+        sim::Session session;
+        ASSERT_EQ(session.prepare(options, false), "");
+        ASSERT_TRUE(session.start());
+        EXPECT_EQ(session.finish(), 0);
+        EXPECT_GE(session.games_kept(), 1);
+        game = session.last_game_replay();
+    }
+    ASSERT_FALSE(game.empty());
+    const std::string path = write_text(dir, "game.vmxr", std::string(game.begin(), game.end()));
+    SimRun play;
+    play.args = {"--headless", "--replay", path, "--frame-log", dir + "/game.txt"};
+    const SimResult played = run_sim(play);
+    EXPECT_EQ(played.status, 0) << played.stderr_text;
+    EXPECT_TRUE(has(played.stderr_text, "the replay ended before the game")) << played.stderr_text;
+    const std::string all = read_file(dir + "/all.txt");
+    const std::string until_game_over = read_file(dir + "/game.txt");
+    EXPECT_GT(line_count(until_game_over), 300);
+    EXPECT_LT(until_game_over.size(), all.size());
+    EXPECT_EQ(all.compare(0, until_game_over.size(), until_game_over), 0)
+        << "the replay's frames are the run's first frames";
 }
 
 // Among the pixels where the reference shows something (not its commonest

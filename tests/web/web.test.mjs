@@ -717,6 +717,95 @@ test('the development server: a bad address is a 400, a bad start one line and s
   }
 });
 
+// The files of a folder of the page's game, as Buffers by name.
+async function pageFiles(page, dir) {
+  const files = await page.evaluate(async (folder) => {
+    const found = await vmx.files(folder);
+    const out = {};
+    for (const [key, bytes] of Object.entries(found))
+      out[key] = Array.from(bytes);
+    return out;
+  }, dir);
+  for (const key of Object.keys(files))
+    files[key] = Buffer.from(files[key]);
+  return files;
+}
+
+// Plays a replay in the desktop simulator, headless; answers its frame log
+// (a fingerprint of every frame shown) and its standard error.
+function replayNative(bytes) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-web-replay-'));
+  fs.writeFileSync(path.join(dir, 'run.vmxr'), bytes);
+  const run = spawnSync(sim, ['--headless', '--replay', path.join(dir, 'run.vmxr'),
+    '--frame-log', path.join(dir, 'frames.txt')], { encoding: 'utf8' });
+  assert.equal(run.status, 0, run.stderr);
+  const frames = fs.readFileSync(path.join(dir, 'frames.txt'), 'utf8');
+  fs.rmSync(dir, { recursive: true, force: true });
+  return { frames, stderr: run.stderr };
+}
+
+test('replays cross between the page and the simulator, frame for frame', async () => {
+  const lines = (text) => text.split('\n').length - 1;
+  // Recorded in the page in real time, played back by the simulator.
+  let page = await open('?sim=' + encodeURIComponent(
+    '--autoplay --seconds 5 --record /rec/run.vmxr --frame-log /rec/frames.txt'));
+  await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 30000 });
+  const recorded = await pageFiles(page, '/rec');
+  await page.context().close();
+  const pageFrames = recorded['frames.txt'].toString();
+  assert.ok(lines(pageFrames) > 100, `the page showed ${lines(pageFrames)} frames`);
+  assert.equal(replayNative(recorded['run.vmxr']).frames, pageFrames);
+
+  // Recorded by the simulator in real time, played back in the page (from
+  // ?replay=URL, at the speed it was played, and dropped on the page).
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-web-record-'));
+  execFileSync(sim, ['--headless', '--autoplay', '--seconds', '5',
+    '--record', path.join(dir, 'run.vmxr'), '--frame-log', path.join(dir, 'frames.txt')],
+  { stdio: ['ignore', 'ignore', 'pipe'] });
+  const served = `test-replay-${process.pid}.vmxr`;
+  fs.copyFileSync(path.join(dir, 'run.vmxr'), path.join(site, served));
+  try {
+    page = await open(`?replay=${served}&sim=` + encodeURIComponent('--frame-log /rec/frames.txt'));
+    await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 30000 });
+    assert.equal(await page.evaluate(() => vmx.ended), 0);
+    const want = fs.readFileSync(path.join(dir, 'frames.txt'), 'utf8');
+    assert.equal((await pageFiles(page, '/rec'))['frames.txt'].toString(), want);
+    await page.context().close();
+
+    page = await open('?sim=' + encodeURIComponent('--frame-log /rec/frames.txt'));
+    await page.evaluate((bytes) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(bytes)], 'run.vmxr'));
+      window.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, cancelable: true }));
+    }, Array.from(fs.readFileSync(path.join(dir, 'run.vmxr'))));
+    await page.waitForURL(/replay=dropped/);
+    await page.waitForFunction(() => window.vmx && vmx.ended !== null, null, { timeout: 30000 });
+    assert.equal((await pageFiles(page, '/rec'))['frames.txt'].toString(), want);
+    await page.context().close();
+  } finally {
+    fs.rmSync(path.join(site, served), { force: true });
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+
+  // A game that ends in the page is offered for download; its replay ends
+  // where the game did.
+  const steps = ['1500 MIDDLE 150'];
+  for (let ms = 2000; ms < 40000; ms += 2000)
+    steps.push(`${ms} MIDDLE 150`, `${ms + 300} LEFT 700`, `${ms + 1100} RIGHT 700`);
+  page = await open('?sim=' + encodeURIComponent('--virtual-time --seconds 41 --frame-log /rec/frames.txt') +
+    '&script=' + encodeURIComponent(steps.join('\n') + '\n'));
+  await page.waitForFunction(() => vmx.lastReplay !== undefined, null, { timeout: 60000 });
+  assert.match(await page.getAttribute('#replay-save', 'download'), /^vmxbrikon-.*\.vmxr$/);
+  const game = Buffer.from(await page.evaluate(() => Array.from(vmx.lastReplay)));
+  await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 60000 });
+  const allFrames = (await pageFiles(page, '/rec'))['frames.txt'].toString();
+  await page.context().close();
+  const native = replayNative(game);
+  assert.match(native.stderr, /the replay ended before the game/);
+  assert.ok(lines(native.frames) > 300 && native.frames.length < allFrames.length);
+  assert.ok(allFrames.startsWith(native.frames), 'the replay shows the run\'s first frames');
+});
+
 // Every page opened above was watched for errors in its console.
 test('no page wrote an error to its console', () => {
   assert.deepEqual(consoleErrors, []);

@@ -114,6 +114,9 @@ window.vmx = vmx;
 
 // ---- The best score ---------------------------------------------------
 
+// A replay's game is the recording's, not the player's.
+let replaying = false;
+
 // The kept best as a number: a line that is not a plain non-negative
 // number is no best at all.
 function keptBest() {
@@ -125,7 +128,7 @@ function keptBest() {
 // The kept best only ever goes up, whichever tab saw it: each tab takes
 // the larger of what is kept now and what its game made.
 function keepBest(score) {
-  if (virtualTime || !(score > keptBest()))
+  if (virtualTime || replaying || !(score > keptBest()))
     return;
   storageSet(STORE_BEST, `${score}\n`);
   showBest();
@@ -570,6 +573,10 @@ function onMessage(event) {
     case 'failed':
       tell(`The game could not start: ${message.reason}. Reload the page to try again.`);
       break;
+    case 'replay':
+      vmx.lastReplay = message.bytes;
+      offerReplay(message.bytes);
+      break;
     case 'refused':
       tell('The game could not start: ' + (vmx.logs[vmx.logs.length - 1] || 'see the log'));
       break;
@@ -580,14 +587,16 @@ function onMessage(event) {
 }
 
 // A new game in a new worker; the kept best goes with it. Also "play
-// again" once a game has ended.
-function startGame() {
+// again" once a game has ended. replay: a recorded game to play back
+// instead (once; playing again is a game of the player's own).
+function startGame(replay = null) {
   if (worker)
     worker.terminate();
   frames = null;
   vmx.ended = null;
   vmx.started = false;
   vmx.games += 1;
+  replaying = replay !== null && replay !== undefined;
   tell('');
   try {
     worker = new Worker('worker.js');
@@ -611,6 +620,7 @@ function startGame() {
       best: virtualTime || best === 0 ? '' : `${best}\n`,
       demo,
       virtualTime,
+      replay,
     },
   });
   const game = vmx.games;
@@ -620,7 +630,7 @@ function startGame() {
   }, START_WAIT_MS);
 }
 
-function start() {
+function start(replay) {
   if (location.protocol === 'file:') {
     tell('The game cannot run from a file opened in the browser. Serve the folder over HTTP ' +
          '(scripts/web does) and open its address.');
@@ -636,7 +646,7 @@ function start() {
   showDemo();
   showMuted();
   showBest();
-  startGame();
+  startGame(replay);
   requestAnimationFrame(draw);
 }
 
@@ -693,7 +703,13 @@ async function boot() {
       return;
     }
   }
-  start();
+  watchReplayDrops(tell);
+  const replay = await replayToPlay(params);
+  if (replay instanceof Error) {
+    tell('The replay cannot be played: ' + replay.message);
+    return;
+  }
+  start(replay);
 }
 
 boot();

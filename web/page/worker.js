@@ -57,8 +57,28 @@ function glance() {
   };
 }
 
+// Once a game ends, the run's replay up to that end goes to the page, which
+// offers it for download.
+let gamesEnded = 0;
+const LAST_GAME_PATH = '/last-game.vmxr';
+
+function offerLastGame() {
+  const ended = module._web_games_ended();
+  if (ended === gamesEnded)
+    return;
+  gamesEnded = ended;
+  const path = cString(LAST_GAME_PATH);
+  const size = module._web_write_last_game(path);
+  module._free(path);
+  if (size > 0) {
+    const bytes = module.FS.readFile(LAST_GAME_PATH);
+    post({ type: 'replay', bytes, games: ended });
+  }
+}
+
 function poll() {
   const status = module._web_poll();
+  offerLastGame();
   const best = readBest();
   if (best !== '' && best !== keptBest) {
     keptBest = best;
@@ -108,6 +128,11 @@ function begin(options) {
     // A test's timed presses, as the simulator reads them from a file.
     module.FS.writeFile('/script.txt', options.script);
     text += ' --script /script.txt';
+  }
+  if (options.replay) {
+    // A replay to play back, from ?replay=URL or a file dropped on the page.
+    module.FS.writeFile('/replay.vmxr', options.replay);
+    text += ' --replay /replay.vmxr';
   }
   const args = cString(text);
   const best = cString(options.best);
