@@ -67,16 +67,6 @@ std::uint32_t get_le(const std::uint8_t* bytes, int count) {
     return value;
 }
 
-std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 // Reads varints and bytes from a span; once anything is out of bounds or
 // out of range, ok() stays false and every value after it is 0.
 class Cursor {
@@ -317,6 +307,16 @@ std::int64_t next_reading(State& s) {
 }
 
 }  // namespace
+
+std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
 
 const char* game_version() {
     return VMX_VERSION;

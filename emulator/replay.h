@@ -48,6 +48,9 @@ struct Start {
     std::string best;  // the best-score file's content
 };
 
+// The CRC-32 that ends a replay (zlib's).
+std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size);
+
 // This build's game version (the project's version).
 const char* game_version();
 

@@ -20,17 +20,6 @@ namespace {
 constexpr unsigned kSleeps[] = {2000, 2000, 2000, 9000, 1000};
 constexpr int kMostPasses = 200000;
 
-// The file's own CRC-32 (zlib's), written into the copy.
-std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 void put_le(std::uint8_t* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         at[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -86,7 +75,7 @@ int fuzz_replay(const std::uint8_t* data, std::size_t size) {
         std::string fixed(reinterpret_cast<const char*>(data), size);
         auto* bytes = reinterpret_cast<std::uint8_t*>(fixed.data());
         put_le(bytes + 6, static_cast<std::uint32_t>(size));
-        put_le(bytes + size - kCheck, crc32(bytes, size - kCheck));
+        put_le(bytes + size - kCheck, emu::replay::crc32(bytes, size - kCheck));
         read_and_play(bytes, size);
     }
     return 0;

@@ -131,7 +131,7 @@ async function compareWithNative(name, simArgs, script) {
   if (script)
     query += '&script=' + encodeURIComponent(script);
   const page = await open(query);
-  await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 120000 });
+  await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 120000 + samenessMinutes * 60000 });
   assert.equal(await page.evaluate(() => vmx.ended), 0, `${name}: the game's exit status`);
   const files = await page.evaluate(async () => {
     // As base64, which crosses to the test far faster than arrays of numbers.
@@ -209,7 +209,16 @@ test('a host without the headers: the page isolates itself, and plays offline on
   await context.close();
 });
 
-test('the same frames as the desktop simulator', async () => {
+// VMX_SAMENESS_MINUTES=N (scripts/web-sameness) plays the autoplayed game
+// for N minutes instead, with a screenshot every minute.
+const samenessMinutes = Number(process.env.VMX_SAMENESS_MINUTES || 0);
+
+test('the same frames as the desktop simulator', { timeout: 600000 + samenessMinutes * 120000 }, async () => {
+  if (samenessMinutes > 0) {
+    const shots = Array.from({ length: samenessMinutes }, (_, minute) => (minute + 1) * 60000);
+    await compareWithNative('autoplay', `--autoplay --seconds ${samenessMinutes * 60 + 1} --screenshot-at ${shots.join(',')}`);
+    return;
+  }
   await compareWithNative('autoplay', '--autoplay --seconds 60 --screenshot-at 800,4000,12000,30000,59000');
   await compareWithNative('script', '--seconds 9 --screenshot-at 900,3000,5500,8500', [
     '600 MIDDLE 150', '1500 LEFT 700', '2400 MIDDLE 150', '3200 RIGHT 900',
