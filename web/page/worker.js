@@ -7,14 +7,16 @@
 
 // A module that cannot be loaded or started is said so to the page, which
 // tells the player; nothing is left waiting in silence.
-function fail(reason) {
-  self.postMessage({ type: 'failed', reason: String(reason) });
+// reason: for the player; detail: for the log.
+function fail(reason, detail) {
+  self.postMessage({ type: 'log', line: String(detail) });
+  self.postMessage({ type: 'failed', reason });
 }
 
 try {
   importScripts('vmxbrikon.js');
 } catch (error) {
-  fail('the game\'s module could not be loaded (' + error + ')');
+  fail('the game\'s files could not be loaded', error);
 }
 
 const POLL_MS = 50;
@@ -98,7 +100,7 @@ async function start(options) {
   try {
     module = await load();
   } catch (error) {
-    fail('the game\'s module could not start (' + error + ')');
+    fail('the game\'s module is missing or damaged', error);
     return;
   }
   begin(options);
@@ -114,7 +116,7 @@ function load() {
     print: (line) => post({ type: 'log', line }),
     printErr: (line) => post({ type: 'log', line }),
     // A module that cannot be fetched or compiled ends here.
-    onAbort: (what) => fail('the game\'s module could not start (' + what + ')'),
+    onAbort: (what) => fail('the game\'s module is missing or damaged', what),
   });
 }
 
