@@ -446,6 +446,16 @@ TEST(SimBuzzerWave, ChangesLandOnTheirOwnSamples) {
         ASSERT_EQ(out[i], 0) << i;
     for (int i = 48; i < 96; ++i)
         ASSERT_EQ(out[i], 1000) << i << " the first half of 500 Hz";
+
+    // A change in the middle of a period keeps the period's phase: only the
+    // share that is high changes, as on the goggles' PWM channel.
+    sim::BuzzerWave mid(48000, 1000);
+    mid.note_change({true, 1000000, 500000}, 0);
+    mid.note_change({true, 1000000, 250000}, 1250000);  // sample 60
+    std::vector<std::int16_t> samples(144);
+    mid.render(samples.data(), static_cast<int>(samples.size()), 0);
+    for (int i = 0; i < 144; ++i)
+        ASSERT_EQ(samples[i], i % 48 < (i < 60 ? 24 : 12) ? 1000 : -1000) << i;
 }
 
 // A sound device asks for stretch after stretch; the wave keeps its own
