@@ -1,10 +1,15 @@
-// Serves the built site on 127.0.0.1 with the headers that let the game's
-// threads share memory with the page (cross-origin isolation), compressed
-// where the browser takes gzip. Usage: node serve.mjs SITE_DIR [PORT] [--plain]
-// (PORT 0: any free port; --plain: without those headers, as a static host
-// that cannot set them serves the site). Prints the address once it listens.
+// Serves the built site with the headers that let the game's threads share
+// memory with the page (cross-origin isolation), compressed where the
+// browser takes gzip. Usage: node serve.mjs SITE_DIR [PORT] [--plain]
+// [--host ADDR] (PORT 0: any free port; --plain: without those headers, as
+// a static host that cannot set them serves the site; --host: the address
+// to listen on, 127.0.0.1 unless told, 0.0.0.0 for every network the
+// machine is on). Prints the addresses to open once it listens. Whatever
+// the address, it answers only for files inside SITE_DIR.
 import http from 'node:http';
 import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
 
@@ -17,6 +22,7 @@ const TYPES = {
   '.svg': 'image/svg+xml',
   '.png': 'image/png',
 };
+const USAGE = 'usage: node serve.mjs SITE_DIR [PORT] [--plain] [--host ADDR]';
 
 // A mistake on the command line or a port already taken is one line and
 // status 2, never a stack trace.
@@ -30,10 +36,20 @@ const portText = process.argv[3] || '8080';
 if (!/^\d{1,5}$/.test(portText) || Number(portText) > 65535)
   refuse(`the port must be a number from 0 to 65535, not "${portText}"`);
 const port = Number(portText);
-const extra = process.argv.slice(4);
-if (extra.some((word) => word !== '--plain'))
-  refuse(`unknown option "${extra.find((word) => word !== '--plain')}"; usage: node serve.mjs SITE_DIR [PORT] [--plain]`);
-const plain = extra.includes('--plain');
+let plain = false;
+let host = '127.0.0.1';
+for (let i = 4; i < process.argv.length; ++i) {
+  const word = process.argv[i];
+  if (word === '--plain') {
+    plain = true;
+  } else if (word === '--host') {
+    host = process.argv[++i];
+    if (!host || net.isIP(host) === 0)
+      refuse(`--host needs an IP address, such as 127.0.0.1 or 0.0.0.0; ${USAGE}`);
+  } else {
+    refuse(`unknown option "${word}"; ${USAGE}`);
+  }
+}
 if (!fs.existsSync(root) || !fs.statSync(root).isDirectory())
   refuse(`no site folder at ${root}`);
 const compressed = new Map();
@@ -95,10 +111,23 @@ const server = http.createServer((request, response) => {
 
 server.on('error', (error) => {
   if (error.code === 'EADDRINUSE')
-    refuse(`port ${port} on 127.0.0.1 is already in use; try --port with another number`);
+    refuse(`port ${port} on ${host} is already in use; try --port with another number`);
   refuse(`cannot serve: ${error.message}`);
 });
 
-server.listen(port, '127.0.0.1', () => {
-  console.log(`http://127.0.0.1:${server.address().port}/`);
+// The addresses a browser opens: the one listened on, or for 0.0.0.0
+// (every network), this machine's own on each network it is on.
+function addresses() {
+  if (host !== '0.0.0.0')
+    return [host.includes(':') ? `[${host}]` : host];
+  const own = Object.values(os.networkInterfaces()).flat()
+    .filter((entry) => !entry.internal && entry.family === 'IPv4')
+    .map((entry) => entry.address);
+  return ['127.0.0.1', ...own];
+}
+
+server.listen(port, host, () => {
+  const bound = server.address().port;
+  for (const address of addresses())
+    console.log(`http://${address}:${bound}/`);
 });

@@ -17,6 +17,7 @@
 #include "sim/frame_store.h"
 #include "sim/options.h"
 #include "sim/session.h"
+#include "web/contract.h"
 #include "web/sound_ring.h"
 
 namespace {
@@ -46,6 +47,9 @@ struct WebRun {
 };
 
 WebRun* run = nullptr;
+
+// The page's sources of presses are the arbiter's first ones.
+constexpr int kLastPageSource = static_cast<int>(sim::InputSource::Gamepad);
 
 std::vector<std::string> split_words(const char* text) {
     std::vector<std::string> words;
@@ -159,18 +163,19 @@ EMSCRIPTEN_KEEPALIVE int web_poll() {
     return run->finished ? run->status : -1;
 }
 
-// A key, touch button or gamepad button went down or up. source: 0 keys,
-// 1 on-screen buttons, 2 the pointer on the playfield, 3 gamepad; key: any
+// A key, touch button or gamepad button went down or up. source: keys,
+// on-screen buttons, the pointer on the playfield or gamepad, numbered as
+// sim::InputSource numbers them; key: any
 // number naming the button within its source. The session's arbiter makes
 // every press one the game sees.
 EMSCRIPTEN_KEEPALIVE void web_press(int source, int key, int button) {
-    if (run == nullptr || source < 0 || source > 3)
+    if (run == nullptr || source < 0 || source > kLastPageSource)
         return;
     run->session.press(static_cast<sim::InputSource>(source), key, static_cast<ButtonCode>(button));
 }
 
 EMSCRIPTEN_KEEPALIVE void web_release(int source, int key) {
-    if (run == nullptr || source < 0 || source > 3)
+    if (run == nullptr || source < 0 || source > kLastPageSource)
         return;
     run->session.release(static_cast<sim::InputSource>(source), key);
 }
@@ -198,24 +203,18 @@ EMSCRIPTEN_KEEPALIVE void web_hidden() {
     run->session.pause_if_playing();
 }
 
-// The game as its latest frame had it: phase, paused, score, best, level,
-// lives, the paddle's centre, frames shown, milliseconds since the start,
-// buzzer changes noted, whether the built-in player played in this game.
+// The game as its latest frame had it: out gets one double for each of
+// the glance's fields (web/contract.h), in their order.
 EMSCRIPTEN_KEEPALIVE void web_glance(double* out) {
     if (run == nullptr)
         return;
-    const sim::Session::Glance glance = run->session.glance();
-    out[0] = glance.phase;
-    out[1] = glance.paused;
-    out[2] = glance.score;
-    out[3] = glance.best;
-    out[4] = glance.level;
-    out[5] = glance.lives;
-    out[6] = glance.paddle_x;
-    out[7] = static_cast<double>(run->session.frames_shown());
-    out[8] = static_cast<double>(run->session.elapsed_ms());
-    out[9] = run->sound ? static_cast<double>(run->sound->wave()->noted()) : 0;
-    out[10] = glance.demo_played;
+    web::GlanceSample sample;
+    sample.glance = run->session.glance();
+    sample.frames = run->session.frames_shown();
+    sample.elapsed_ms = run->session.elapsed_ms();
+    sample.buzzer_changes = run->sound ? static_cast<std::int64_t>(run->sound->wave()->noted()) : 0;
+    for (int i = 0; i < web::kGlanceFieldCount; ++i)
+        out[i] = web::kGlanceFields[i].value(sample);
 }
 
 // Games that have ended so far in this run, each with a replay kept.

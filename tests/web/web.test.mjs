@@ -8,6 +8,7 @@ import http from 'node:http';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import vm from 'node:vm';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 import { PNG } from 'pngjs';
@@ -18,7 +19,10 @@ const site = path.resolve(repo, process.env.VMX_SITE || 'build/web/site');
 const sim = path.resolve(repo, process.env.VMX_SIM || 'build/dev/sim/vmxbrikon-sim');
 const shotDir = path.resolve(repo, process.env.VMX_WEB_SHOTS || 'build/web/test-shots');
 
-const PHASE = { title: 0, serve: 1, play: 2, gameOver: 4 };
+// The numbers the page shares with the game, as the build wrote them from
+// the game's headers: the tests expect what the page was told.
+const CONTRACT = vm.runInNewContext(fs.readFileSync(path.join(site, 'contract.js'), 'utf8') + '\nCONTRACT');
+const PHASE = CONTRACT.phases;
 
 const servers = [];
 let address;
@@ -274,7 +278,7 @@ async function endByHoldingPlay(page, input) {
   assert.match(await page.textContent('#notice'), /ended/);
   assert.ok(await brightPixels(page) > 2000, 'the picture went black when the game ended');
   await page.click('#again');
-  await page.waitForFunction(() => vmx.started && vmx.glance && vmx.glance.phase === 0 && vmx.ended === null);
+  await page.waitForFunction((title) => vmx.started && vmx.glance && vmx.glance.phase === title && vmx.ended === null, PHASE.title);
   assert.equal(await page.isHidden('#notice'), true);
 }
 
@@ -674,8 +678,8 @@ test('phones: the buttons beside the playfield, the bar and the help within the 
     const page = await open('?touch', { touch: true, viewport });
     const screen = await page.locator('#screen').boundingBox();
     const field = {
-      left: screen.x + (146 / 1280) * screen.width,
-      right: screen.x + (1134 / 1280) * screen.width,
+      left: screen.x + (CONTRACT.walls.left / CONTRACT.area.width) * screen.width,
+      right: screen.x + (CONTRACT.walls.right / CONTRACT.area.width) * screen.width,
       top: screen.y,
       bottom: screen.y + screen.height,
     };
@@ -707,19 +711,41 @@ test('phones: the buttons beside the playfield, the bar and the help within the 
   }
 });
 
-test('the development server: a bad address is a 400, a bad start one line and status 2', async () => {
+test('the development server: nothing outside the site, a bad address is a 400, a bad start one line and status 2', async () => {
   const get = (url) => new Promise((resolve, reject) => {
     http.get(url, (response) => {
       response.resume();
       response.on('end', () => resolve(response.statusCode));
     }).on('error', reject);
   });
-  assert.equal(await get(address + '%'), 400);
-  assert.equal(await get(address + 'index.html'), 200, 'the server stopped serving');
-  for (const escape of ['..%2f..%2fetc%2fpasswd', '%2e%2e/%2e%2e/etc/passwd', '..%5c..%5cetc%5cpasswd', 'a/../../etc/passwd'])
-    assert.equal(await get(address + escape), 404, escape);
+  // A site with a file beside it that a way out of the site would reach.
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-serve-'));
+  fs.mkdirSync(path.join(dir, 'site'));
+  fs.writeFileSync(path.join(dir, 'site', 'index.html'), 'the site\n');
+  fs.writeFileSync(path.join(dir, 'beside.txt'), 'outside\n');
+  const small = await new Promise((resolve, reject) => {
+    const server = spawn('node', [path.join(repo, 'web/serve.mjs'), path.join(dir, 'site'), '0', '--host', '127.0.0.1'],
+      { stdio: ['ignore', 'pipe', 'inherit'] });
+    servers.push(server);
+    server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
+    server.once('exit', (code) => reject(new Error(`the server ended with ${code}`)));
+  });
+  assert.equal(await get(small + 'index.html'), 200);
+  const deep = (step) => step.repeat(24);
+  const escapes = [
+    ['../beside.txt', 404], ['..%2fbeside.txt', 404], ['%2e%2e/beside.txt', 404], ['%2e%2e%2fbeside.txt', 404],
+    ['%2E%2E%2Fbeside.txt', 404], ['.%2e/beside.txt', 404], ['a/../../beside.txt', 404],
+    ['%252e%252e%252fbeside.txt', 404], ['%252e%252e/beside.txt', 404], ['..%252fbeside.txt', 404],
+    ['..%5cbeside.txt', 404], ['..\\beside.txt', 404], ['%2e%2e%5cbeside.txt', 404],
+    ['..%00/beside.txt', 400], ['index.html%00', 400], ['%', 400], ['%c0%ae%c0%ae/beside.txt', 400],
+    [deep('../') + 'etc/passwd', 404], [deep('..%2f') + 'etc%2fpasswd', 404], [deep('%2e%2e%2f') + 'etc/passwd', 404],
+  ];
+  for (const [escape, status] of escapes)
+    assert.equal(await get(small + escape), status, escape);
+  assert.equal(await get(small + 'index.html'), 200, 'the server stopped serving');
+  fs.rmSync(dir, { recursive: true, force: true });
   const port = new URL(address).port;
-  for (const args of [[site, port], [site, 'abc'], [site, '8080', '--bogus']]) {
+  for (const args of [[site, port], [site, 'abc'], [site, '8080', '--bogus'], [site, '0', '--host'], [site, '0', '--host', 'here']]) {
     const run = spawnSync('node', [path.join(repo, 'web/serve.mjs'), ...args], { encoding: 'utf8', timeout: 10000 });
     assert.equal(run.status, 2, `${args.join(' ')}: ${run.stderr}`);
     assert.equal(run.stderr.trim().split('\n').length, 1, `${args.join(' ')}: ${run.stderr}`);

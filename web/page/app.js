@@ -5,20 +5,16 @@
 // buttons: this thread says what is held and draws what it is given.
 'use strict';
 
-const BUTTON = { middle: 0, left: 2, right: 3, play: 6, back: 7 };
-// Where a button comes from, as the game's session numbers its sources.
-const SOURCE = { keys: 0, touch: 1, pointer: 2, gamepad: 3 };
-// The frame handover's word: which buffer is newest, whether the page has
-// taken it, whether there is any (see sim/frame_store.h).
-const INDEX_MASK = 3;
-const FRESH = 4;
-const ANY = 8;
-const AREA = { width: 1280, height: 720 };
-// The playfield's walls, in pixels of the drawing area: the on-screen
-// buttons stay clear of what lies between them.
-const WALLS = { left: 146, right: 1134 };
-const PHASE_TITLE = 0;
-const PHASE_GAME_OVER = 4;
+// The numbers shared with the game come from its own headers, through
+// contract.js: button codes, sources, the frame handover's word (which
+// buffer is newest, whether the page has taken it, whether there is any),
+// the drawing area and the phases.
+const BUTTON = CONTRACT.buttons;
+const SOURCE = CONTRACT.sources;
+const { indexMask: INDEX_MASK, fresh: FRESH, any: ANY } = CONTRACT.frameWord;
+const AREA = CONTRACT.area;
+const PHASE_TITLE = CONTRACT.phases.title;
+const PHASE_GAME_OVER = CONTRACT.phases.gameOver;
 
 const KEYS = {
   ArrowLeft: [1, BUTTON.left], ArrowRight: [2, BUTTON.right],
@@ -42,6 +38,8 @@ const simArgs = params.get('sim') || '';
 const virtualTime = /(^|\s)--virtual-time(\s|$)/.test(simArgs);
 
 const canvas = document.getElementById('screen');
+canvas.width = AREA.width;
+canvas.height = AREA.height;
 const context2d = canvas.getContext('2d', { alpha: false });
 const image = context2d.createImageData(AREA.width, AREA.height);
 const notice = document.getElementById('notice');
@@ -276,7 +274,7 @@ function fingerOn(id, element) {
   fingers.set(id, element);
   if (element) {
     element.classList.add('down');
-    press(SOURCE.touch, touchButtons.indexOf(element), Number(element.dataset.button));
+    press(SOURCE.touch, touchButtons.indexOf(element), BUTTON[element.dataset.button]);
   }
 }
 

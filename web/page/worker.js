@@ -14,7 +14,7 @@ function fail(reason, detail) {
 }
 
 try {
-  importScripts('vmxbrikon.js');
+  importScripts('contract.js', 'vmxbrikon.js');
 } catch (error) {
   fail('the game\'s files could not be loaded', error);
 }
@@ -49,14 +49,15 @@ function readBest() {
 
 let glanceAt = 0;
 
+// The game's glance, its fields named and ordered by the contract.
 function glance() {
   module._web_glance(glanceAt);
-  const values = new Float64Array(module.HEAPF64.buffer, glanceAt, 11);
-  return {
-    phase: values[0], paused: values[1] === 1, score: values[2], best: values[3],
-    level: values[4], lives: values[5], paddleX: values[6], frames: values[7],
-    elapsedMs: values[8], buzzerChanges: values[9], demoPlayed: values[10] === 1,
-  };
+  const values = new Float64Array(module.HEAPF64.buffer, glanceAt, CONTRACT.glance.length);
+  const seen = {};
+  CONTRACT.glance.forEach((field, index) => {
+    seen[field.name] = field.flag ? values[index] === 1 : values[index];
+  });
+  return seen;
 }
 
 // Once a game ends, the run's replay up to that end goes to the page, which
@@ -121,7 +122,7 @@ function load() {
 }
 
 function begin(options) {
-  glanceAt = module._malloc(11 * 8);
+  glanceAt = module._malloc(CONTRACT.glance.length * 8);
   bestFile = module.UTF8ToString(module._web_best_path());
   keptBest = options.best;
   demo = options.demo;
