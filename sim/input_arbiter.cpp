@@ -73,6 +73,11 @@ bool InputArbiter::others_decide_locked() const {
     return held_count_ > 0 || waiting_count_ > 0 || step_ != Step::Free || script_ != kButtonNone;
 }
 
+long InputArbiter::presses() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return presses_;
+}
+
 bool InputArbiter::others_decide() const {
     std::lock_guard<std::mutex> hold(lock_);
     return others_decide_locked();
@@ -90,6 +95,7 @@ ButtonCode InputArbiter::reading(std::int64_t now_ms, ButtonCode accepted) {
     if (step_ == Step::Pressing && known && accepted == pressing_ &&
         now_ms - output_since_ms_ >= kMinHoldMs) {
         step_ = Step::Free;
+        presses_ += 1;
     }
     if (step_ == Step::Free && waiting_count_ > 0 && known) {
         pressing_ = waiting_[0];

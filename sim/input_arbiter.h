@@ -57,6 +57,9 @@ class InputArbiter {
     static constexpr ButtonCode kUnknown = -1;
     ButtonCode reading(std::int64_t now_ms, ButtonCode accepted);
 
+    // Presses the game has taken so far.
+    long presses() const;
+
   private:
     struct Held {
         InputSource source;
@@ -82,6 +85,7 @@ class InputArbiter {
     ButtonCode pressing_ = kButtonNone;
     ButtonCode output_ = kButtonNone;
     std::int64_t output_since_ms_ = 0;
+    long presses_ = 0;
 };
 
 }  // namespace sim

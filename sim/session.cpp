@@ -417,7 +417,8 @@ void Session::take_glance() {
                      game.world.level,
                      game.world.lives,
                      static_cast<int>(game.world.paddle_x),
-                     demo_played_};
+                     demo_played_,
+                     buttons_.presses()};
 }
 
 // A pause is one press of BACK, asked for only while a ball is in play.

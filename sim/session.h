@@ -95,6 +95,7 @@ class Session {
         // The built-in player held a button in this game (since it left the
         // title screen): its score is not the player's own.
         bool demo_played = false;
+        long presses = 0;  // presses the game has taken from the arbiter
     };
     Glance glance() const;
 

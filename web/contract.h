@@ -37,6 +37,7 @@ inline constexpr GlanceField kGlanceFields[] = {
     {"elapsedMs", false, [](const GlanceSample& s) { return double(s.elapsed_ms); }},
     {"buzzerChanges", false, [](const GlanceSample& s) { return double(s.buzzer_changes); }},
     {"demoPlayed", true, [](const GlanceSample& s) { return double(s.glance.demo_played); }},
+    {"presses", false, [](const GlanceSample& s) { return double(s.glance.presses); }},
 };
 inline constexpr int kGlanceFieldCount = sizeof(kGlanceFields) / sizeof(kGlanceFields[0]);
 

@@ -243,6 +243,7 @@ TEST(SimInputArbiter, EveryPressReachesTheGameInOrder) {
             }
         }
         EXPECT_EQ(presses, c.presses) << c.name;
+        EXPECT_EQ(arbiter.presses(), static_cast<long>(c.presses.size())) << c.name;
         EXPECT_EQ(buttons.stable_code, c.held_at_end) << c.name;
     }
 }
