@@ -250,6 +250,14 @@ EMSCRIPTEN_KEEPALIVE const void* web_frame_word() {
 EMSCRIPTEN_KEEPALIVE const void* web_frame_buffer(int index) {
     return run ? run->frames.buffer(index) : nullptr;
 }
+// Where the picture in buffer index differs from the one the page took
+// before it: a count and that many rectangles (left, top, right, bottom).
+EMSCRIPTEN_KEEPALIVE const void* web_frame_changes(int index) {
+    return run ? &run->frames.changes(index) : nullptr;
+}
+EMSCRIPTEN_KEEPALIVE int web_frame_changes_capacity() {
+    return sim::FrameChanges::kCapacity;
+}
 EMSCRIPTEN_KEEPALIVE const void* web_sound_samples() {
     return run && run->sound ? run->sound->samples() : nullptr;
 }

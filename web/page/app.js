@@ -147,6 +147,27 @@ window.addEventListener('storage', (event) => {
 
 let frames = null;
 
+// Only what differs from the picture taken before is copied and put: the
+// rectangles the game's side sends with each picture (a count, then left,
+// top, right, bottom for each).
+function paintChanges(view, changes) {
+  const rowBytes = AREA.width * 4;
+  const count = changes[0];
+  for (let i = 0; i < count; i += 1) {
+    const left = changes[1 + 4 * i];
+    const top = changes[2 + 4 * i];
+    const right = changes[3 + 4 * i];
+    const bottom = changes[4 + 4 * i];
+    if (right <= left || bottom <= top)
+      continue;
+    for (let y = top; y < bottom; y += 1) {
+      const start = y * rowBytes + left * 4;
+      image.data.set(view.subarray(start, start + (right - left) * 4), start);
+    }
+    context2d.putImageData(image, 0, 0, left, top, right - left, bottom - top);
+  }
+}
+
 function draw() {
   requestAnimationFrame(draw);
   readGamepads();
@@ -157,8 +178,7 @@ function draw() {
   const start = performance.now();
   const before = Atomics.exchange(frames.word, 0, frames.showing | ANY);
   frames.showing = before & INDEX_MASK;
-  image.data.set(frames.views[frames.showing]);
-  context2d.putImageData(image, 0, 0);
+  paintChanges(frames.views[frames.showing], frames.changes[frames.showing]);
   vmx.drawMs += performance.now() - start;
   vmx.framesDrawn += 1;
   if (vmx.firstFrameMs === null) {
@@ -521,6 +541,7 @@ function onMessage(event) {
       frames = {
         word: new Uint32Array(message.memory, message.frameWord, 1),
         views: message.buffers.map((at) => new Uint8Array(message.memory, at, AREA.width * AREA.height * 4)),
+        changes: message.changes.map((at) => new Int32Array(message.memory, at, 1 + 4 * message.changesCapacity)),
         showing: 2,
       };
       vmx.memory = message.memory;
