@@ -71,6 +71,8 @@ void FrameStore::publish(const std::uint32_t* area, std::size_t row_pixels, cons
     const std::uint32_t before = state_.exchange(
         static_cast<std::uint32_t>(filling_) | kFresh | kAny, std::memory_order_acq_rel);
     filling_ = static_cast<int>(before & kIndexMask);
+    if (wake_ != nullptr)
+        wake_(&state_);
 }
 
 const std::uint32_t* FrameStore::take(bool* fresh) {

@@ -65,6 +65,11 @@ class FrameStore {
     // take(). fresh tells whether it is new since the last take().
     const std::uint32_t* take(bool* fresh = nullptr);
 
+    // Called on the producer's thread after every handover, with the state
+    // word: a viewer that sleeps until the word changes (the web page) is
+    // woken there.
+    void wake_viewer_with(void (*wake)(const std::atomic<std::uint32_t>* word)) { wake_ = wake; }
+
     // For a viewer that follows the word's rules itself.
     const std::atomic<std::uint32_t>* state_word() const { return &state_; }
     const std::uint32_t* buffer(int index) const { return buffers_[index].data(); }
@@ -82,7 +87,8 @@ class FrameStore {
     Damage unseen_;
     std::atomic<std::uint32_t> state_{1};  // buffer 1 is "published", though empty
     int filling_ = 0;                      // the producer's own
-    int showing_ = 2;                      // the consumer's own
+    void (*wake_)(const std::atomic<std::uint32_t>*) = nullptr;
+    int showing_ = 2;  // the consumer's own
 };
 
 }  // namespace sim

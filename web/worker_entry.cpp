@@ -4,7 +4,10 @@
 // thread), hand each shown picture to the page through a FrameStore in the
 // shared memory, and take the page's keys, touches and gamepad as buttons.
 #include <emscripten/emscripten.h>
+#include <emscripten/threading.h>
 
+#include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -46,6 +49,11 @@ struct WebRun {
 };
 
 WebRun* run = nullptr;
+
+// The page sleeps on the frame handover's word until a picture arrives.
+void wake_page(const std::atomic<std::uint32_t>* word) {
+    emscripten_futex_wake(const_cast<std::atomic<std::uint32_t>*>(word), INT_MAX);
+}
 
 std::vector<std::string> split_words(const char* text) {
     std::vector<std::string> words;
@@ -119,6 +127,7 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
     }
     if (idle_player)
         run->session.set_autoplay(false);
+    run->frames.wake_viewer_with(wake_page);
     run->session.show_frames_in(&run->frames);
     if (!run->session.start()) {
         say("cannot start the game's thread");

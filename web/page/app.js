@@ -168,19 +168,41 @@ function paintChanges(view, changes) {
   }
 }
 
+// Sleeps until the game hands over a picture, then draws it in the next
+// animation frame: no animation frame runs while nothing new has arrived.
+// Where the browser cannot wait on the word, every animation frame looks;
+// a wake that never came is made up for after WAKE_CHECK_MS.
+const WAKE_CHECK_MS = 100;
+function awaitPicture() {
+  const seen = Atomics.load(frames.wait, 0);
+  if ((seen & FRESH) !== 0 || !Atomics.waitAsync) {
+    requestAnimationFrame(draw);
+    return;
+  }
+  const result = Atomics.waitAsync(frames.wait, 0, seen, WAKE_CHECK_MS);
+  if (result.async)
+    result.value.then(awaitPicture);
+  else
+    awaitPicture();
+}
+
 function draw() {
-  requestAnimationFrame(draw);
   readGamepads();
-  if (frames === null)
+  if (frames === null) {
+    requestAnimationFrame(draw);
     return;
-  if ((Atomics.load(frames.word, 0) & FRESH) === 0)
+  }
+  if ((Atomics.load(frames.word, 0) & FRESH) === 0) {
+    awaitPicture();
     return;
+  }
   const start = performance.now();
   const before = Atomics.exchange(frames.word, 0, frames.showing | ANY);
   frames.showing = before & INDEX_MASK;
   paintChanges(frames.views[frames.showing], frames.changes[frames.showing]);
   vmx.drawMs += performance.now() - start;
   vmx.framesDrawn += 1;
+  awaitPicture();
   if (vmx.firstFrameMs === null) {
     vmx.firstFrameMs = performance.now();
     // Kept for playing offline, once the game is on screen: the copying
@@ -540,6 +562,7 @@ function onMessage(event) {
     case 'ready':
       frames = {
         word: new Uint32Array(message.memory, message.frameWord, 1),
+        wait: new Int32Array(message.memory, message.frameWord, 1),
         views: message.buffers.map((at) => new Uint8Array(message.memory, at, AREA.width * AREA.height * 4)),
         changes: message.changes.map((at) => new Int32Array(message.memory, at, 1 + 4 * message.changesCapacity)),
         showing: 2,
