@@ -487,7 +487,7 @@ void Session::on_pan(void* self) {
         // differs from the page shown before.
         if (const std::uint32_t* area = emu::fb::displayed_area()) {
             Damage& changes = session->published_changes_;
-            session->display_->compositor.changed_since(session->published_page_, changes);
+            session->display_->compositor.changed_since(session->published_page_, page, changes);
             session->frames_->publish(area, displayed_row_pixels(), &changes);
             session->published_page_ = page;
         }

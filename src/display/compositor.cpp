@@ -60,7 +60,6 @@ void Compositor::compose(const Page& page, std::int64_t elapsed_ms) {
     std::swap(memory.list, next_);
     next_->clear();
     memory.known = true;
-    last_index_ = page.index;
 }
 
 void Compositor::forget_pages() {
@@ -74,13 +73,13 @@ const DisplayList* Compositor::composed_from(int page_index) const {
     return pages_[page_index].list;
 }
 
-void Compositor::changed_since(int from_index, Damage& changed) const {
+void Compositor::changed_since(int from_index, int to_index, Damage& changed) const {
     changed.clear();
-    const DisplayList* now = composed_from(last_index_);
+    const DisplayList* now = composed_from(to_index);
     const DisplayList* before = composed_from(from_index);
     if (now == nullptr || before == nullptr) {
         changed.add(kArea);
-    } else if (from_index == last_index_) {
+    } else if (from_index == to_index) {
         // The one-page fallback: the page was drawn over itself, and what
         // the compositor wrote is all that changed.
         for (int i = 0; i < damage_.count(); ++i)

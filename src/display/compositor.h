@@ -69,11 +69,13 @@ class Compositor {
     // if it is forgotten.
     const DisplayList* composed_from(int page_index) const;
 
-    // Where the page last composed differs from the page with index
-    // from_index as that was last composed, into changed: the whole area
-    // when that page is forgotten. A front end that showed the one and now
-    // shows the other redraws only this. Not on the game's own path.
-    void changed_since(int from_index, Damage& changed) const;
+    // Where page to_index, as last composed, differs from page from_index
+    // as that was last composed, into changed: the whole area when either
+    // is forgotten; when both are the same page (the one-page fallback),
+    // what the last compose wrote. A front end that showed the one and now
+    // shows the other, just composed, redraws only this. Not on the game's
+    // own path.
+    void changed_since(int from_index, int to_index, Damage& changed) const;
 
     // The frames composed from a list that had left items out.
     long long overflowed_frames() const { return overflowed_frames_; }
@@ -91,7 +93,6 @@ class Compositor {
     DisplayList lists_[kPageCount + 1];
     PageMemory pages_[kPageCount];
     DisplayList* next_ = &lists_[kPageCount];
-    int last_index_ = -1;  // the page last composed
     long long overflowed_frames_ = 0;
     ComposeReport report_;
     Damage damage_;
