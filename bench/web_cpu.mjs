@@ -124,14 +124,27 @@ try {
   const framesAfter = await page.evaluate(() => window.vmx.framesDrawn);
   const trace = JSON.parse(String(await browser.stopTracing()));
   let ticks = 0;
-  for (const [each, now] of after)
-    ticks += now - (before.get(each) || 0);
+  const byKind = new Map();
+  for (const [each, now] of after) {
+    const used = now - (before.get(each) || 0);
+    ticks += used;
+    let kind = 'browser';
+    try {
+      const type = fs.readFileSync(`/proc/${each}/cmdline`, 'utf8').match(/--type=([a-z-]+)/);
+      kind = type ? type[1] : kind;
+    } catch {
+      kind = 'gone';
+    }
+    byKind.set(kind, (byKind.get(kind) || 0) + used);
+  }
   const cpu = ticks / ticksPerSecond / (windowUs / 1e6);
   const main = mainThreadBusy(trace, windowUs);
   console.log(`site ${site}`);
   console.log(`browser processes: ${after.size}, ${seconds} s of the demo, ` +
     `${((framesAfter - framesBefore) / (windowUs / 1e6)).toFixed(1)} frames drawn a second`);
   console.log(`whole browser CPU: ${(100 * cpu).toFixed(1)}% of one core`);
+  console.log(`  by process: ${[...byKind].filter(([, used]) => used > 0)
+    .map(([kind, used]) => `${kind} ${(100 * used / ticksPerSecond / (windowUs / 1e6)).toFixed(1)}%`).join(', ')}`);
   console.log(`page main thread busy: ${(100 * main.busy).toFixed(1)}% (${main.tasks} top-level tasks)`);
 } finally {
   await browser.close();
