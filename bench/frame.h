@@ -10,7 +10,7 @@
 #include "game/stars.h"
 
 inline void next_frame(Display& display, Starfield& stars, const World& world, bool paused,
-                       const Canvas& page) {
+                       const Page& page) {
     move_stars(stars, rng);
     compose_frame(display.compositor, page, world, stars, paused, kPromptShownMs);
 }

@@ -23,7 +23,7 @@ namespace {
 struct Screen {
     std::unique_ptr<Display> display = std::make_unique<Display>();
     Starfield stars;
-    Canvas page;
+    Page page;
 
     Screen() {
         emu::reset();
@@ -39,7 +39,7 @@ struct Screen {
 
     void clear_with_std_fill() const {
         for (int y = 0; y < kAreaHeight; ++y) {
-            std::uint32_t* row = page.at(0, y);
+            std::uint32_t* row = page.canvas.at(0, y);
             std::fill(row, row + kAreaWidth, kBackground);
         }
     }

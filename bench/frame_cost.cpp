@@ -18,7 +18,7 @@ namespace {
 
 // The frame callgrind counts (bench/callgrind collects inside this call only).
 [[gnu::noinline]] void counted_frame(Display& display, Starfield& stars, const World& world,
-                                     bool paused, const Canvas& page) {
+                                     bool paused, const Page& page) {
     next_frame(display, stars, world, paused, page);
 }
 
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     auto display = std::make_unique<Display>();
     if (open_display(*display, false) != FbOpen::Ready)
         return 1;
-    const Canvas page = back_page(display->framebuffer);
+    const Page page = back_page(display->framebuffer);
     const World world = title ? World{} : busy_world(rng);
     Starfield stars;
     random_seed(rng, 1337);

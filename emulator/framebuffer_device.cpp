@@ -15,6 +15,15 @@ namespace emu::fb {
 namespace {
 
 constexpr int kAreaHeight = 720;
+// The goggles' pages: 1080 lines each, the drawing pages below the first.
+constexpr std::uint32_t kPageLines = 1080;
+constexpr int kDrawingPages = 2;
+
+int page_at(std::uint32_t yoffset) {
+    if (yoffset % kPageLines != 0 || yoffset == 0 || yoffset / kPageLines > kDrawingPages)
+        return -1;
+    return static_cast<int>(yoffset / kPageLines) - 1;
+}
 
 struct State {
     Settings settings;
@@ -188,6 +197,9 @@ std::uint32_t yoffset() {
 }
 std::uint32_t xoffset() {
     return state().var.xoffset;
+}
+int shown_page() {
+    return page_at(state().var.yoffset);
 }
 std::uint32_t yres_virtual() {
     return state().var.yres_virtual;

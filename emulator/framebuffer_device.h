@@ -54,6 +54,11 @@ const Pan& pan(int index);
 // memory.
 const std::uint32_t* displayed_area();
 
+// Which of the two drawing pages is on display: 0 for the page at line
+// 1080, 1 for the one at line 2160, -1 for anything else (line 0, what was
+// on screen before the game), from the line the display shows now.
+int shown_page();
+
 // Called after every successful pan (the simulator shows the new page).
 void set_pan_hook(void (*hook)(void* context), void* context);
 

@@ -478,13 +478,20 @@ void Session::on_pan(void* self) {
     session->carry_out_pause();
     // The pan back to line 0 at shutdown shows the console, not a frame:
     // the viewer keeps the game's last picture.
-    if (emu::fb::yoffset() == 0)
+    const int page = emu::fb::shown_page();
+    if (page < 0)
         return;
     session->frames_shown_.fetch_add(1, std::memory_order_relaxed);
     if (session->frames_) {
-        // A page beyond the device's memory has nothing to show.
-        if (const std::uint32_t* area = emu::fb::displayed_area())
-            session->frames_->publish(area, displayed_row_pixels());
+        // A page beyond the device's memory has nothing to show. The page
+        // just shown was the one composed last; the viewer is told where it
+        // differs from the page shown before.
+        if (const std::uint32_t* area = emu::fb::displayed_area()) {
+            Damage& changes = session->published_changes_;
+            session->display_->compositor.changed_since(session->published_page_, page, changes);
+            session->frames_->publish(area, displayed_row_pixels(), &changes);
+            session->published_page_ = page;
+        }
     }
     if (session->frame_log_ != nullptr) {
         const std::uint32_t* area = emu::fb::displayed_area();

@@ -150,6 +150,10 @@ class Session {
 
     FrameStore* frames_ = nullptr;
     std::atomic<long> frames_shown_{0};
+    // The game thread's, in the pan hook: the page whose picture was
+    // published last (-1: none), and where the new one differs from it.
+    int published_page_ = -1;
+    Damage published_changes_;
     std::size_t next_shot_ = 0;
 
     InputArbiter buttons_;

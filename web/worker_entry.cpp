@@ -4,7 +4,10 @@
 // thread), hand each shown picture to the page through a FrameStore in the
 // shared memory, and take the page's keys, touches and gamepad as buttons.
 #include <emscripten/emscripten.h>
+#include <emscripten/threading.h>
 
+#include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +53,11 @@ WebRun* run = nullptr;
 
 // The page's sources of presses are the arbiter's first ones.
 constexpr int kLastPageSource = static_cast<int>(sim::InputSource::Gamepad);
+
+// The page sleeps on the frame handover's word until a picture arrives.
+void wake_page(const std::atomic<std::uint32_t>* word) {
+    emscripten_futex_wake(const_cast<std::atomic<std::uint32_t>*>(word), INT_MAX);
+}
 
 std::vector<std::string> split_words(const char* text) {
     std::vector<std::string> words;
@@ -123,6 +131,7 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
     }
     if (idle_player)
         run->session.set_autoplay(false);
+    run->frames.wake_viewer_with(wake_page);
     run->session.show_frames_in(&run->frames);
     if (!run->session.start()) {
         say("cannot start the game's thread");
@@ -248,6 +257,14 @@ EMSCRIPTEN_KEEPALIVE const void* web_frame_word() {
 }
 EMSCRIPTEN_KEEPALIVE const void* web_frame_buffer(int index) {
     return run ? run->frames.buffer(index) : nullptr;
+}
+// Where the picture in buffer index differs from the one the page took
+// before it: a count and that many rectangles (left, top, right, bottom).
+EMSCRIPTEN_KEEPALIVE const void* web_frame_changes(int index) {
+    return run ? &run->frames.changes(index) : nullptr;
+}
+EMSCRIPTEN_KEEPALIVE int web_frame_changes_capacity() {
+    return sim::FrameChanges::kCapacity;
 }
 EMSCRIPTEN_KEEPALIVE const void* web_sound_samples() {
     return run && run->sound ? run->sound->samples() : nullptr;

@@ -34,25 +34,13 @@ void compose_rect(const DisplayList& list, const Rect& rect, const Canvas& page,
 }
 
 Compositor::Compositor() {
-    pages_[0].list = &lists_[0];
-    pages_[1].list = &lists_[1];
+    for (int i = 0; i < kPageCount; ++i)
+        pages_[i].list = &lists_[i];
 }
 
-Compositor::PageMemory& Compositor::memory_of(const std::uint32_t* pixels) {
-    for (PageMemory& memory : pages_) {
-        if (memory.pixels == pixels)
-            return memory;
-    }
-    // The page least recently composed makes room.
-    PageMemory& oldest = pages_[0].last_use <= pages_[1].last_use ? pages_[0] : pages_[1];
-    oldest.pixels = nullptr;
-    return oldest;
-}
-
-void Compositor::compose(const Canvas& page, std::int64_t elapsed_ms) {
-    PageMemory& memory = memory_of(page.pixels);
-    const bool whole = memory.pixels != page.pixels ||
-                       elapsed_ms - memory.whole_ms >= kWholeEveryMs ||
+void Compositor::compose(const Page& page, std::int64_t elapsed_ms) {
+    PageMemory& memory = pages_[page.index];
+    const bool whole = !memory.known || elapsed_ms - memory.whole_ms >= kWholeEveryMs ||
                        elapsed_ms < memory.whole_ms;
     damage_.clear();
     if (whole) {
@@ -62,7 +50,7 @@ void Compositor::compose(const Canvas& page, std::int64_t elapsed_ms) {
         find_damage(*memory.list, *next_, damage_);
     }
     for (int i = 0; i < damage_.count(); ++i)
-        compose_rect(*next_, damage_[i], page, buffer_, memo_);
+        compose_rect(*next_, damage_[i], page.canvas, buffer_, memo_);
     report_ = ComposeReport{whole, damage_.count(), damage_.area()};
     if (next_->left_out() > 0)
         ++overflowed_frames_;
@@ -71,19 +59,32 @@ void Compositor::compose(const Canvas& page, std::int64_t elapsed_ms) {
     // the next frame.
     std::swap(memory.list, next_);
     next_->clear();
-    memory.pixels = page.pixels;
-    memory.last_use = ++frames_composed_;
+    memory.known = true;
 }
 
 void Compositor::forget_pages() {
     for (PageMemory& memory : pages_)
-        memory.pixels = nullptr;
+        memory.known = false;
 }
 
-const DisplayList* Compositor::composed_from(const std::uint32_t* pixels) const {
-    for (const PageMemory& memory : pages_) {
-        if (memory.pixels == pixels && pixels != nullptr)
-            return memory.list;
+const DisplayList* Compositor::composed_from(int page_index) const {
+    if (page_index < 0 || page_index >= kPageCount || !pages_[page_index].known)
+        return nullptr;
+    return pages_[page_index].list;
+}
+
+void Compositor::changed_since(int from_index, int to_index, Damage& changed) const {
+    changed.clear();
+    const DisplayList* now = composed_from(to_index);
+    const DisplayList* before = composed_from(from_index);
+    if (now == nullptr || before == nullptr) {
+        changed.add(kArea);
+    } else if (from_index == to_index) {
+        // The one-page fallback: the page was drawn over itself, and what
+        // the compositor wrote is all that changed.
+        for (int i = 0; i < damage_.count(); ++i)
+            changed.add(damage_[i]);
+    } else {
+        find_damage(*before, *now, changed);
     }
-    return nullptr;
 }

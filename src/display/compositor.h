@@ -44,47 +44,55 @@ class Compositor {
     // every compose, and the compositor's own.
     DisplayList& next_list() { return *next_; }
 
-    // Composes next_list() into page (a framebuffer page's drawing area) at
-    // elapsed_ms, the main loop's time. A page not seen before, forgotten,
-    // or last composed whole 10 s or more ago is composed whole; otherwise
-    // only the damage since that page's last frame is. Reads next_list() and
-    // the list the page was last composed from; writes the page's damage and
-    // this compositor's memory: the page keeps the list just composed, and
-    // next_list() is then the page's old one, emptied. A list that left
-    // items out counts as an overflowed frame.
-    void compose(const Canvas& page, std::int64_t elapsed_ms);
+    // Composes next_list() into page (a framebuffer page's drawing area and
+    // its index) at elapsed_ms, the main loop's time. A page not seen
+    // before, forgotten, or last composed whole 10 s or more ago is composed
+    // whole; otherwise only the damage since that page's last frame is.
+    // Reads next_list() and the list the page was last composed from;
+    // writes the page's damage and this compositor's memory: the page keeps
+    // the list just composed, and next_list() is then the page's old one,
+    // emptied. A list that left items out counts as an overflowed frame.
+    void compose(const Page& page, std::int64_t elapsed_ms);
 
     // What the last compose did, for the benchmarks.
     const ComposeReport& last_report() const { return report_; }
+
+    // The rectangles the last compose wrote into its page: all the page's
+    // pixels that differ from what the page held before.
+    const Damage& last_damage() const { return damage_; }
 
     // Every page's content is unknown from now on: the framebuffer was
     // opened again, or a pan was refused.
     void forget_pages();
 
-    // The list the page at pixels was last composed from, or nullptr if it
-    // is forgotten.
-    const DisplayList* composed_from(const std::uint32_t* pixels) const;
+    // The list the page with this index was last composed from, or nullptr
+    // if it is forgotten.
+    const DisplayList* composed_from(int page_index) const;
+
+    // Where page to_index, as last composed, differs from page from_index
+    // as that was last composed, into changed: the whole area when either
+    // is forgotten; when both are the same page (the one-page fallback),
+    // what the last compose wrote. A front end that showed the one and now
+    // shows the other, just composed, redraws only this. Not on the game's
+    // own path.
+    void changed_since(int from_index, int to_index, Damage& changed) const;
 
     // The frames composed from a list that had left items out.
     long long overflowed_frames() const { return overflowed_frames_; }
 
   private:
-    // What a page was last composed from. Two pages take turns (one in the
-    // one-page fallback); a page the compositor does not know is composed
-    // whole.
+    // What a page was last composed from, by the page's index. Two pages
+    // take turns (one in the one-page fallback); a page the compositor does
+    // not know is composed whole.
     struct PageMemory {
-        const std::uint32_t* pixels = nullptr;
+        bool known = false;
         DisplayList* list = nullptr;
-        std::int64_t whole_ms = 0;   // when it was last composed whole
-        std::uint64_t last_use = 0;  // the frame count when it was last composed
+        std::int64_t whole_ms = 0;  // when it was last composed whole
     };
 
-    PageMemory& memory_of(const std::uint32_t* pixels);
-
-    DisplayList lists_[3];
-    PageMemory pages_[2];
-    DisplayList* next_ = &lists_[2];
-    std::uint64_t frames_composed_ = 0;
+    DisplayList lists_[kPageCount + 1];
+    PageMemory pages_[kPageCount];
+    DisplayList* next_ = &lists_[kPageCount];
     long long overflowed_frames_ = 0;
     ComposeReport report_;
     Damage damage_;

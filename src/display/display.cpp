@@ -9,7 +9,7 @@ FbOpen open_display(Display& display, bool probe_only) {
     return result;
 }
 
-void compose_frame(Compositor& compositor, const Canvas& page, const World& world,
+void compose_frame(Compositor& compositor, const Page& page, const World& world,
                    const Starfield& stars, bool paused, std::int64_t elapsed_ms) {
     describe_frame(compositor.next_list(), world, stars, paused, elapsed_ms);
     compositor.compose(page, elapsed_ms);
@@ -17,8 +17,8 @@ void compose_frame(Compositor& compositor, const Canvas& page, const World& worl
 
 void show_frame(Display& display, const World& world, const Starfield& stars, bool paused,
                 std::int64_t elapsed_ms) {
-    compose_frame(display.compositor, back_page(display.framebuffer), world, stars, paused,
-                  elapsed_ms);
-    if (!present_back_page(display.framebuffer))
+    const Page page = back_page(display.framebuffer);
+    compose_frame(display.compositor, page, world, stars, paused, elapsed_ms);
+    if (!present_page(display.framebuffer, page))
         display.compositor.forget_pages();
 }

@@ -24,7 +24,7 @@ FbOpen open_display(Display& display, bool probe_only);
 // into the compositor's next list and composes it into page. Reads the
 // game's records; writes only the page and the compositor. The one way a
 // frame is made, for the display, the tests and the benchmarks alike.
-void compose_frame(Compositor& compositor, const Canvas& page, const World& world,
+void compose_frame(Compositor& compositor, const Page& page, const World& world,
                    const Starfield& stars, bool paused, std::int64_t elapsed_ms);
 
 // Composes the frame into the page not on display and pans to that page;

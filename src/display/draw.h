@@ -28,6 +28,16 @@ constexpr Canvas page_canvas(std::uint32_t* page) {
     return Canvas{page, kPagePixelsPerRow, kArea};
 }
 
+// One of the two drawing pages, from composition to display: which one it
+// is (0 or 1) and its drawing area. The compositor remembers a page by its
+// index, the pan goes to the page by its index, and a front end learns the
+// index of the page shown.
+constexpr int kPageCount = 2;
+struct Page {
+    int index = 0;
+    Canvas canvas;
+};
+
 // Stores colour, unchanged, into every pixel of the w x h rectangle.
 void fill_rect(const Canvas& canvas, int x, int y, int w, int h, std::uint32_t colour);
 void put_pixel(const Canvas& canvas, int x, int y, std::uint32_t colour);

@@ -97,14 +97,15 @@ FbOpen open_framebuffer(Framebuffer& fb, bool probe_only) {
     return FbOpen::Ready;
 }
 
-Canvas back_page(const Framebuffer& fb) {
-    const int y = kPageYOffsets[back_index(fb)];
-    return page_canvas(
-        reinterpret_cast<std::uint32_t*>(fb.base + static_cast<std::size_t>(fb.stride) * y));
+Page back_page(const Framebuffer& fb) {
+    const int back = back_index(fb);
+    const int y = kPageYOffsets[back];
+    return Page{back, page_canvas(reinterpret_cast<std::uint32_t*>(
+                          fb.base + static_cast<std::size_t>(fb.stride) * y))};
 }
 
-bool present_back_page(Framebuffer& fb) {
-    const int back = back_index(fb);
+bool present_page(Framebuffer& fb, const Page& page) {
+    const int back = page.index;
     fb_var_screeninfo request = fb.saved_screen_info;
     request.yres_virtual = kFbVirtualHeight;
     request.xoffset = 0;

@@ -16,7 +16,7 @@
 constexpr std::uint32_t kFbStride = kPagePixelsPerRow * sizeof(std::uint32_t);
 static_assert(kFbStride == 7680);
 constexpr std::uint32_t kFbVirtualHeight = 3240;  // three pages of 1080 lines
-constexpr int kPageYOffsets[2] = {1080, 2160};
+constexpr int kPageYOffsets[kPageCount] = {1080, 2160};
 
 // The framebuffer as the game uses it: one belongs to the display, and the
 // main thread alone uses it.
@@ -37,13 +37,13 @@ enum class FbOpen { Ready, ProbeDone, Failed };
 // open.
 FbOpen open_framebuffer(Framebuffer& fb, bool probe_only);
 
-// The drawing area of the page not on display, the page the next frame is
-// composed in (rows kPagePixelsPerRow apart).
-Canvas back_page(const Framebuffer& fb);
+// The page not on display, the page the next frame is composed in: its
+// index and its drawing area (rows kPagePixelsPerRow apart).
+Page back_page(const Framebuffer& fb);
 
-// Pans the display to the page back_page gives. False when the pan was
+// Pans the display to page (the one back_page gave). False when the pan was
 // refused: what the pages hold is no longer certain.
-bool present_back_page(Framebuffer& fb);
+bool present_page(Framebuffer& fb, const Page& page);
 
 // Pans back to line 0 if the display was ever moved.
 void restore_display(const Framebuffer& fb);

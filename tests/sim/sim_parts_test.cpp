@@ -3,8 +3,10 @@
 // decisions and the buzzer's square wave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -320,6 +322,88 @@ TEST(SimFrameStore, TheViewerTakesWholePicturesNewestFirst) {
         EXPECT_EQ(fault, "");
         EXPECT_NE(store.take(&fresh), nullptr);
         EXPECT_FALSE(fresh);
+    }
+}
+
+// A viewer that keeps its own copy and redraws only the changes of each
+// picture it takes must end with the newest picture, however many it
+// skipped; the buffer it takes must hold that picture whole, though the
+// producer converted only where that buffer was behind. Frame 5 comes
+// with no changes known.
+TEST(SimFrameStore, AViewerRedrawingOnlyTheChangesKeepsUpOverSkippedPictures) {
+    constexpr int kFrames = 12;
+    constexpr int kUnknown = 5;
+    const struct {
+        const char* name;
+        std::vector<int> takes;  // the frames after whose publishing the viewer takes
+    } cases[] = {{"every picture", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
+                 {"every other", {2, 4, 6, 8, 10, 12}},
+                 {"every third", {3, 6, 9, 12}},
+                 {"the first and the last", {1, 12}},
+                 {"irregular", {1, 2, 6, 7, 8, 11, 12}}};
+    constexpr std::size_t kPitch = 1920;
+    for (sim::PixelOrder order : {sim::PixelOrder::Argb, sim::PixelOrder::Rgba}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message()
+                         << c.name << (order == sim::PixelOrder::Argb ? ", argb" : ", rgba"));
+            auto store = std::make_unique<sim::FrameStore>(order);
+            std::vector<std::uint32_t> page(kPitch * kAreaHeight, 0);
+            // In the store's order: a black page is opaque black in a canvas's.
+            std::vector<std::uint32_t> newest(sim::kAreaPixels,
+                                              order == sim::PixelOrder::Argb ? 0u : 0xff000000u);
+            std::vector<std::uint32_t> viewer(sim::kAreaPixels, 0);
+            std::size_t next_take = 0;
+            for (int frame = 1; frame <= kFrames; ++frame) {
+                // Two small rectangles a frame, somewhere else each time,
+                // one of them reaching the area's far corner.
+                Damage changed;
+                changed.add(Rect{40 * frame, 10 * frame, 40 * frame + 30, 10 * frame + 8});
+                changed.add(
+                    Rect{kAreaWidth - 7 * frame, kAreaHeight - 3 * frame, kAreaWidth, kAreaHeight});
+                const std::uint32_t colour =
+                    0xff000000u | (static_cast<std::uint32_t>(frame) << 16);
+                const std::uint32_t stored =
+                    order == sim::PixelOrder::Argb ? colour : 0xff000000u | frame;
+                for (int r = 0; r < changed.count(); ++r) {
+                    for (int y = changed[r].top; y < changed[r].bottom; ++y) {
+                        for (int x = changed[r].left; x < changed[r].right; ++x) {
+                            page[y * kPitch + x] = colour;
+                            newest[y * kAreaWidth + x] = stored;
+                        }
+                    }
+                }
+                store->publish(page.data(), kPitch, frame == kUnknown ? nullptr : &changed);
+                if (next_take >= c.takes.size() || c.takes[next_take] != frame)
+                    continue;
+                ++next_take;
+                bool fresh = false;
+                const std::uint32_t* taken = store->take(&fresh);
+                ASSERT_NE(taken, nullptr);
+                EXPECT_TRUE(fresh);
+                int index = 0;
+                while (store->buffer(index) != taken)
+                    ++index;
+                const sim::FrameChanges& changes = store->changes(index);
+                long long area = 0;
+                for (int r = 0; r < changes.count; ++r) {
+                    const auto* rect = changes.rects[r];
+                    area += Rect{rect[0], rect[1], rect[2], rect[3]}.area();
+                    for (int y = rect[1]; y < rect[3]; ++y) {
+                        for (int x = rect[0]; x < rect[2]; ++x)
+                            viewer[y * kAreaWidth + x] = taken[y * kAreaWidth + x];
+                    }
+                }
+                EXPECT_TRUE(std::equal(newest.begin(), newest.end(), taken))
+                    << "the buffer taken after frame " << frame;
+                EXPECT_TRUE(viewer == newest) << "the viewer's copy after frame " << frame;
+                // Only the first picture taken and the first after the
+                // unknown changes need the whole area.
+                const int taken_before = next_take >= 2 ? c.takes[next_take - 2] : 0;
+                if (taken_before != 0 && (taken_before >= kUnknown || frame < kUnknown)) {
+                    EXPECT_LT(area, sim::kAreaPixels / 8) << "frame " << frame;
+                }
+            }
+        }
     }
 }
 

@@ -185,11 +185,9 @@ void FrameCheck::after_pan() {
     if (--to_check_ > 0)
         return;
     to_check_ = every_;
-    const Framebuffer& fb = display_.framebuffer;
-    const auto* page = reinterpret_cast<const std::uint32_t*>(
-        fb.base + static_cast<std::size_t>(fb.stride) * emu::fb::yoffset());
-    const DisplayList* list = display_.compositor.composed_from(page);
-    if (list == nullptr)
+    const DisplayList* list = display_.compositor.composed_from(emu::fb::shown_page());
+    const std::uint32_t* page = emu::fb::displayed_area();
+    if (list == nullptr || page == nullptr)
         return;  // the pan back to what was on screen before the game
     list->draw(page_canvas(whole_.data()), memo_);
     ++frames_checked_;

@@ -23,17 +23,31 @@ class Framebuffer : public testing::Test {
     static std::string errors() { return emu::stderr_text(); }
 
     // The first line of the page not on display, found from where its
-    // pixels lie in the device's memory, which holds whole lines.
+    // pixels lie in the device's memory, which holds whole lines; the page's
+    // index names the same line.
     int select_back_page() {
-        const Canvas page = back_page(fb_);
-        const auto offset = reinterpret_cast<std::uint8_t*>(page.pixels) - emu::fb::memory();
+        page_ = back_page(fb_);
+        const auto offset =
+            reinterpret_cast<std::uint8_t*>(page_.canvas.pixels) - emu::fb::memory();
         EXPECT_EQ(offset % 7680, 0);
-        EXPECT_EQ(page.stride * 4, 7680);
-        back_pixels_ = page.pixels;
+        EXPECT_EQ(page_.canvas.stride * 4, 7680);
+        EXPECT_EQ(kPageYOffsets[page_.index], offset / 7680);
+        back_pixels_ = page_.canvas.pixels;
         return static_cast<int>(offset / 7680);
     }
 
+    // Pans to the page select_back_page gave; the device then shows that
+    // page, by its index, when the pan went through.
+    bool present_back_page() {
+        const bool shown = present_page(fb_, page_);
+        if (shown) {
+            EXPECT_EQ(emu::fb::shown_page(), page_.index);
+        }
+        return shown;
+    }
+
     ::Framebuffer fb_;
+    Page page_;
     std::uint32_t* back_pixels_ = nullptr;
 };
 
@@ -122,10 +136,11 @@ TEST_F(Framebuffer, PagesAlternateAndRestoreReturnsToLineZero) {
     for (int frame = 0; frame < 4; ++frame) {
         int y = select_back_page();
         EXPECT_EQ(y, expected[frame]);
-        present_back_page(fb_);
+        present_back_page();
         EXPECT_EQ(emu::fb::yoffset(), static_cast<std::uint32_t>(y));
     }
     restore_display(fb_);
+    EXPECT_EQ(emu::fb::shown_page(), -1) << "line 0 is no drawing page";
     ASSERT_EQ(emu::fb::pan_count(), 5);
     const emu::fb::Pan& last = emu::fb::pan(4);
     EXPECT_EQ(last.yoffset, 0u);
@@ -141,7 +156,7 @@ TEST_F(Framebuffer, RefusedPansKeepDrawingIntoTheSamePageAndRestoreSendsNothing)
     for (int frame = 0; frame < 3; ++frame) {
         int y = select_back_page();
         EXPECT_EQ(y, 1080);
-        present_back_page(fb_);
+        present_back_page();
     }
     EXPECT_FALSE(fb_.pan_done);
     int pans = emu::fb::pan_count();
@@ -158,7 +173,7 @@ TEST_F(Framebuffer, DisplayMovedByAnotherProgramIsWarnedAboutAndStillRestoredToZ
     EXPECT_NE(errors().find("WARNING: yoffset=1080 at start (another overlay running?)\n"),
               std::string::npos);
     select_back_page();
-    present_back_page(fb_);
+    present_back_page();
     restore_display(fb_);
     EXPECT_EQ(emu::fb::yoffset(), 0u);
     EXPECT_EQ(emu::fb::pan(emu::fb::pan_count() - 1).yres_virtual, 3240u);
@@ -242,7 +257,7 @@ TEST_F(Framebuffer, PagesFollowWhatTheKernelCanShowAndThePictureStaysLive) {
             EXPECT_EQ(y, c.pages[frame]) << "frame " << frame;
             const std::uint32_t picture = 0xff000100u + static_cast<std::uint32_t>(frame);
             back_pixels_[0] = picture;
-            EXPECT_EQ(present_back_page(fb_), c.shown[frame]) << "frame " << frame;
+            EXPECT_EQ(present_back_page(), c.shown[frame]) << "frame " << frame;
             EXPECT_EQ(emu::fb::displayed_area()[0] == picture, c.shown[frame]) << "frame " << frame;
         }
         TearDown();

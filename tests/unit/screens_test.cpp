@@ -54,11 +54,11 @@ class Screens : public testing::Test {
     void select_back_page() { page_ = back_page(display_->framebuffer); }
 
     void present_page() {
-        if (!present_back_page(display_->framebuffer))
+        if (!::present_page(display_->framebuffer, page_))
             display_->compositor.forget_pages();
     }
 
-    std::uint32_t pixel(int x, int y) const { return *page_.at(x, y); }
+    std::uint32_t pixel(int x, int y) const { return *page_.canvas.at(x, y); }
 
     int count(int x, int y, int w, int h, std::uint32_t colour) {
         int found = 0;
@@ -99,7 +99,7 @@ class Screens : public testing::Test {
 
     std::unique_ptr<Display> display_ = std::make_unique<Display>();
     Starfield stars_;
-    Canvas page_;
+    Page page_;
     BlendMemo memo_;  // for the texts drawn alone
 };
 
@@ -379,7 +379,7 @@ TEST_F(Screens, AMovedBlockComposedThroughItsDamageAloneEqualsTheWholeFrame) {
     constexpr int kX = 400, kY = 300, kW = 92, kH = 30;
     std::vector<std::uint32_t> composed(static_cast<std::size_t>(kPagePixelsPerRow) * kAreaHeight);
     std::vector<std::uint32_t> whole(composed.size());
-    const Canvas page = page_canvas(composed.data());
+    const Page page{0, page_canvas(composed.data())};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.dx << "," << c.dy);
         auto compositor = std::make_unique<Compositor>();
@@ -392,12 +392,12 @@ TEST_F(Screens, AMovedBlockComposedThroughItsDamageAloneEqualsTheWholeFrame) {
         const ComposeReport& report = compositor->last_report();
         EXPECT_FALSE(report.whole);
         EXPECT_LT(report.pixels, kW * kH) << "only near the block's ends";
-        compositor->composed_from(page.pixels)->draw(page_canvas(whole.data()), memo_);
+        compositor->composed_from(page.index)->draw(page_canvas(whole.data()), memo_);
         int differ = 0;
         for (int y = 0; y < kAreaHeight; ++y) {
             for (int x = 0; x < kAreaWidth; ++x)
-                differ +=
-                    *page.at(x, y) != whole[static_cast<std::size_t>(y) * kPagePixelsPerRow + x];
+                differ += *page.canvas.at(x, y) !=
+                          whole[static_cast<std::size_t>(y) * kPagePixelsPerRow + x];
         }
         EXPECT_EQ(differ, 0);
     }

@@ -145,20 +145,62 @@ window.addEventListener('storage', (event) => {
 
 let frames = null;
 
+// Only what differs from the picture taken before is copied and put: the
+// rectangles the game's side sends with each picture (a count, then left,
+// top, right, bottom for each).
+function paintChanges(view, changes) {
+  const rowBytes = AREA.width * 4;
+  const count = changes[0];
+  for (let i = 0; i < count; i += 1) {
+    const left = changes[1 + 4 * i];
+    const top = changes[2 + 4 * i];
+    const right = changes[3 + 4 * i];
+    const bottom = changes[4 + 4 * i];
+    if (right <= left || bottom <= top)
+      continue;
+    for (let y = top; y < bottom; y += 1) {
+      const start = y * rowBytes + left * 4;
+      image.data.set(view.subarray(start, start + (right - left) * 4), start);
+    }
+    context2d.putImageData(image, 0, 0, left, top, right - left, bottom - top);
+  }
+}
+
+// Sleeps until the game hands over a picture, then draws it in the next
+// animation frame: no animation frame runs while nothing new has arrived.
+// Where the browser cannot wait on the word, every animation frame looks;
+// a wake that never came is made up for after WAKE_CHECK_MS.
+const WAKE_CHECK_MS = 100;
+function awaitPicture() {
+  const seen = Atomics.load(frames.wait, 0);
+  if ((seen & FRESH) !== 0 || !Atomics.waitAsync) {
+    requestAnimationFrame(draw);
+    return;
+  }
+  const result = Atomics.waitAsync(frames.wait, 0, seen, WAKE_CHECK_MS);
+  if (result.async)
+    result.value.then(awaitPicture);
+  else
+    awaitPicture();
+}
+
 function draw() {
-  requestAnimationFrame(draw);
   readGamepads();
-  if (frames === null)
+  if (frames === null) {
+    requestAnimationFrame(draw);
     return;
-  if ((Atomics.load(frames.word, 0) & FRESH) === 0)
+  }
+  if ((Atomics.load(frames.word, 0) & FRESH) === 0) {
+    awaitPicture();
     return;
+  }
   const start = performance.now();
   const before = Atomics.exchange(frames.word, 0, frames.showing | ANY);
   frames.showing = before & INDEX_MASK;
-  image.data.set(frames.views[frames.showing]);
-  context2d.putImageData(image, 0, 0);
+  paintChanges(frames.views[frames.showing], frames.changes[frames.showing]);
   vmx.drawMs += performance.now() - start;
   vmx.framesDrawn += 1;
+  awaitPicture();
   if (vmx.firstFrameMs === null) {
     vmx.firstFrameMs = performance.now();
     // Kept for playing offline, once the game is on screen: the copying
@@ -518,7 +560,9 @@ function onMessage(event) {
     case 'ready':
       frames = {
         word: new Uint32Array(message.memory, message.frameWord, 1),
+        wait: new Int32Array(message.memory, message.frameWord, 1),
         views: message.buffers.map((at) => new Uint8Array(message.memory, at, AREA.width * AREA.height * 4)),
+        changes: message.changes.map((at) => new Int32Array(message.memory, at, 1 + 4 * message.changesCapacity)),
         showing: 2,
       };
       vmx.memory = message.memory;

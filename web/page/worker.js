@@ -155,6 +155,8 @@ function begin(options) {
     memory: module.HEAPU8.buffer,
     frameWord: module._web_frame_word(),
     buffers,
+    changes: [0, 1, 2].map((index) => module._web_frame_changes(index)),
+    changesCapacity: module._web_frame_changes_capacity(),
   });
   poll();
 }
