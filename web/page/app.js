@@ -172,6 +172,11 @@ function paintChanges(view, changes) {
 // a wake that never came is made up for after WAKE_CHECK_MS.
 const WAKE_CHECK_MS = 100;
 function awaitPicture() {
+  // The game has ended, or another is starting: back to looking every frame.
+  if (frames === null) {
+    requestAnimationFrame(draw);
+    return;
+  }
   const seen = Atomics.load(frames.wait, 0);
   if ((seen & FRESH) !== 0 || !Atomics.waitAsync) {
     requestAnimationFrame(draw);
