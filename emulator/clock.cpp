@@ -353,7 +353,9 @@ std::int64_t real_wait_ns() {
     std::lock_guard<std::mutex> hold(s.lock);
     for (int i = 0; i < s.sleeper_count; ++i) {
         if (s.sleepers[i].ticket == s.woken_ticket)
-            return s.virtual_time ? 0 : std::max<std::int64_t>(0, s.sleepers[i].wake_ns - real_now_ns());
+            return s.virtual_time
+                       ? 0
+                       : std::max<std::int64_t>(0, s.sleepers[i].wake_ns - real_now_ns());
     }
     return -1;
 }

@@ -53,6 +53,7 @@ std::int64_t real_now_ns() {
 // Gives the browser's event loop ms milliseconds. A message between the
 // timer and the return keeps the timers from nesting, which browsers would
 // stretch to 4 ms each.
+// clang-format off
 EM_ASYNC_JS(void, give_event_loop, (double ms), {
     await new Promise((resolve) => {
         const channel = new MessageChannel();
@@ -66,6 +67,7 @@ EM_ASYNC_JS(void, give_event_loop, (double ms), {
             channel.port2.postMessage(0);
     });
 });
+// clang-format on
 
 void run_fiber(void* index) {
     Fiber& fiber = fibers[reinterpret_cast<std::intptr_t>(index)];
