@@ -2,7 +2,6 @@
 #include "emulator/adc_device.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/mman.h>
 
 #include <atomic>
@@ -30,7 +29,7 @@ struct State {
     std::atomic<std::uint64_t> next_sample{0};
     std::atomic<std::uint64_t> control_disturbance{0};
     std::atomic<bool> mapped{false};
-    std::atomic<pthread_t> owner{};
+    std::atomic<std::uintptr_t> owner{};
     std::atomic<int> latches{0};
 };
 
@@ -60,7 +59,7 @@ void latch_at_sleep(std::int64_t /*wake_ns*/) {
     State& s = state();
     if (!s.mapped.load(std::memory_order_acquire))
         return;
-    if (!pthread_equal(pthread_self(), s.owner.load(std::memory_order_relaxed)))
+    if (thread_self() != s.owner.load(std::memory_order_relaxed))
         return;
     std::uint64_t next = s.next_sample.exchange(0);
     reg(kSample) =
@@ -112,7 +111,7 @@ class AdcDevice final : public Device {
         }
         // What the ADC holds when the game first looks.
         reg(kSample) = replay::sample(s.input.load());
-        s.owner.store(pthread_self(), std::memory_order_relaxed);
+        s.owner.store(thread_self(), std::memory_order_relaxed);
         s.mapped.store(true, std::memory_order_release);
         return const_cast<std::uint32_t*>(page());
     }

@@ -8,18 +8,25 @@
 // main loop's passes and the sound thread's tones interleave exactly as they
 // would in real time, in the same order on every run, and a whole run takes
 // only the machine's time.
+//
+// These rules are the same whether the game threads are real threads or
+// fibers taking turns on one thread (turns.h): only how a thread blocks,
+// wakes and starts differs. Fibers take turns in real time too: a sleeping
+// fiber waits for its turn like a virtual-time one, and its turn comes once
+// the real clock reaches its wake time.
 #include "emulator/clock.h"
 
-#include <pthread.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
+#include <cerrno>
 #include <mutex>
 
 #include "emulator/emulator.h"
+#include "emulator/turns.h"
 
 namespace {
 
@@ -46,7 +53,6 @@ bool due_before(const Sleeper& a, const Sleeper& b) {
 
 struct Scheduler {
     std::mutex lock;
-    std::condition_variable wake;
     bool virtual_time = false;
     bool replayed_time = false;  // the clock follows a replay
     std::int64_t now_ns = emu::kVirtualStartMs * kNsPerMs;
@@ -76,8 +82,10 @@ std::int64_t real_now_ns() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// Threads the game started; the game's main thread is the one that is not.
-thread_local bool started_by_game = false;
+// Whether threads take turns at every sleep, not only in virtual time.
+bool in_turns(const Scheduler& s) {
+    return s.virtual_time || emu::turns::in_turns_always();
+}
 
 // Runs the timed actions that are due at or before the given time, in order.
 // Called with the lock held; every game thread is blocked meanwhile.
@@ -110,17 +118,18 @@ void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t unti
 
 // When every game thread waits, moves the clock to the earliest wake time
 // and lets the one sleeper due first wake.
+// In real time (fibers) the clock is not moved: the sleeper waits for it.
 void advance_if_idle(Scheduler& s, std::unique_lock<std::mutex>& hold) {
-    if (!s.virtual_time || s.waiting < s.game_threads || s.sleeper_count == 0)
+    if (!in_turns(s) || s.waiting < s.game_threads || s.sleeper_count == 0)
         return;
     const Sleeper first = *std::min_element(s.sleepers, s.sleepers + s.sleeper_count, due_before);
-    if (first.wake_ns > s.now_ns) {
+    if (s.virtual_time && first.wake_ns > s.now_ns) {
         run_due(s, hold, first.wake_ns);
         if (first.wake_ns > s.now_ns)
             s.now_ns = first.wake_ns;
     }
     s.woken_ticket = first.ticket;
-    s.wake.notify_all();
+    emu::turns::changed();
 }
 
 void remove_sleeper(Scheduler& s, std::uint64_t ticket) {
@@ -134,13 +143,43 @@ void remove_sleeper(Scheduler& s, std::uint64_t ticket) {
 
 struct ThreadStart {
     os::ThreadEntry entry;
+    std::atomic<std::uintptr_t> id;  // written by the thread itself as it starts
 };
 ThreadStart thread_starts[8];
-int thread_start_count = 0;
+std::atomic<int> thread_start_count{0};
+
+// Whether the calling thread is one the game started; the game's main
+// thread is the one that is not.
+bool started_by_game() {
+    const std::uintptr_t self = emu::turns::self();
+    const int count = thread_start_count.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i) {
+        if (thread_starts[i].id.load(std::memory_order_relaxed) == self)
+            return true;
+    }
+    return false;
+}
+
+// A game thread waiting for its turn: it may wake once it is the one woken,
+// no timed action runs, and (in real time) the real clock has reached its
+// wake time.
+struct Turn {
+    const Scheduler* s;
+    std::uint64_t ticket;
+    std::int64_t wake_ns;
+};
+
+bool turn_come(const void* context) {
+    const Turn& turn = *static_cast<const Turn*>(context);
+    const Scheduler& s = *turn.s;
+    return s.woken_ticket == turn.ticket && s.actions_running == 0 &&
+           (s.virtual_time || real_now_ns() >= turn.wake_ns);
+}
 
 void* run_game_thread(void* start) {
-    started_by_game = true;
-    static_cast<ThreadStart*>(start)->entry();
+    auto* thread = static_cast<ThreadStart*>(start);
+    thread->id = emu::turns::self();
+    thread->entry();
     Scheduler& s = scheduler();
     std::unique_lock<std::mutex> hold(s.lock);
     s.game_threads -= 1;
@@ -199,6 +238,18 @@ void add_sleep_hook(void (*hook)(std::int64_t wake_ns)) {
         s.sleep_hooks[s.sleep_hook_count++] = hook;
 }
 
+int host_thread_start(std::uintptr_t* handle, void* (*entry)(void*), void* arg) {
+    return turns::start(handle, entry, arg);
+}
+
+int host_thread_join(std::uintptr_t handle) {
+    return turns::join(handle);
+}
+
+std::uintptr_t thread_self() {
+    return turns::self();
+}
+
 namespace clock {
 
 void reset() {
@@ -224,9 +275,9 @@ int sleep_us(unsigned microseconds) {
                            static_cast<std::int64_t>(microseconds) * 1000;
     for (int i = 0; i < s.sleep_hook_count; ++i)
         s.sleep_hooks[i](wake_ns);
-    if (s.replayed_time && !started_by_game)
+    if (s.replayed_time && !started_by_game())
         return 0;
-    if (!s.virtual_time) {
+    if (!in_turns(s)) {
         hold.unlock();
         struct timespec want = {static_cast<time_t>(microseconds / 1000000),
                                 static_cast<long>(microseconds % 1000000) * 1000};
@@ -246,10 +297,13 @@ int sleep_us(unsigned microseconds) {
     s.sleepers[s.sleeper_count++] = {wake_ns, ticket};
     s.waiting += 1;
     advance_if_idle(s, hold);
-    s.wake.wait(hold, [&] { return s.woken_ticket == ticket && s.actions_running == 0; });
+    const Turn turn = {&s, ticket, wake_ns};
+    emu::turns::wait(hold, turn_come, &turn);
     s.woken_ticket = 0;
     remove_sleeper(s, ticket);
     s.waiting -= 1;
+    if (!s.virtual_time && !s.replayed_time)
+        run_due(s, hold, real_now_ns());
     return 0;
 }
 
@@ -260,18 +314,18 @@ int thread_start(os::Thread* thread, os::ThreadEntry entry) {
         std::lock_guard<std::mutex> hold(s.lock);
         if (thread_start_count >= 8)
             return EAGAIN;
-        start = &thread_starts[thread_start_count++];
+        start = &thread_starts[thread_start_count];
         start->entry = entry;
+        start->id.store(0, std::memory_order_relaxed);
+        thread_start_count.store(thread_start_count + 1, std::memory_order_release);
         s.game_threads += 1;
     }
-    pthread_t id;
-    int err = pthread_create(&id, nullptr, run_game_thread, start);
+    int err = emu::turns::start(&thread->handle, run_game_thread, start);
     if (err != 0) {
         std::lock_guard<std::mutex> hold(s.lock);
         s.game_threads -= 1;
         return err;
     }
-    thread->handle = static_cast<std::uintptr_t>(id);
     return 0;
 }
 
@@ -284,14 +338,26 @@ int thread_join(os::Thread thread) {
         s.waiting += 1;
         advance_if_idle(s, hold);
     }
-    int err = pthread_join(static_cast<pthread_t>(thread.handle), nullptr);
+    int err = emu::turns::join(thread.handle);
     std::lock_guard<std::mutex> hold(s.lock);
     s.waiting -= 1;
     return err;
 }
 
 bool on_main_thread() {
-    return !started_by_game;
+    return !started_by_game();
+}
+
+std::int64_t real_wait_ns() {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    for (int i = 0; i < s.sleeper_count; ++i) {
+        if (s.sleepers[i].ticket == s.woken_ticket)
+            return s.virtual_time
+                       ? 0
+                       : std::max<std::int64_t>(0, s.sleepers[i].wake_ns - real_now_ns());
+    }
+    return -1;
 }
 
 void replay_from(std::int64_t start_ns) {

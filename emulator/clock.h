@@ -15,6 +15,11 @@ int thread_join(os::Thread thread);
 // Whether the calling thread is the game's main thread: not one it started.
 bool on_main_thread();
 
+// Real nanoseconds until the game thread whose turn it is may wake (0 in
+// virtual time), or -1 when no thread's turn has come (every thread
+// running, or nothing left to wake).
+std::int64_t real_wait_ns();
+
 // Replayed time (see replay.h): the clock stands at start_ns and moves
 // only as the main thread's replayed readings move it, running the timed
 // actions they reach; the main thread's sleeps do not wait.

@@ -54,6 +54,19 @@ void raise_signal_at(std::int64_t at_ms, int signal_number);
 // to sleep (devices latch their inputs there).
 void add_sleep_hook(void (*hook)(std::int64_t wake_ns));
 
+// ---- Threads -------------------------------------------------------------
+// A thread of the host's own (the simulator's session runs the game's main
+// thread on one), and the calling thread's identity; in the browser's build
+// without threads, fibers that take turns (see run_turns).
+int host_thread_start(std::uintptr_t* handle, void* (*entry)(void*), void* arg);
+int host_thread_join(std::uintptr_t handle);
+std::uintptr_t thread_self();
+
+// The build without threads only: runs the fibers in turns until every one
+// has ended, handing the rest of the time to the browser's event loop;
+// idle() is called before each such hand-over.
+void run_turns(void (*idle)());
+
 // ---- Faults ------------------------------------------------------------
 enum class Call {
     Open,

@@ -282,7 +282,7 @@ void Session::sound_through(BuzzerWave* wave) {
 }
 
 bool Session::start() {
-    if (pthread_create(&thread_, nullptr, run_game, this) != 0)
+    if (emu::host_thread_start(&thread_, run_game, this) != 0)
         return false;
     started_ = true;
     return true;
@@ -290,7 +290,7 @@ bool Session::start() {
 
 void* Session::run_game(void* self) {
     auto* session = static_cast<Session*>(self);
-    session->game_thread_id_.store(pthread_self());
+    session->game_thread_id_.store(emu::thread_self());
     session->status_ = vmx_main(static_cast<int>(session->argv_.size()) - 1, session->argv_.data(),
                                 *session->run_, *session->display_);
     session->finished_.store(true, std::memory_order_release);
@@ -299,7 +299,7 @@ void* Session::run_game(void* self) {
 
 int Session::finish() {
     if (started_)
-        pthread_join(thread_, nullptr);
+        emu::host_thread_join(thread_);
     if (next_shot_ < options_.screenshot_ms.size()) {
         std::fprintf(stderr, "vmxbrikon-sim: the game ended before the screenshot at %lld ms\n",
                      static_cast<long long>(options_.screenshot_ms[next_shot_]));
@@ -389,7 +389,7 @@ std::int64_t Session::elapsed_ms() const {
 }
 
 bool Session::on_game_thread() const {
-    return pthread_equal(pthread_self(), game_thread_id_.load()) != 0;
+    return emu::thread_self() == game_thread_id_.load();
 }
 
 bool Session::save_screenshot(std::int64_t at_ms, const std::uint32_t* area,

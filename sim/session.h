@@ -4,7 +4,6 @@
 // plays the script and the autoplay through the emulated buttons, saves the
 // screenshots, and reports how the game ended. The front end (window,
 // keyboard, sound) sits on top of it; headless runs use it alone.
-#include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
@@ -181,9 +180,9 @@ class Session {
     std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
     std::unique_ptr<Display> display_ = std::make_unique<Display>();
 
-    pthread_t thread_{};
+    std::uintptr_t thread_ = 0;
     std::atomic<bool> started_{false};
-    std::atomic<pthread_t> game_thread_id_{};
+    std::atomic<std::uintptr_t> game_thread_id_{0};
     std::atomic<bool> finished_{false};
     int status_ = 1;  // the game's exit status; 1 if it never ran
 };

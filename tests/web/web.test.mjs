@@ -128,10 +128,12 @@ function runNative(simArgs, script) {
 
 // The same run in the desktop simulator and in the page, in virtual time:
 // every screenshot must be the same picture, pixel for pixel.
-async function compareWithNative(name, simArgs, script) {
+async function compareWithNative(name, simArgs, script, extra = '') {
   const native = runNative(simArgs, script);
 
   let query = '?sim=' + encodeURIComponent(`--virtual-time ${simArgs} --out /shots`);
+  if (extra)
+    query += '&' + extra;
   if (script)
     query += '&script=' + encodeURIComponent(script);
   const page = await open(query);
@@ -217,17 +219,36 @@ test('a host without the headers: the page isolates itself, and plays offline on
 // for N minutes instead, with a screenshot every minute.
 const samenessMinutes = Number(process.env.VMX_SAMENESS_MINUTES || 0);
 
-test('the same frames as the desktop simulator', { timeout: 600000 + samenessMinutes * 120000 }, async () => {
-  if (samenessMinutes > 0) {
-    const shots = Array.from({ length: samenessMinutes }, (_, minute) => (minute + 1) * 60000);
-    await compareWithNative('autoplay', `--autoplay --seconds ${samenessMinutes * 60 + 1} --screenshot-at ${shots.join(',')}`);
-    return;
-  }
-  await compareWithNative('autoplay', '--autoplay --seconds 60 --screenshot-at 800,4000,12000,30000,59000');
-  await compareWithNative('script', '--seconds 9 --screenshot-at 900,3000,5500,8500', [
-    '600 MIDDLE 150', '1500 LEFT 700', '2400 MIDDLE 150', '3200 RIGHT 900',
-    '4300 MIDDLE 1200', '6000 BACK 150', '7000 MIDDLE 150', '',
-  ].join('\n'));
+// Both modules: the one with threads, and the cooperative one.
+for (const build of ['', 'coop']) {
+  test(`the same frames as the desktop simulator${build ? ` (${build})` : ''}`, { timeout: 600000 + samenessMinutes * 120000 }, async () => {
+    const query = build ? `build=${build}` : '';
+    if (samenessMinutes > 0) {
+      const shots = Array.from({ length: samenessMinutes }, (_, minute) => (minute + 1) * 60000);
+      await compareWithNative(`autoplay${build}`, `--autoplay --seconds ${samenessMinutes * 60 + 1} --screenshot-at ${shots.join(',')}`, '', query);
+      return;
+    }
+    await compareWithNative(`autoplay${build}`, '--autoplay --seconds 60 --screenshot-at 800,4000,12000,30000,59000', '', query);
+    await compareWithNative(`script${build}`, '--seconds 9 --screenshot-at 900,3000,5500,8500', [
+      '600 MIDDLE 150', '1500 LEFT 700', '2400 MIDDLE 150', '3200 RIGHT 900',
+      '4300 MIDDLE 1200', '6000 BACK 150', '7000 MIDDLE 150', '',
+    ].join('\n'), query);
+  });
+}
+
+test('a host without the headers, not isolated: the cooperative module plays', async () => {
+  const plain = await serve('--plain');
+  const page = await open('?build=coop', { at: plain });
+  assert.equal(await page.evaluate(() => crossOriginIsolated), false);
+  assert.equal(await page.evaluate(() => vmx.build), 'coop');
+  assert.equal((await glance(page)).phase, PHASE.title);
+  assert.ok(await brightPixels(page) > 2000, 'no title on the canvas');
+  await page.keyboard.press('Space');
+  const serving = await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  await page.keyboard.down('ArrowLeft');
+  await until(page, 'the paddle to move left', (now) => now.paddleX < serving.paddleX - 20);
+  await page.keyboard.up('ArrowLeft');
+  await page.context().close();
 });
 
 // Start a game, move the paddle, launch while RIGHT is held, pause while
@@ -641,10 +662,8 @@ test('every way the page cannot start ends in a notice that says why', async () 
   };
   const cases = [
     { what: 'opened from a file', url: 'file://' + path.join(site, 'index.html'), says: /from a file/ },
-    { what: 'a browser without shared memory', query: '', noShared: true, says: /share memory/ },
     { what: 'goggles in HDMI mode', query: '?sim=' + encodeURIComponent('--goggle-mode hdmi'), says: /HDMI video mode/ },
     { what: 'the module missing', site: without('vmxbrikon.wasm'), says: /could not start/ },
-    { what: 'no service worker on a plain host', site: without('sw.js'), plain: true, says: /isolate|share memory/ },
   ];
   for (const c of cases) {
     let url = c.url;
@@ -660,8 +679,6 @@ test('every way the page cannot start ends in a notice that says why', async () 
     }
     const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
     const page = await context.newPage();
-    if (c.noShared)
-      await page.addInitScript(() => { delete globalThis.SharedArrayBuffer; });
     await page.goto(url);
     await page.waitForFunction(() => window.vmx && vmx.notice !== '', null, { timeout: 30000 })
       .catch(() => assert.fail(`${c.what}: no notice`));

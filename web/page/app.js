@@ -34,6 +34,13 @@ const STORE_BEST = 'vmxbrikon.best';
 const STORE_MUTED = 'vmxbrikon.muted';
 
 const params = new URLSearchParams(location.search);
+// The module with threads needs memory shared with them, which only an
+// isolated page of a browser that supports it has; elsewhere the
+// cooperative module runs (its threads take turns on the worker's one
+// thread). ?build=coop asks for it anywhere.
+const coopWanted = params.get('build') === 'coop';
+const canShare = () => typeof SharedArrayBuffer !== 'undefined' && window.crossOriginIsolated === true;
+let coop = coopWanted;
 const simArgs = params.get('sim') || '';
 const virtualTime = /(^|\s)--virtual-time(\s|$)/.test(simArgs);
 
@@ -172,8 +179,9 @@ function paintChanges(view, changes) {
 // a wake that never came is made up for after WAKE_CHECK_MS.
 const WAKE_CHECK_MS = 100;
 function awaitPicture() {
-  // The game has ended, or another is starting: back to looking every frame.
-  if (frames === null) {
+  // The game has ended, or another is starting, or the pictures come by
+  // message: back to looking every frame.
+  if (frames === null || frames.coop) {
     requestAnimationFrame(draw);
     return;
   }
@@ -195,14 +203,25 @@ function draw() {
     requestAnimationFrame(draw);
     return;
   }
-  if ((Atomics.load(frames.word, 0) & FRESH) === 0) {
-    awaitPicture();
-    return;
-  }
   const start = performance.now();
-  const before = Atomics.exchange(frames.word, 0, frames.showing | ANY);
-  frames.showing = before & INDEX_MASK;
-  paintChanges(frames.views[frames.showing], frames.changes[frames.showing]);
+  if (frames.coop) {
+    // The cooperative module posts each picture whole, as a buffer of its own.
+    if (frames.pixels === null) {
+      requestAnimationFrame(draw);
+      return;
+    }
+    image.data.set(new Uint8Array(frames.pixels));
+    frames.pixels = null;
+    context2d.putImageData(image, 0, 0);
+  } else {
+    if ((Atomics.load(frames.word, 0) & FRESH) === 0) {
+      awaitPicture();
+      return;
+    }
+    const before = Atomics.exchange(frames.word, 0, frames.showing | ANY);
+    frames.showing = before & INDEX_MASK;
+    paintChanges(frames.views[frames.showing], frames.changes[frames.showing]);
+  }
   vmx.drawMs += performance.now() - start;
   vmx.framesDrawn += 1;
   awaitPicture();
@@ -563,6 +582,11 @@ function onMessage(event) {
   const message = event.data;
   switch (message.type) {
     case 'ready':
+      if (coop) {
+        frames = { coop: true, pixels: null };
+        vmx.started = true;
+        break;
+      }
       frames = {
         word: new Uint32Array(message.memory, message.frameWord, 1),
         wait: new Int32Array(message.memory, message.frameWord, 1),
@@ -573,6 +597,10 @@ function onMessage(event) {
       vmx.memory = message.memory;
       vmx.started = true;
       connectSound();
+      break;
+    case 'frame':
+      if (frames && frames.coop)
+        frames.pixels = message.pixels;
       break;
     case 'sound':
       audio.node.port.postMessage({
@@ -646,7 +674,7 @@ function startGame(replay = null) {
   replaying = replay !== null && replay !== undefined;
   tell('');
   try {
-    worker = new Worker('worker.js');
+    worker = new Worker(coop ? 'worker.js?build=coop' : 'worker.js');
   } catch (error) {
     tell(`This browser will not start the game's worker here (${error.name}). ` +
          'Open the page from a web server: scripts/web serves it.');
@@ -683,12 +711,13 @@ function start(replay) {
          '(scripts/web does) and open its address.');
     return;
   }
-  if (typeof SharedArrayBuffer === 'undefined' || !crossOriginIsolated) {
-    tell('This browser cannot share memory with the game\'s threads here: the page needs a ' +
-         'cross-origin isolated host (HTTPS or 127.0.0.1, see web/README.md) and a browser ' +
-         'that supports it, such as a current Chromium or Firefox.');
+  if (typeof WebAssembly === 'undefined') {
+    tell('This browser cannot run the game: it has no WebAssembly (a current Chromium, ' +
+         'Firefox or Safari has).');
     return;
   }
+  coop = coop || !canShare();
+  vmx.build = coop ? 'coop' : 'threads';
   audio.ready = buildAudio();
   showDemo();
   showMuted();
@@ -736,6 +765,7 @@ function serviceWorkerActive(registration) {
 // from its next load on: the page loads once more).
 async function boot() {
   if (location.protocol !== 'file:' && !crossOriginIsolated && window.isSecureContext &&
+      !coopWanted &&
       !sessionStorage.getItem('vmxbrikon.reloaded')) {
     const registration = await registerServiceWorker();
     if (registration) {
@@ -744,10 +774,7 @@ async function boot() {
         location.reload();
         return;
       }
-      tell('The page\'s service worker could not be installed, so the page cannot isolate ' +
-           'itself on this host. Reload the page, or serve it with the headers that ' +
-           'web/README.md names.');
-      return;
+      // Not isolated: the cooperative module plays instead.
     }
   }
   watchReplayDrops(tell);

@@ -13,8 +13,13 @@ function fail(reason, detail) {
   self.postMessage({ type: 'failed', reason });
 }
 
+// The page picks the module: the one with threads, or the cooperative one
+// (its threads are fibers taking turns) where memory cannot be shared.
+const COOP = new URLSearchParams(self.location.search).get('build') === 'coop';
+const MODULE_NAME = COOP ? 'vmxbrikon-coop.js' : 'vmxbrikon.js';
+
 try {
-  importScripts('contract.js', 'vmxbrikon.js');
+  importScripts('contract.js', MODULE_NAME);
 } catch (error) {
   fail('the game\'s files could not be loaded', error);
 }
@@ -111,7 +116,7 @@ function load() {
   return createVmxbrikon({
     locateFile: (name) => name,
     // The threads' workers load the module from here too.
-    mainScriptUrlOrBlob: new URL('vmxbrikon.js', self.location.href).href,
+    mainScriptUrlOrBlob: new URL(MODULE_NAME, self.location.href).href,
     // The game's diagnostics are lines on its standard error, not faults
     // of the page: they go to the page's log as they are.
     print: (line) => post({ type: 'log', line }),
@@ -149,6 +154,10 @@ function begin(options) {
   running = true;
   if (demo && !options.virtualTime)
     module._web_set_demo(1);
+  if (COOP) {
+    runCooperative();
+    return;
+  }
   const buffers = [0, 1, 2].map((index) => module._web_frame_buffer(index));
   post({
     type: 'ready',
@@ -159,6 +168,20 @@ function begin(options) {
     changesCapacity: module._web_frame_changes_capacity(),
   });
   poll();
+}
+
+// The cooperative module runs the game's fibers from here on, giving this
+// worker's event loop the time while they sleep; each new picture comes
+// out as a buffer of its own, handed to the page without a copy.
+function runCooperative() {
+  const bytes = 1280 * 720 * 4;
+  module.vmxFrame = (at) => {
+    const pixels = module.HEAPU8.slice(at, at + bytes).buffer;
+    self.postMessage({ type: 'frame', pixels }, [pixels]);
+  };
+  post({ type: 'ready' });
+  poll();
+  module.ccall('web_run', null, [], [], { async: true });
 }
 
 // A press or a drag of the player's own takes over from the demo.

@@ -1,0 +1,200 @@
+// Fibers taking turns on one thread, for the browser's build without
+// threads: the host (whoever calls run_turns) is the scheduler. A fiber
+// that waits hands over to the host, which resumes the first fiber whose
+// wait is over, or, when every fiber waits for the clock, gives the
+// browser's event loop the time until the next one is due.
+#include <emscripten/emscripten.h>
+#include <emscripten/fiber.h>
+#include <time.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "emulator/clock.h"
+#include "emulator/emulator.h"
+#include "emulator/turns.h"
+
+namespace emu::turns {
+namespace {
+
+constexpr int kMaxFibers = 8;
+constexpr std::size_t kStackBytes = 1 << 20;
+// Asyncify keeps a fiber's call chain here while it is not running.
+constexpr std::size_t kChainBytes = 64 << 10;
+// In virtual time the fibers may keep the clock running for a long while:
+// the page still hears from the worker this often.
+constexpr std::int64_t kMaxBusyNs = 20000000;
+constexpr std::uintptr_t kHostId = 1;
+
+struct Fiber {
+    emscripten_fiber_t context;
+    std::vector<char> stack;
+    std::vector<char> chain;
+    void* (*entry)(void*) = nullptr;
+    void* arg = nullptr;
+    bool in_use = false;
+    bool fresh = false;
+    bool done = false;
+    Ready ready = nullptr;
+    const void* ready_context = nullptr;
+};
+
+Fiber fibers[kMaxFibers];
+emscripten_fiber_t host;
+std::vector<char> host_chain;
+int current = -1;  // the fiber running now; -1 for the host
+
+std::int64_t real_now_ns() {
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Gives the browser's event loop ms milliseconds. A message between the
+// timer and the return keeps the timers from nesting, which browsers would
+// stretch to 4 ms each.
+// clang-format off
+EM_ASYNC_JS(void, give_event_loop, (double ms), {
+    await new Promise((resolve) => {
+        const channel = new MessageChannel();
+        channel.port1.onmessage = () => {
+            channel.port1.close();
+            resolve();
+        };
+        if (ms > 0)
+            setTimeout(() => channel.port2.postMessage(0), ms);
+        else
+            channel.port2.postMessage(0);
+    });
+});
+// clang-format on
+
+void run_fiber(void* index) {
+    Fiber& fiber = fibers[reinterpret_cast<std::intptr_t>(index)];
+    fiber.entry(fiber.arg);
+    fiber.done = true;
+    // A fiber's first function must never return: it hands over for good.
+    emscripten_fiber_swap(&fiber.context, &host);
+}
+
+// The fiber to run next: a new one first, then one whose wait is over.
+int next_fiber() {
+    for (int i = 0; i < kMaxFibers; ++i) {
+        if (fibers[i].in_use && !fibers[i].done && fibers[i].fresh)
+            return i;
+    }
+    for (int i = 0; i < kMaxFibers; ++i) {
+        const Fiber& fiber = fibers[i];
+        if (fiber.in_use && !fiber.done && fiber.ready != nullptr &&
+            fiber.ready(fiber.ready_context))
+            return i;
+    }
+    return -1;
+}
+
+bool any_left() {
+    for (const Fiber& fiber : fibers) {
+        if (fiber.in_use && !fiber.done)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool in_turns_always() {
+    return true;
+}
+
+void wait(std::unique_lock<std::mutex>& hold, Ready ready, const void* context) {
+    if (current < 0)
+        return;  // the host never waits: it is the one that hands out turns
+    Fiber& fiber = fibers[current];
+    fiber.ready = ready;
+    fiber.ready_context = context;
+    while (!ready(context)) {
+        hold.unlock();
+        emscripten_fiber_swap(&fiber.context, &host);
+        hold.lock();
+    }
+    fiber.ready = nullptr;
+}
+
+void changed() {}
+
+int start(std::uintptr_t* handle, void* (*entry)(void*), void* arg) {
+    for (int i = 0; i < kMaxFibers; ++i) {
+        Fiber& fiber = fibers[i];
+        if (fiber.in_use && !fiber.done)
+            continue;
+        fiber.stack.resize(kStackBytes);
+        fiber.chain.resize(kChainBytes);
+        fiber.entry = entry;
+        fiber.arg = arg;
+        fiber.in_use = true;
+        fiber.fresh = true;
+        fiber.done = false;
+        fiber.ready = nullptr;
+        emscripten_fiber_init(&fiber.context, run_fiber, reinterpret_cast<void*>(std::intptr_t{i}),
+                              fiber.stack.data(), fiber.stack.size(), fiber.chain.data(),
+                              fiber.chain.size());
+        *handle = kHostId + 1 + static_cast<std::uintptr_t>(i);
+        return 0;
+    }
+    return EAGAIN;
+}
+
+namespace {
+bool ended(const void* fiber) {
+    return static_cast<const Fiber*>(fiber)->done;
+}
+}  // namespace
+
+int join(std::uintptr_t handle) {
+    if (handle <= kHostId || handle > kHostId + kMaxFibers)
+        return ESRCH;
+    Fiber& fiber = fibers[handle - kHostId - 1];
+    if (current < 0)
+        return fiber.done ? 0 : EDEADLK;
+    std::mutex unused;
+    std::unique_lock<std::mutex> hold(unused);
+    wait(hold, ended, &fiber);
+    return 0;
+}
+
+std::uintptr_t self() {
+    return current < 0 ? kHostId : kHostId + 1 + static_cast<std::uintptr_t>(current);
+}
+
+}  // namespace emu::turns
+
+namespace emu {
+
+void run_turns(void (*idle)()) {
+    using namespace turns;
+    host_chain.resize(kChainBytes);
+    emscripten_fiber_init_from_current_context(&host, host_chain.data(), host_chain.size());
+    std::int64_t handed_back_ns = real_now_ns();
+    for (;;) {
+        const int next = next_fiber();
+        if (next >= 0 && real_now_ns() - handed_back_ns < kMaxBusyNs) {
+            Fiber& fiber = fibers[next];
+            fiber.fresh = false;
+            current = next;
+            emscripten_fiber_swap(&host, &fiber.context);
+            current = -1;
+            continue;
+        }
+        if (next < 0 && !any_left())
+            return;
+        std::int64_t wait_ns = next >= 0 ? 0 : clock::real_wait_ns();
+        if (wait_ns < 0)
+            return;  // every fiber waits, and nothing will wake any
+        if (idle != nullptr)
+            idle();
+        give_event_loop(static_cast<double>(wait_ns) / 1e6);
+        handed_back_ns = real_now_ns();
+    }
+}
+
+}  // namespace emu
