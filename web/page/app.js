@@ -198,7 +198,6 @@ function awaitPicture() {
 }
 
 function draw() {
-  readGamepads();
   if (frames === null) {
     requestAnimationFrame(draw);
     return;
@@ -436,6 +435,24 @@ canvas.addEventListener('pointercancel', (event) => {
 // (on a radio, its first button or switch) is MIDDLE; start is BACK.
 const padHeld = { left: false, right: false, middle: false, back: false };
 const PAD_BUTTON = { left: BUTTON.left, right: BUTTON.right, middle: BUTTON.middle, back: BUTTON.back };
+
+// A pad is read every animation frame while one is connected, whether or
+// not a picture arrived.
+let padsPolled = false;
+function pollGamepads() {
+  readGamepads();
+  if (navigator.getGamepads && [...navigator.getGamepads()].some((pad) => pad && pad.connected))
+    requestAnimationFrame(pollGamepads);
+  else
+    padsPolled = false;
+}
+function watchGamepads() {
+  if (padsPolled)
+    return;
+  padsPolled = true;
+  requestAnimationFrame(pollGamepads);
+}
+window.addEventListener('gamepadconnected', watchGamepads);
 
 function readGamepads() {
   if (!navigator.getGamepads)
@@ -724,6 +741,7 @@ function start(replay) {
   showBest();
   startGame(replay);
   requestAnimationFrame(draw);
+  watchGamepads();
 }
 
 function registerServiceWorker() {
