@@ -35,13 +35,7 @@ void InputArbiter::release(InputSource source, int key) {
 
 void InputArbiter::release_all() {
     std::lock_guard<std::mutex> hold(lock_);
-    int kept = 0;
-    for (int i = 0; i < held_count_; ++i) {
-        // Steering is let go by its own source, when the pointer leaves.
-        if (held_[i].source == InputSource::Pointer)
-            held_[kept++] = held_[i];
-    }
-    held_count_ = kept;
+    held_count_ = 0;
 }
 
 void InputArbiter::hold(InputSource source, ButtonCode button) {

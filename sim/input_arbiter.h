@@ -39,7 +39,8 @@ class InputArbiter {
     // button is forgotten and further waiting presses are dropped.
     void press(InputSource source, int key, ButtonCode button);
     void release(InputSource source, int key);
-    // Every player's button let go (the window or tab lost the keyboard).
+    // Every player's button let go, steering included (the window or tab
+    // lost the keyboard).
     void release_all();
 
     // A source that holds one button at a time and changes it without

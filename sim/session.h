@@ -48,13 +48,12 @@ class Session {
     int finish();
 
     // From any thread: a player's button went down or up (key names it
-    // within its source), or every one of them was let go. The session's
-    // one InputArbiter turns these into the readings the game gets.
+    // within its source). The session's one InputArbiter turns these into the readings the game
+    // gets.
     void press(InputSource source, int key, ButtonCode button) {
         buttons_.press(source, key, button);
     }
     void release(InputSource source, int key) { buttons_.release(source, key); }
-    void release_all() { buttons_.release_all(); }
 
     // From any thread: the paddle is steered towards x (a pixel column of
     // the drawing area): LEFT or RIGHT is held until its centre is near.
@@ -103,6 +102,7 @@ class Session {
     // already (a window that is no longer seen or has lost the keyboard,
     // where a life could be lost unwatched).
     void pause_if_playing() {
+        steer_x_.store(kNoSteering);
         buttons_.release_all();
         pause_wanted_.store(true);
     }

@@ -29,9 +29,9 @@
 
 namespace {
 
-// Where the best score lives between the page's visits: the page fills the
-// file from the browser's storage before the game starts and keeps what the
-// game writes there.
+// Where the best score lives while the page plays: the page fills the file
+// from the browser's storage before the game starts, and keeps the score of
+// each game over of the player's own (the glance) in that storage.
 constexpr const char* kStateDir = "/state";
 // Every game the page plays is recorded (see sim/README.md, replays): the
 // whole run is written here when it ends, and the run up to the end of the
@@ -219,10 +219,8 @@ EMSCRIPTEN_KEEPALIVE void web_set_demo(int on) {
 // The page is no longer seen, or has lost the keyboard: everything is let
 // go, and a ball in play stops.
 EMSCRIPTEN_KEEPALIVE void web_hidden() {
-    if (run == nullptr)
-        return;
-    run->session.steer_to(sim::Session::kNoSteering);
-    run->session.pause_if_playing();
+    if (run != nullptr)
+        run->session.pause_if_playing();
 }
 
 // The game as its latest frame had it: out gets one double for each of
@@ -259,11 +257,6 @@ EMSCRIPTEN_KEEPALIVE int web_write_last_game(const char* path) {
         return 0;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written ? static_cast<int>(bytes.size()) : 0;
-}
-
-// The game's best-score file, which the worker watches for the page.
-EMSCRIPTEN_KEEPALIVE const char* web_best_path() {
-    return best_path().c_str();
 }
 
 // Addresses in the shared memory for the page and its audio worklet.

@@ -265,9 +265,10 @@ TEST(SimInputArbiter, SteadyHoldersComeAfterThePlayer) {
     EXPECT_EQ(arbiter.reading(4, kButtonRight), kButtonLeft) << "steering is the player's";
     arbiter.hold(InputSource::Pointer, kButtonRight);
     EXPECT_EQ(arbiter.reading(6, kButtonLeft), kButtonRight) << "a turn is no new press";
+    arbiter.hold(InputSource::Pointer, kButtonLeft);
     arbiter.release_all();
-    EXPECT_EQ(arbiter.reading(8, kButtonRight), kButtonRight) << "steering ends with its pointer";
-    arbiter.hold(InputSource::Pointer, kButtonNone);
+    EXPECT_EQ(arbiter.reading(8, kButtonLeft), kButtonRight)
+        << "steering let go with every player's button; the script's stays";
     arbiter.hold(InputSource::Script, kButtonNone);
     EXPECT_EQ(arbiter.reading(10, kButtonRight), kButtonLeft);
     // A press seen from a thread that cannot read the game waits its turn.

@@ -633,18 +633,12 @@ function onMessage(event) {
     case 'glance': {
       const before = vmx.glance;
       vmx.glance = message.glance;
-      // A game over of the player's own game is kept, whatever the game
-      // itself kept in its file.
+      // The score of a game over of the player's own is what the game
+      // would save as its best; the page keeps it, if it is higher.
       if (message.glance.phase === PHASE_GAME_OVER && !message.glance.demoPlayed &&
           (!before || before.phase !== PHASE_GAME_OVER))
         keepBest(message.glance.score);
       showBest(message.glance.demoPlayed && message.glance.phase !== PHASE_TITLE);
-      break;
-    }
-    case 'best': {
-      const match = /^\s*(\d+)/.exec(message.line);
-      if (match && !(vmx.glance && vmx.glance.demoPlayed))
-        keepBest(Number(match[1]));
       break;
     }
     case 'demo':

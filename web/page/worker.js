@@ -27,10 +27,8 @@ try {
 const POLL_MS = 50;
 
 let module = null;
-let keptBest = '';
 let demo = false;
 let running = false;
-let bestFile = '';
 
 function post(message) {
   self.postMessage(message);
@@ -41,15 +39,6 @@ function cString(text) {
   const address = module._malloc(size);
   module.stringToUTF8(text, address, size);
   return address;
-}
-
-// What the game has saved as its best, or '' before it ever saved one.
-function readBest() {
-  try {
-    return new TextDecoder().decode(module.FS.readFile(bestFile));
-  } catch (error) {
-    return '';
-  }
 }
 
 let glanceAt = 0;
@@ -87,11 +76,6 @@ function offerLastGame() {
 function poll() {
   const status = module._web_poll();
   offerLastGame();
-  const best = readBest();
-  if (best !== '' && best !== keptBest) {
-    keptBest = best;
-    post({ type: 'best', line: best });
-  }
   post({ type: 'glance', glance: glance() });
   if (status >= 0) {
     post({ type: 'ended', status });
@@ -128,8 +112,6 @@ function load() {
 
 function begin(options) {
   glanceAt = module._malloc(CONTRACT.glance.length * 8);
-  bestFile = module.UTF8ToString(module._web_best_path());
-  keptBest = options.best;
   demo = options.demo;
   let text = options.args;
   if (options.script) {
