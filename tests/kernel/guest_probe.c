@@ -206,12 +206,15 @@ enum {
     kPaddleRow = 648,       // through the paddle's middle, below any ball
     kLowestBallRow = 625,   // above a ball waiting on the paddle
     kWaitingBallRow = 631,  // through a ball waiting on the paddle
-    kTitleRow = 300,        // through the title's name
+    kTitleRow = 300,        // through the title's name, and through GAME OVER
+    kBoxLeft = 380,         // the game-over box, across the playfield's middle
+    kBoxRight = 900,
     kBallCore = 6,          // a ball shows at least this square of white
     kMargin = 40,           // how far beyond its end the paddle keeps a ball
     kWhite = 0xffffffff,
     kPaddleTeal = 0xff37e8d8,
     kTitleYellow = 0xffffe81f,
+    kGameOverRed = 0xffe85050,
     kLeftMv = 1000,
     kRightMv = 1200,
     kMiddleMv = 800,
@@ -322,8 +325,20 @@ static int play_to_lose(const char* log, int seconds) {
             report_lost_game(fd, var.yoffset, counts);
             return 1;
         }
-        if (ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0 ||
-            !read_row(fd, var.yoffset, kPaddleRow, row))
+        if (ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0)
+            return fail("/dev/fb0");
+        // The buzzer log can miss a tone written right after another, so the
+        // game over counts as well when its title is on screen.
+        if (!read_row(fd, var.yoffset, kTitleRow, row))
+            return fail("/dev/fb0");
+        int red = 0;
+        for (int x = kBoxLeft; x < kBoxRight; ++x)
+            red += row[x] == kGameOverRed;
+        if (red > 0) {
+            printf("guest_probe: game over on screen\n");
+            break;
+        }
+        if (!read_row(fd, var.yoffset, kPaddleRow, row))
             return fail("/dev/fb0");
         int left = -1, right = -1;
         for (int x = kWallLeft; x < kWallRight; ++x) {
