@@ -1,11 +1,12 @@
 // The measuring half of bench/web-cpu: arguments are the repository, the
-// site and the seconds to measure.
+// site, the seconds to measure and more of the page's address ('' or
+// name=value&...).
 import { spawn } from 'node:child_process';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import path from 'node:path';
 
-const [repo, site, secondsText] = process.argv.slice(2);
+const [repo, site, secondsText, query = ''] = process.argv.slice(2);
 const seconds = Number(secondsText);
 const require = createRequire(path.join(repo, 'tests/web/package.json'));
 const { chromium } = require('playwright-core');
@@ -48,6 +49,31 @@ function cpuTicks(pids) {
       ticks.set(pid, Number(fields[11]) + Number(fields[12]));
     } catch {
       // gone meanwhile
+    }
+  }
+  return ticks;
+}
+
+// User and system CPU ticks of each thread of the processes, by the
+// thread's name (the game's threads, the page's, the compositor's...).
+function threadTicks(pids) {
+  const ticks = new Map();
+  for (const pid of pids) {
+    let tasks = [];
+    try {
+      tasks = fs.readdirSync(`/proc/${pid}/task`);
+    } catch {
+      continue;
+    }
+    for (const tid of tasks) {
+      try {
+        const stat = fs.readFileSync(`/proc/${pid}/task/${tid}/stat`, 'utf8');
+        const name = stat.slice(stat.indexOf('(') + 1, stat.lastIndexOf(')'));
+        const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+        ticks.set(`${pid}/${tid}`, { name, used: Number(fields[11]) + Number(fields[12]) });
+      } catch {
+        // gone meanwhile
+      }
     }
   }
   return ticks;
@@ -111,18 +137,23 @@ const browser = await chromium.launch({
 try {
   const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
   const page = await context.newPage();
-  await page.goto(`${address}?demo`);
+  await page.goto(`${address}?demo${query ? '&' + query : ''}`);
   await page.waitForFunction(() => window.vmx && window.vmx.framesDrawn > 30, null, { timeout: 30000 });
   const pid = browserPid(server.pid);
   await browser.startTracing(page, { categories: ['toplevel', 'devtools.timeline', '__metadata'] });
   const framesBefore = await page.evaluate(() => window.vmx.framesDrawn);
   const before = cpuTicks(tree(pid));
+  const threadsBefore = threadTicks(tree(pid));
   const startNs = process.hrtime.bigint();
   await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
   const after = cpuTicks(tree(pid));
+  const threadsAfter = threadTicks(tree(pid));
   const windowUs = Number(process.hrtime.bigint() - startNs) / 1000;
   const framesAfter = await page.evaluate(() => window.vmx.framesDrawn);
-  const trace = JSON.parse(String(await browser.stopTracing()));
+  const traceText = String(await browser.stopTracing());
+  if (process.env.VMX_TRACE_OUT)
+    fs.writeFileSync(process.env.VMX_TRACE_OUT, traceText);
+  const trace = JSON.parse(traceText);
   let ticks = 0;
   const byKind = new Map();
   for (const [each, now] of after) {
@@ -139,12 +170,20 @@ try {
   }
   const cpu = ticks / ticksPerSecond / (windowUs / 1e6);
   const main = mainThreadBusy(trace, windowUs);
-  console.log(`site ${site}`);
+  console.log(`site ${site}${query ? ', ?' + query : ''}`);
   console.log(`browser processes: ${after.size}, ${seconds} s of the demo, ` +
     `${((framesAfter - framesBefore) / (windowUs / 1e6)).toFixed(1)} frames drawn a second`);
   console.log(`whole browser CPU: ${(100 * cpu).toFixed(1)}% of one core`);
   console.log(`  by process: ${[...byKind].filter(([, used]) => used > 0)
     .map(([kind, used]) => `${kind} ${(100 * used / ticksPerSecond / (windowUs / 1e6)).toFixed(1)}%`).join(', ')}`);
+  const byThread = new Map();
+  for (const [key, now] of threadsAfter) {
+    const used = now.used - (threadsBefore.get(key)?.used || 0);
+    byThread.set(now.name, (byThread.get(now.name) || 0) + used);
+  }
+  const share = (used) => `${(100 * used / ticksPerSecond / (windowUs / 1e6)).toFixed(1)}%`;
+  console.log(`  busiest threads: ${[...byThread].sort((a, b) => b[1] - a[1]).slice(0, 8)
+    .filter(([, used]) => used > 0).map(([name, used]) => `${name} ${share(used)}`).join(', ')}`);
   console.log(`page main thread busy: ${(100 * main.busy).toFixed(1)}% (${main.tasks} top-level tasks)`);
 } finally {
   await browser.close();

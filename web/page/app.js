@@ -44,11 +44,17 @@ let coop = coopWanted;
 const simArgs = params.get('sim') || '';
 const virtualTime = /(^|\s)--virtual-time(\s|$)/.test(simArgs);
 
-const canvas = document.getElementById('screen');
+let canvas = document.getElementById('screen');
 canvas.width = AREA.width;
 canvas.height = AREA.height;
-const context2d = canvas.getContext('2d', { alpha: false });
-const image = context2d.createImageData(AREA.width, AREA.height);
+// Where the browser can hand a canvas to a worker, the game's worker draws
+// each picture as it is made, and this thread does nothing for a frame.
+// ?draw=page keeps the drawing here, as a browser without that does.
+const drawInWorker = params.get('draw') !== 'page' &&
+  typeof canvas.transferControlToOffscreen === 'function' &&
+  typeof OffscreenCanvasRenderingContext2D === 'function';
+const context2d = drawInWorker ? null : canvas.getContext('2d', { alpha: false });
+const image = drawInWorker ? null : context2d.createImageData(AREA.width, AREA.height);
 const notice = document.getElementById('notice');
 const noticeText = document.getElementById('notice-text');
 const againButton = document.getElementById('again');
@@ -107,6 +113,16 @@ const vmx = {
       audio.node.port.postMessage({ type: 'peak' });
     });
   },
+  // The picture on the canvas: a promise of its RGBA bytes.
+  picture() {
+    if (!drawInWorker)
+      return Promise.resolve(context2d.getImageData(0, 0, AREA.width, AREA.height).data);
+    const id = vmx.nextFileId++;
+    return new Promise((resolve) => {
+      vmx.fileWaiters.set(id, (pixels) => resolve(new Uint8ClampedArray(pixels)));
+      worker.postMessage({ type: 'picture', id });
+    });
+  },
   files(dir) {
     const id = vmx.nextFileId++;
     return new Promise((resolve) => {
@@ -139,8 +155,12 @@ function keepBest(score) {
   showBest();
 }
 
+// Written only when it changes: the glance comes 20 times a second, and a
+// page that lays itself out again each time costs more than the game.
 function showBest(demoGame = false) {
-  bestLabel.textContent = `Best ${keptBest()}` + (demoGame ? ' (demo game: not kept)' : '');
+  const text = `Best ${keptBest()}` + (demoGame ? ' (demo game: not kept)' : '');
+  if (bestLabel.textContent !== text)
+    bestLabel.textContent = text;
 }
 
 window.addEventListener('storage', (event) => {
@@ -152,63 +172,46 @@ window.addEventListener('storage', (event) => {
 
 let frames = null;
 
-// Only what differs from the picture taken before is copied and put: the
-// rectangles the game's side sends with each picture (a count, then left,
-// top, right, bottom for each).
-function paintChanges(view, changes) {
-  const rowBytes = AREA.width * 4;
-  const count = changes[0];
-  for (let i = 0; i < count; i += 1) {
-    const left = changes[1 + 4 * i];
-    const top = changes[2 + 4 * i];
-    const right = changes[3 + 4 * i];
-    const bottom = changes[4 + 4 * i];
-    if (right <= left || bottom <= top)
-      continue;
-    for (let y = top; y < bottom; y += 1) {
-      const start = y * rowBytes + left * 4;
-      image.data.set(view.subarray(start, start + (right - left) * 4), start);
-    }
-    context2d.putImageData(image, 0, 0, left, top, right - left, bottom - top);
-  }
-}
-
 // Sleeps until the game hands over a picture, then draws it in the next
 // animation frame: no animation frame runs while nothing new has arrived.
 // Where the browser cannot wait on the word, every animation frame looks;
 // a wake that never came is made up for after WAKE_CHECK_MS.
 const WAKE_CHECK_MS = 100;
 function awaitPicture() {
+  const waiting = frames;
   // The game has ended, or another is starting, or the pictures come by
-  // message: back to looking every frame.
-  if (frames === null || frames.coop) {
-    requestAnimationFrame(draw);
+  // message (which asks for a frame itself).
+  if (waiting === null || waiting.coop)
     return;
-  }
-  const seen = Atomics.load(frames.wait, 0);
+  const seen = Atomics.load(waiting.wait, 0);
   if ((seen & FRESH) !== 0 || !Atomics.waitAsync) {
-    requestAnimationFrame(draw);
+    drawSoon();
     return;
   }
-  const result = Atomics.waitAsync(frames.wait, 0, seen, WAKE_CHECK_MS);
+  const result = Atomics.waitAsync(waiting.wait, 0, seen, WAKE_CHECK_MS);
   if (result.async)
-    result.value.then(awaitPicture);
+    result.value.then(() => frames === waiting && awaitPicture());
   else
     awaitPicture();
 }
 
-function draw() {
-  if (frames === null) {
-    requestAnimationFrame(draw);
+let drawAsked = false;
+function drawSoon() {
+  if (drawAsked)
     return;
-  }
+  drawAsked = true;
+  requestAnimationFrame(draw);
+}
+
+function draw() {
+  drawAsked = false;
+  if (frames === null)
+    return;
   const start = performance.now();
   if (frames.coop) {
     // The cooperative module posts each picture whole, as a buffer of its own.
-    if (frames.pixels === null) {
-      requestAnimationFrame(draw);
+    if (frames.pixels === null)
       return;
-    }
     image.data.set(new Uint8Array(frames.pixels));
     frames.pixels = null;
     context2d.putImageData(image, 0, 0);
@@ -219,17 +222,20 @@ function draw() {
     }
     const before = Atomics.exchange(frames.word, 0, frames.showing | ANY);
     frames.showing = before & INDEX_MASK;
-    paintChanges(frames.views[frames.showing], frames.changes[frames.showing]);
+    paintChanges(context2d, image, frames.views[frames.showing], frames.changes[frames.showing]);
   }
   vmx.drawMs += performance.now() - start;
   vmx.framesDrawn += 1;
   awaitPicture();
-  if (vmx.firstFrameMs === null) {
-    vmx.firstFrameMs = performance.now();
-    // Kept for playing offline, once the game is on screen: the copying
-    // must not slow down the start.
-    registerServiceWorker();
-  }
+  if (vmx.firstFrameMs === null)
+    firstFrame();
+}
+
+function firstFrame() {
+  vmx.firstFrameMs = performance.now();
+  // Kept for playing offline, once the game is on screen: the copying
+  // must not slow down the start.
+  registerServiceWorker();
 }
 
 // ---- The buttons ------------------------------------------------------
@@ -399,15 +405,18 @@ function stopSteering() {
   steering.dragging = false;
 }
 
-canvas.addEventListener('pointerdown', (event) => {
-  if (steering.id !== null || (event.pointerType === 'mouse' && event.button !== 0))
+// Heard on the stage, as each game may bring a canvas of its own.
+const stage = document.getElementById('stage');
+stage.addEventListener('pointerdown', (event) => {
+  if (event.target !== canvas || steering.id !== null ||
+      (event.pointerType === 'mouse' && event.button !== 0))
     return;
   event.preventDefault();
   resumeAudio();
   canvas.setPointerCapture(event.pointerId);
   Object.assign(steering, { id: event.pointerId, startX: event.clientX, startY: event.clientY, dragging: false });
 });
-canvas.addEventListener('pointermove', (event) => {
+stage.addEventListener('pointermove', (event) => {
   if (event.pointerId !== steering.id)
     return;
   if (!steering.dragging &&
@@ -416,7 +425,7 @@ canvas.addEventListener('pointermove', (event) => {
   steering.dragging = true;
   send({ type: 'steer', x: areaX(event.clientX) });
 });
-canvas.addEventListener('pointerup', (event) => {
+stage.addEventListener('pointerup', (event) => {
   if (event.pointerId !== steering.id)
     return;
   const tapped = !steering.dragging;
@@ -426,7 +435,7 @@ canvas.addEventListener('pointerup', (event) => {
     release(SOURCE.pointer, 1);
   }
 });
-canvas.addEventListener('pointercancel', (event) => {
+stage.addEventListener('pointercancel', (event) => {
   if (event.pointerId === steering.id)
     stopSteering();
 });
@@ -437,7 +446,9 @@ const padHeld = { left: false, right: false, middle: false, back: false };
 const PAD_BUTTON = { left: BUTTON.left, right: BUTTON.right, middle: BUTTON.middle, back: BUTTON.back };
 
 // A pad is read every animation frame while one is connected, whether or
-// not a picture arrived.
+// not a picture arrived. It is first looked for when the browser says one
+// is there (once it is used on the page): asking before that would keep
+// the browser polling for pads all the time.
 let padsPolled = false;
 function pollGamepads() {
   readGamepads();
@@ -599,6 +610,14 @@ function onMessage(event) {
   const message = event.data;
   switch (message.type) {
     case 'ready':
+      if (drawInWorker) {
+        vmx.started = true;
+        if (!coop) {
+          vmx.memory = message.memory;
+          connectSound();
+        }
+        break;
+      }
       if (coop) {
         frames = { coop: true, pixels: null };
         vmx.started = true;
@@ -614,11 +633,24 @@ function onMessage(event) {
       vmx.memory = message.memory;
       vmx.started = true;
       connectSound();
+      awaitPicture();
       break;
     case 'frame':
-      if (frames && frames.coop)
+      if (frames && frames.coop) {
         frames.pixels = message.pixels;
+        drawSoon();
+      }
       break;
+    case 'first-frame':
+      firstFrame();
+      break;
+    case 'picture': {
+      const resolve = vmx.fileWaiters.get(message.id);
+      vmx.fileWaiters.delete(message.id);
+      if (resolve)
+        resolve(message.pixels);
+      break;
+    }
     case 'sound':
       audio.node.port.postMessage({
         type: 'ring',
@@ -631,6 +663,10 @@ function onMessage(event) {
       showMuted();
       break;
     case 'glance': {
+      if (message.drawn) {
+        vmx.framesDrawn = message.drawn.frames;
+        vmx.drawMs = message.drawn.ms;
+      }
       const before = vmx.glance;
       vmx.glance = message.glance;
       // The score of a game over of the player's own is what the game
@@ -672,6 +708,19 @@ function onMessage(event) {
   }
 }
 
+// A canvas is handed to a worker once: each game's worker gets a new one,
+// in the place of the last.
+function canvasForWorker() {
+  if (canvas.dataset.handedOver) {
+    const fresh = canvas.cloneNode(false);
+    delete fresh.dataset.handedOver;
+    canvas.replaceWith(fresh);
+    canvas = fresh;
+  }
+  canvas.dataset.handedOver = 'yes';
+  return canvas.transferControlToOffscreen();
+}
+
 // A new game in a new worker; the kept best goes with it. Also "play
 // again" once a game has ended. replay: a recorded game to play back
 // instead (once; playing again is a game of the player's own).
@@ -692,6 +741,7 @@ function startGame(replay = null) {
     return;
   }
   worker.onmessage = onMessage;
+  const offscreen = drawInWorker ? canvasForWorker() : null;
   worker.onerror = (event) => {
     event.preventDefault();
     tell('The game\'s files could not be loaded' + (event.message ? ` (${event.message})` : '') +
@@ -708,7 +758,8 @@ function startGame(replay = null) {
       virtualTime,
       replay,
     },
-  });
+    canvas: offscreen,
+  }, offscreen ? [offscreen] : []);
   const game = vmx.games;
   setTimeout(() => {
     if (vmx.games === game && !vmx.started && vmx.ended === null && notice.hidden)
@@ -734,8 +785,6 @@ function start(replay) {
   showMuted();
   showBest();
   startGame(replay);
-  requestAnimationFrame(draw);
-  watchGamepads();
 }
 
 function registerServiceWorker() {

@@ -7,7 +7,8 @@
 
 const CACHE = 'vmxbrikon';
 const FILES = [
-  './', 'index.html', 'style.css', 'contract.js', 'app.js', 'replay.js', 'worker.js', 'audio.js',
+  './', 'index.html', 'style.css', 'contract.js', 'app.js', 'picture.js', 'replay.js', 'worker.js',
+  'audio.js',
   'vmxbrikon.js', 'vmxbrikon.wasm', 'vmxbrikon.worker.js', 'vmxbrikon-coop.js', 'vmxbrikon-coop.wasm',
   'manifest.webmanifest', 'icon.svg', 'icon-192.png', 'icon-512.png',
 ];

@@ -19,16 +19,19 @@ const COOP = new URLSearchParams(self.location.search).get('build') === 'coop';
 const MODULE_NAME = COOP ? 'vmxbrikon-coop.js' : 'vmxbrikon.js';
 
 try {
-  importScripts('contract.js', MODULE_NAME);
+  importScripts('contract.js', 'picture.js', MODULE_NAME);
 } catch (error) {
   fail('the game\'s files could not be loaded', error);
 }
 
 const POLL_MS = 50;
+const AREA = CONTRACT.area;
+const { indexMask: INDEX_MASK, fresh: FRESH, any: ANY } = CONTRACT.frameWord;
 
 let module = null;
 let demo = false;
 let running = false;
+let ended = false;  // the game has ended: no more pictures come
 
 function post(message) {
   self.postMessage(message);
@@ -73,11 +76,82 @@ function offerLastGame() {
   }
 }
 
+// ---- The picture, where the page handed this worker its canvas ----------
+
+// The pictures are drawn here, as they are made: the page's thread does
+// nothing for a frame, and a frame costs only what changed in it.
+let screen = null;
+
+function takeCanvas(canvas) {
+  const context = canvas.getContext('2d', { alpha: false });
+  screen = { context, image: new ImageData(AREA.width, AREA.height), frames: 0, ms: 0 };
+}
+
+function painted(start) {
+  screen.ms += performance.now() - start;
+  screen.frames += 1;
+  if (screen.frames === 1)
+    post({ type: 'first-frame' });
+}
+
+// The buffer a picture lies in, and the rectangles that came with it.
+function frameBuffers() {
+  const memory = module.HEAPU8.buffer;
+  return [0, 1, 2].map((index) => ({
+    view: new Uint8Array(memory, module._web_frame_buffer(index), AREA.width * AREA.height * 4),
+    changes: new Int32Array(memory, module._web_frame_changes(index),
+                            1 + 4 * module._web_frame_changes_capacity()),
+  }));
+}
+
+// Sleeps on the frame handover's word (the same rules as the game's own
+// viewer, starting from buffer 2) and draws each picture as it comes. A
+// browser that cannot wait on the word looks every animation frame; a wake
+// that never came is made up for after WAKE_CHECK_MS.
+const WAKE_CHECK_MS = 100;
+function watchFrames() {
+  const word = new Int32Array(module.HEAPU8.buffer, module._web_frame_word(), 1);
+  const buffers = frameBuffers();
+  let showing = 2;
+  const look = () => {
+    if (ended)
+      return;
+    let seen = Atomics.load(word, 0);
+    if ((seen & FRESH) !== 0) {
+      const start = performance.now();
+      showing = Atomics.exchange(word, 0, showing | ANY) & INDEX_MASK;
+      paintChanges(screen.context, screen.image, buffers[showing].view, buffers[showing].changes);
+      painted(start);
+      seen = showing | ANY;
+    }
+    if (Atomics.waitAsync) {
+      const result = Atomics.waitAsync(word, 0, seen, WAKE_CHECK_MS);
+      if (result.async)
+        result.value.then(look);
+      else
+        setTimeout(look);  // another picture already: after what else waits
+    } else if (self.requestAnimationFrame) {
+      self.requestAnimationFrame(look);
+    } else {
+      setTimeout(look, 16);
+    }
+  };
+  look();
+}
+
+// The picture as it is on the canvas, for the page's tests (and anyone
+// curious): its RGBA bytes.
+function answerPicture(id) {
+  const pixels = screen.context.getImageData(0, 0, AREA.width, AREA.height).data.buffer;
+  self.postMessage({ type: 'picture', id, pixels }, [pixels]);
+}
+
 function poll() {
   const status = module._web_poll();
   offerLastGame();
-  post({ type: 'glance', glance: glance() });
+  post({ type: 'glance', glance: glance(), drawn: screen && { frames: screen.frames, ms: screen.ms } });
   if (status >= 0) {
+    ended = true;
     post({ type: 'ended', status });
     return;
   }
@@ -140,6 +214,8 @@ function begin(options) {
     runCooperative();
     return;
   }
+  if (screen)
+    watchFrames();
   const buffers = [0, 1, 2].map((index) => module._web_frame_buffer(index));
   post({
     type: 'ready',
@@ -156,8 +232,18 @@ function begin(options) {
 // worker's event loop the time while they sleep; each new picture comes
 // out as a buffer of its own, handed to the page without a copy.
 function runCooperative() {
-  const bytes = 1280 * 720 * 4;
+  const bytes = AREA.width * AREA.height * 4;
   module.vmxFrame = (at) => {
+    if (screen) {
+      // This module's memory is its own: the picture is put from where it lies.
+      const start = performance.now();
+      const memory = module.HEAPU8.buffer;
+      const buffer = frameBuffers().find((each) => each.view.byteOffset === at);
+      const image = new ImageData(new Uint8ClampedArray(memory, at, bytes), AREA.width, AREA.height);
+      putChanges(screen.context, image, buffer.changes);
+      painted(start);
+      return;
+    }
     const pixels = module.HEAPU8.slice(at, at + bytes).buffer;
     self.postMessage({ type: 'frame', pixels }, [pixels]);
   };
@@ -177,11 +263,17 @@ function takeOver() {
 
 self.onmessage = (event) => {
   const message = event.data;
+  if (message.type === 'picture') {
+    answerPicture(message.id);
+    return;
+  }
   // Until the game runs, only the start means anything.
   if (message.type !== 'start' && !running)
     return;
   switch (message.type) {
     case 'start':
+      if (message.canvas)
+        takeCanvas(message.canvas);
       start(message.options);
       break;
     case 'press':
