@@ -209,8 +209,8 @@ enum {
     kTitleRow = 300,        // through the title's name, and through GAME OVER
     kBoxLeft = 380,         // the game-over box, across the playfield's middle
     kBoxRight = 900,
-    kBallCore = 6,          // a ball shows at least this square of white
-    kMargin = 40,           // how far beyond its end the paddle keeps a ball
+    kBallCore = 6,  // a ball shows at least this square of white
+    kMargin = 40,   // how far beyond its end the paddle keeps a ball
     kWhite = 0xffffffff,
     kPaddleTeal = 0xff37e8d8,
     kTitleYellow = 0xffffe81f,
