@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "emulator/clock.h"
@@ -19,6 +20,13 @@ namespace {
 
 constexpr int kMaxFibers = 8;
 constexpr std::size_t kStackBytes = 1 << 20;
+// The compiler takes the stack pointer to be 16-byte aligned: it may form
+// the address of an element of a local array with an OR rather than an
+// add. A heap block may be only 8-byte aligned, and on a stack 8 bytes off
+// such an element is read from the wrong place (a call meant for one device
+// went to another). So a fiber's stack starts on a 16-byte boundary within
+// a block that has room to spare.
+constexpr std::size_t kStackAlign = 16;
 // Asyncify keeps a fiber's call chain here while it is not running.
 constexpr std::size_t kChainBytes = 64 << 10;
 // In virtual time the fibers may keep the clock running for a long while:
@@ -127,7 +135,10 @@ int start(std::uintptr_t* handle, void* (*entry)(void*), void* arg) {
         Fiber& fiber = fibers[i];
         if (fiber.in_use && !fiber.done)
             continue;
-        fiber.stack.resize(kStackBytes);
+        fiber.stack.resize(kStackBytes + kStackAlign);
+        void* stack = fiber.stack.data();
+        std::size_t room = fiber.stack.size();
+        std::align(kStackAlign, kStackBytes, stack, room);
         fiber.chain.resize(kChainBytes);
         fiber.entry = entry;
         fiber.arg = arg;
@@ -136,8 +147,7 @@ int start(std::uintptr_t* handle, void* (*entry)(void*), void* arg) {
         fiber.done = false;
         fiber.ready = nullptr;
         emscripten_fiber_init(&fiber.context, run_fiber, reinterpret_cast<void*>(std::intptr_t{i}),
-                              fiber.stack.data(), fiber.stack.size(), fiber.chain.data(),
-                              fiber.chain.size());
+                              stack, kStackBytes, fiber.chain.data(), fiber.chain.size());
         *handle = kHostId + 1 + static_cast<std::uintptr_t>(i);
         return 0;
     }
