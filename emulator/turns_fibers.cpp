@@ -180,7 +180,7 @@ std::uintptr_t self() {
 
 namespace emu {
 
-void run_turns(void (*idle)()) {
+void run_turns(std::int64_t (*idle)()) {
     using namespace turns;
     host_chain.resize(kChainBytes);
     emscripten_fiber_init_from_current_context(&host, host_chain.data(), host_chain.size());
@@ -200,8 +200,9 @@ void run_turns(void (*idle)()) {
         std::int64_t wait_ns = next >= 0 ? 0 : clock::real_wait_ns();
         if (wait_ns < 0)
             return;  // every fiber waits, and nothing will wake any
-        if (idle != nullptr)
-            idle();
+        const std::int64_t most_ns = idle != nullptr ? idle() : -1;
+        if (most_ns >= 0 && wait_ns > most_ns)
+            wait_ns = most_ns;
         give_event_loop(static_cast<double>(wait_ns) / 1e6);
         handed_back_ns = real_now_ns();
     }

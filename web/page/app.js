@@ -529,10 +529,19 @@ function resumeAudio() {
     audio.context.resume().catch(() => {});
 }
 
-// The game's buzzer joins the graph once both are there.
+// The game's buzzer joins the graph once both are there. The cooperative
+// module shares no memory with the worklet: they get a channel of their own.
 async function connectSound() {
-  if (await audio.ready)
+  if (!await audio.ready)
+    return;
+  if (!coop) {
     send({ type: 'sound', sampleRate: audio.context.sampleRate });
+    return;
+  }
+  const channel = new MessageChannel();
+  audio.node.port.postMessage({ type: 'channel', port: channel.port1 }, [channel.port1]);
+  worker.postMessage({ type: 'sound', sampleRate: audio.context.sampleRate, port: channel.port2 },
+    [channel.port2]);
 }
 
 muteButton.addEventListener('click', () => {
@@ -602,6 +611,7 @@ function onMessage(event) {
       if (coop) {
         frames = { coop: true, pixels: null };
         vmx.started = true;
+        connectSound();
         break;
       }
       frames = {
@@ -620,6 +630,10 @@ function onMessage(event) {
         frames.pixels = message.pixels;
       break;
     case 'sound':
+      if (coop) {
+        showMuted();
+        break;
+      }
       audio.node.port.postMessage({
         type: 'ring',
         memory: vmx.memory,
