@@ -203,7 +203,12 @@ void run_turns(std::int64_t (*idle)()) {
         const std::int64_t most_ns = idle != nullptr ? idle() : -1;
         if (most_ns >= 0 && wait_ns > most_ns)
             wait_ns = most_ns;
-        give_event_loop(static_cast<double>(wait_ns) / 1e6);
+        // Whole milliseconds, rounded up: a browser's timer drops the
+        // fraction, so a wait of 1.9 ms would come back after 1 and then
+        // go round in waits of none until the fiber is due (thousands of
+        // hand-overs a second, each one unwinding and rewinding the host).
+        // A fiber wakes up to 1 ms late instead, as a sleeping thread may.
+        give_event_loop(static_cast<double>((wait_ns + 999999) / 1000000));
         handed_back_ns = real_now_ns();
     }
 }
