@@ -1,12 +1,12 @@
 // The measuring half of bench/web-cpu: arguments are the repository, the
-// site, the seconds to measure and more of the page's address ('' or
-// name=value&...).
+// site, the seconds to measure, the module (threads or coop) and where the
+// pictures are drawn (worker or page).
 import { spawn } from 'node:child_process';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import path from 'node:path';
 
-const [repo, site, secondsText, query = ''] = process.argv.slice(2);
+const [repo, site, secondsText, build = 'threads', draw = 'worker'] = process.argv.slice(2);
 const seconds = Number(secondsText);
 const require = createRequire(path.join(repo, 'tests/web/package.json'));
 const { chromium } = require('playwright-core');
@@ -137,8 +137,10 @@ const browser = await chromium.launch({
 try {
   const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
   const page = await context.newPage();
-  await page.goto(`${address}?demo${query ? '&' + query : ''}`);
+  await page.goto(`${address}?demo${build === 'coop' ? '&build=coop' : ''}${draw === 'page' ? '&draw=page' : ''}`);
   await page.waitForFunction(() => window.vmx && window.vmx.framesDrawn > 30, null, { timeout: 30000 });
+  if (await page.evaluate(() => window.vmx.build) !== build)
+    throw new Error(`the page did not load the ${build} module`);
   const pid = browserPid(server.pid);
   await browser.startTracing(page, { categories: ['toplevel', 'devtools.timeline', '__metadata'] });
   const framesBefore = await page.evaluate(() => window.vmx.framesDrawn);
@@ -170,7 +172,7 @@ try {
   }
   const cpu = ticks / ticksPerSecond / (windowUs / 1e6);
   const main = mainThreadBusy(trace, windowUs);
-  console.log(`site ${site}${query ? ', ?' + query : ''}`);
+  console.log(`site ${site}, the ${build} module, pictures drawn by the ${draw}`);
   console.log(`browser processes: ${after.size}, ${seconds} s of the demo, ` +
     `${((framesAfter - framesBefore) / (windowUs / 1e6)).toFixed(1)} frames drawn a second`);
   console.log(`whole browser CPU: ${(100 * cpu).toFixed(1)}% of one core`);

@@ -64,8 +64,10 @@ std::uintptr_t thread_self();
 
 // The build without threads only: runs the fibers in turns until every one
 // has ended, handing the rest of the time to the browser's event loop;
-// idle() is called before each such hand-over.
-void run_turns(void (*idle)());
+// idle() is called before each such hand-over and answers the longest the
+// event loop may keep the time before idle() is called again (ns; negative
+// for as long as every fiber sleeps).
+void run_turns(std::int64_t (*idle)());
 
 // ---- Faults ------------------------------------------------------------
 enum class Call {

@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "emulator/clock.h"
@@ -19,6 +20,13 @@ namespace {
 
 constexpr int kMaxFibers = 8;
 constexpr std::size_t kStackBytes = 1 << 20;
+// The compiler takes the stack pointer to be 16-byte aligned: it may form
+// the address of an element of a local array with an OR rather than an
+// add. A heap block may be only 8-byte aligned, and on a stack 8 bytes off
+// such an element is read from the wrong place (a call meant for one device
+// went to another). So a fiber's stack starts on a 16-byte boundary within
+// a block that has room to spare.
+constexpr std::size_t kStackAlign = 16;
 // Asyncify keeps a fiber's call chain here while it is not running.
 constexpr std::size_t kChainBytes = 64 << 10;
 // In virtual time the fibers may keep the clock running for a long while:
@@ -127,7 +135,10 @@ int start(std::uintptr_t* handle, void* (*entry)(void*), void* arg) {
         Fiber& fiber = fibers[i];
         if (fiber.in_use && !fiber.done)
             continue;
-        fiber.stack.resize(kStackBytes);
+        fiber.stack.resize(kStackBytes + kStackAlign);
+        void* stack = fiber.stack.data();
+        std::size_t room = fiber.stack.size();
+        std::align(kStackAlign, kStackBytes, stack, room);
         fiber.chain.resize(kChainBytes);
         fiber.entry = entry;
         fiber.arg = arg;
@@ -136,8 +147,7 @@ int start(std::uintptr_t* handle, void* (*entry)(void*), void* arg) {
         fiber.done = false;
         fiber.ready = nullptr;
         emscripten_fiber_init(&fiber.context, run_fiber, reinterpret_cast<void*>(std::intptr_t{i}),
-                              fiber.stack.data(), fiber.stack.size(), fiber.chain.data(),
-                              fiber.chain.size());
+                              stack, kStackBytes, fiber.chain.data(), fiber.chain.size());
         *handle = kHostId + 1 + static_cast<std::uintptr_t>(i);
         return 0;
     }
@@ -170,7 +180,7 @@ std::uintptr_t self() {
 
 namespace emu {
 
-void run_turns(void (*idle)()) {
+void run_turns(std::int64_t (*idle)()) {
     using namespace turns;
     host_chain.resize(kChainBytes);
     emscripten_fiber_init_from_current_context(&host, host_chain.data(), host_chain.size());
@@ -190,9 +200,15 @@ void run_turns(void (*idle)()) {
         std::int64_t wait_ns = next >= 0 ? 0 : clock::real_wait_ns();
         if (wait_ns < 0)
             return;  // every fiber waits, and nothing will wake any
-        if (idle != nullptr)
-            idle();
-        give_event_loop(static_cast<double>(wait_ns) / 1e6);
+        const std::int64_t most_ns = idle != nullptr ? idle() : -1;
+        if (most_ns >= 0 && wait_ns > most_ns)
+            wait_ns = most_ns;
+        // Whole milliseconds, rounded up: a browser's timer drops the
+        // fraction, so a wait of 1.9 ms would come back after 1 and then
+        // go round in waits of none until the fiber is due (thousands of
+        // hand-overs a second, each one unwinding and rewinding the host).
+        // A fiber wakes up to 1 ms late instead, as a sleeping thread may.
+        give_event_loop(static_cast<double>((wait_ns + 999999) / 1000000));
         handed_back_ns = real_now_ns();
     }
 }

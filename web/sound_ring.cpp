@@ -11,23 +11,23 @@ namespace {
 // sample can wait in the ring, so that every change lands on its own sample
 // and the page adds no more than that to the game's own delay.
 constexpr std::int64_t kAheadNs = 10000000;
-constexpr long kPumpNs = 2000000;
-static_assert(kAheadNs + kPumpNs <= SoundRing::kDelayNs,
+static_assert(kAheadNs + SoundRing::kPumpNs <= SoundRing::kDelayNs,
               "a change must be noted before the samples that carry it are rendered");
 constexpr int kChunk = 1024;
 
-std::int64_t monotonic_ns() {
+}  // namespace
+
+std::int64_t SoundRing::monotonic_ns() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
-}  // namespace
-
 SoundRing::SoundRing(int sample_rate)
     : sample_rate_(sample_rate),
       wave_(std::make_unique<sim::BuzzerWave>(sample_rate, kAmplitude, kDelayNs)) {}
 
+#if !VMX_FIBERS
 bool SoundRing::start() {
     started_ = pthread_create(&thread_, nullptr, pump, this) == 0;
     return started_;
@@ -43,13 +43,14 @@ void SoundRing::stop() {
 
 void* SoundRing::pump(void* self) {
     auto* ring = static_cast<SoundRing*>(self);
-    const struct timespec pause = {0, kPumpNs};
+    const struct timespec pause = {0, SoundRing::kPumpNs};
     while (!ring->stop_.load()) {
         ring->top_up(monotonic_ns());
         nanosleep(&pause, nullptr);
     }
     return nullptr;
 }
+#endif
 
 void SoundRing::top_up(std::int64_t now_ns) {
     const std::uint32_t written = written_.load(std::memory_order_relaxed);

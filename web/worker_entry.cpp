@@ -21,10 +21,9 @@
 #include "sim/options.h"
 #include "sim/session.h"
 #include "web/contract.h"
+#include "web/sound_ring.h"
 #if VMX_FIBERS
 #include "emulator/emulator.h"
-#else
-#include "web/sound_ring.h"
 #endif
 
 namespace {
@@ -46,9 +45,7 @@ const std::string& best_path() {
 struct WebRun {
     sim::Session session;
     sim::FrameStore frames{sim::PixelOrder::Rgba};
-#if !VMX_FIBERS
     std::unique_ptr<web::SoundRing> sound;
-#endif
     bool muted = false;  // --mute: the buzzer stays silent
     bool started = false;
     bool finished = false;
@@ -150,23 +147,21 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
 // The page's audio has started (browsers wait for the player's first
 // press): the buzzer's changes from now on become samples at this rate.
 // Answers 0, or 1 when there is no sound (muted by the options, or no
-// thread for it).
+// thread for it). Without threads, the worker tops the ring up between the
+// fibers' turns.
 EMSCRIPTEN_KEEPALIVE int web_start_sound(int sample_rate) {
-#if VMX_FIBERS
-    (void)sample_rate;
-    return 1;  // no thread to keep a ring of samples filled
-#else
     if (run == nullptr || run->sound || run->muted || sample_rate <= 0)
         return 1;
     auto sound = std::make_unique<web::SoundRing>(sample_rate);
+#if !VMX_FIBERS
     if (!sound->start()) {
         say("no sound: cannot start the sound thread");
         return 1;
     }
+#endif
     run->session.sound_through(sound->wave());
     run->sound = std::move(sound);
     return 0;
-#endif
 }
 
 // Called every few tens of milliseconds: -1 while the game runs, then the
@@ -232,9 +227,7 @@ EMSCRIPTEN_KEEPALIVE void web_glance(double* out) {
     sample.glance = run->session.glance();
     sample.frames = run->session.frames_shown();
     sample.elapsed_ms = run->session.elapsed_ms();
-#if !VMX_FIBERS
     sample.buzzer_changes = run->sound ? static_cast<std::int64_t>(run->sound->wave()->noted()) : 0;
-#endif
     for (int i = 0; i < web::kGlanceFieldCount; ++i)
         out[i] = web::kGlanceFields[i].value(sample);
 }
@@ -274,26 +267,6 @@ EMSCRIPTEN_KEEPALIVE const void* web_frame_changes(int index) {
 EMSCRIPTEN_KEEPALIVE int web_frame_changes_capacity() {
     return sim::FrameChanges::kCapacity;
 }
-#if VMX_FIBERS
-namespace {
-// Between the fibers' turns, while the worker's event loop has the time:
-// a new picture goes to the page, as a buffer of its own.
-void hand_over_frame() {
-    bool fresh = false;
-    const std::uint32_t* pixels = run->frames.take(&fresh);
-    if (fresh && pixels != nullptr)
-        EM_ASM({ Module.vmxFrame($0); }, pixels);
-}
-}  // namespace
-
-// Runs the game's fibers until the game has ended. Called once, after
-// web_start, as an asynchronous call: it gives the worker's event loop the
-// time while the game sleeps.
-EMSCRIPTEN_KEEPALIVE void web_run() {
-    if (run != nullptr && run->started)
-        emu::run_turns(hand_over_frame);
-}
-#else
 EMSCRIPTEN_KEEPALIVE const void* web_sound_samples() {
     return run && run->sound ? run->sound->samples() : nullptr;
 }
@@ -305,6 +278,34 @@ EMSCRIPTEN_KEEPALIVE int web_sound_capacity() {
 }
 EMSCRIPTEN_KEEPALIVE const void* web_sound_read() {
     return run && run->sound ? run->sound->read() : nullptr;
+}
+#if VMX_FIBERS
+namespace {
+// Between the fibers' turns, while the worker's event loop has the time:
+// a new picture goes to the page, as a buffer of its own, and the sound
+// ring is topped up, its new samples sent on to the worklet. With sound,
+// the event loop gives the time back in time for the next top-up.
+std::int64_t between_turns() {
+    bool fresh = false;
+    const std::uint32_t* pixels = run->frames.take(&fresh);
+    if (fresh && pixels != nullptr)
+        EM_ASM({ Module.vmxFrame($0); }, pixels);
+    if (!run->sound)
+        return -1;
+    const std::uint32_t before = run->sound->written()->load(std::memory_order_relaxed);
+    run->sound->top_up(web::SoundRing::monotonic_ns());
+    if (run->sound->written()->load(std::memory_order_relaxed) != before)
+        EM_ASM({ Module.vmxSound(); });
+    return web::SoundRing::kPumpNs;
+}
+}  // namespace
+
+// Runs the game's fibers until the game has ended. Called once, after
+// web_start, as an asynchronous call: it gives the worker's event loop the
+// time while the game sleeps.
+EMSCRIPTEN_KEEPALIVE void web_run() {
+    if (run != nullptr && run->started)
+        emu::run_turns(between_turns);
 }
 #endif
 

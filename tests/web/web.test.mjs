@@ -487,37 +487,41 @@ test('the demo plays until a key takes over, and its game is not the best', asyn
   await page.context().close();
 });
 
-test('the buzzer sounds from the very first press, and not while muted', async () => {
-  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
-  let page = await open('', { context });
-  // The first press of all: PLAY's rising tone is heard.
-  await page.keyboard.press('KeyQ');
-  await page.waitForFunction(() => vmx.audioState === 'running');
-  let peak = 0;
-  for (let i = 0; i < 60 && peak === 0; i += 1)
-    peak = await page.evaluate(() => new Promise((resolve) => setTimeout(() => vmx.soundPeak().then(resolve), 50)));
-  assert.ok(peak > 0.05, `the loudest sample after the first press was ${peak}`);
+// Both modules: the cooperative one has no shared memory for its samples.
+for (const build of ['', 'coop']) {
+  test(`the buzzer sounds from the very first press, and not while muted${build ? ` (${build})` : ''}`, async () => {
+    const query = build ? `?build=${build}` : '';
+    const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+    let page = await open(query, { context });
+    // The first press of all: PLAY's rising tone is heard.
+    await page.keyboard.press('KeyQ');
+    await page.waitForFunction(() => vmx.audioState === 'running');
+    let peak = 0;
+    for (let i = 0; i < 60 && peak === 0; i += 1)
+      peak = await page.evaluate(() => new Promise((resolve) => setTimeout(() => vmx.soundPeak().then(resolve), 50)));
+    assert.ok(peak > 0.05, `the loudest sample after the first press was ${peak}`);
 
-  await page.keyboard.press('Space');
-  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
-  await page.keyboard.press('Space');
-  await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
-  await page.click('#mute');
-  await page.evaluate(() => vmx.soundPeak());
-  const before = (await glance(page)).buzzerChanges;
-  await page.keyboard.press('Escape');  // pausing beeps, and so does going on
-  await until(page, 'the pause', (now) => now.paused);
-  await page.keyboard.press('Escape');
-  await until(page, 'the game going on, and its beeps', (now) => !now.paused && now.buzzerChanges > before);
-  await framesLater(page, 10);
-  assert.equal(await page.evaluate(() => vmx.soundPeak()), 0, 'muted, yet a sample was heard');
+    await page.keyboard.press('Space');
+    await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+    await page.keyboard.press('Space');
+    await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
+    await page.click('#mute');
+    await page.evaluate(() => vmx.soundPeak());
+    const before = (await glance(page)).buzzerChanges;
+    await page.keyboard.press('Escape');  // pausing beeps, and so does going on
+    await until(page, 'the pause', (now) => now.paused);
+    await page.keyboard.press('Escape');
+    await until(page, 'the game going on, and its beeps', (now) => !now.paused && now.buzzerChanges > before);
+    await framesLater(page, 10);
+    assert.equal(await page.evaluate(() => vmx.soundPeak()), 0, 'muted, yet a sample was heard');
 
-  // The choice is remembered.
-  await page.reload();
-  await page.waitForFunction(() => window.vmx && vmx.started);
-  assert.equal(await page.getAttribute('#mute', 'aria-pressed'), 'true');
-  await context.close();
-});
+    // The choice is remembered.
+    await page.reload();
+    await page.waitForFunction(() => window.vmx && vmx.started);
+    assert.equal(await page.getAttribute('#mute', 'aria-pressed'), 'true');
+    await context.close();
+  });
+}
 
 test('the best score: kept across a reload, never lowered by another tab, never negative', async () => {
   const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });

@@ -540,10 +540,19 @@ function resumeAudio() {
     audio.context.resume().catch(() => {});
 }
 
-// The game's buzzer joins the graph once both are there.
+// The game's buzzer joins the graph once both are there. The cooperative
+// module shares no memory with the worklet: they get a channel of their own.
 async function connectSound() {
-  if (await audio.ready)
+  if (!await audio.ready)
+    return;
+  if (!coop) {
     send({ type: 'sound', sampleRate: audio.context.sampleRate });
+    return;
+  }
+  const channel = new MessageChannel();
+  audio.node.port.postMessage({ type: 'channel', port: channel.port1 }, [channel.port1]);
+  worker.postMessage({ type: 'sound', sampleRate: audio.context.sampleRate, port: channel.port2 },
+    [channel.port2]);
 }
 
 muteButton.addEventListener('click', () => {
@@ -610,17 +619,13 @@ function onMessage(event) {
   const message = event.data;
   switch (message.type) {
     case 'ready':
-      if (drawInWorker) {
-        vmx.started = true;
-        if (!coop) {
-          vmx.memory = message.memory;
-          connectSound();
-        }
-        break;
-      }
-      if (coop) {
-        frames = { coop: true, pixels: null };
-        vmx.started = true;
+      vmx.started = true;
+      if (!coop)
+        vmx.memory = message.memory;
+      connectSound();
+      // The worker draws, or (the cooperative module) sends each picture.
+      if (drawInWorker || coop) {
+        frames = drawInWorker ? null : { coop: true, pixels: null };
         break;
       }
       frames = {
@@ -630,9 +635,6 @@ function onMessage(event) {
         changes: message.changes.map((at) => new Int32Array(message.memory, at, 1 + 4 * message.changesCapacity)),
         showing: 2,
       };
-      vmx.memory = message.memory;
-      vmx.started = true;
-      connectSound();
       awaitPicture();
       break;
     case 'frame':
@@ -652,6 +654,10 @@ function onMessage(event) {
       break;
     }
     case 'sound':
+      if (coop) {
+        showMuted();
+        break;
+      }
       audio.node.port.postMessage({
         type: 'ring',
         memory: vmx.memory,

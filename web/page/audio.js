@@ -2,7 +2,9 @@
 // game's worker renders into a ring in the shared memory, and moves the
 // ring's read index on. Muted, it goes on reading (so that the ring stays
 // in step) and plays silence. It tells the page the loudest sample it has
-// played since the page last asked.
+// played since the page last asked. The cooperative module shares no
+// memory: its worker sends the samples over a channel, into a ring of the
+// worklet's own, and hears back how far they have been played.
 'use strict';
 
 class Buzzer extends AudioWorkletProcessor {
@@ -18,6 +20,9 @@ class Buzzer extends AudioWorkletProcessor {
         this.written = new Uint32Array(message.memory, message.written, 1);
         this.read = new Uint32Array(message.memory, message.read, 1);
         this.capacity = message.capacity;
+      } else if (message.type === 'channel') {
+        this.channel = message.port;
+        this.channel.onmessage = (sent) => this.take(sent.data);
       } else if (message.type === 'mute') {
         this.muted = message.on;
       } else if (message.type === 'peak') {
@@ -25,6 +30,22 @@ class Buzzer extends AudioWorkletProcessor {
         this.peak = 0;
       }
     };
+  }
+
+  // From the cooperative module's worker: the ring's size, then samples.
+  take({ capacity, samples }) {
+    if (capacity) {
+      this.samples = new Int16Array(capacity);
+      this.written = new Uint32Array(1);
+      this.read = new Uint32Array(1);
+      this.capacity = capacity;
+      return;
+    }
+    let written = this.written[0];
+    for (let i = 0; i < samples.length; i += 1)
+      this.samples[(written + i) % this.capacity] = samples[i];
+    written = (written + samples.length) >>> 0;
+    this.written[0] = written;
   }
 
   process(inputs, outputs) {
@@ -42,6 +63,8 @@ class Buzzer extends AudioWorkletProcessor {
     out.fill(0, count);
     read = (read + count) >>> 0;
     Atomics.store(this.read, 0, read);
+    if (this.channel && count > 0)
+      this.channel.postMessage({ read });
     return true;
   }
 }

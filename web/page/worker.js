@@ -252,6 +252,32 @@ function runCooperative() {
   module.ccall('web_run', null, [], [], { async: true });
 }
 
+// The cooperative module's sound: the worklet cannot see this module's
+// memory, so the samples that each top-up of the ring writes are sent to
+// it over a channel of their own, and it answers how far it has read,
+// which the ring's next top-up goes by.
+function sendSound(port) {
+  const samples = module._web_sound_samples();
+  const written = module._web_sound_written() >> 2;
+  const read = module._web_sound_read() >> 2;
+  const capacity = module._web_sound_capacity();
+  let sent = module.HEAPU32[written];
+  port.postMessage({ capacity });
+  port.onmessage = (event) => {
+    module.HEAPU32[read] = event.data.read;
+  };
+  post({ type: 'sound' });
+  module.vmxSound = () => {
+    const now = module.HEAPU32[written];
+    const count = (now - sent) >>> 0;
+    const chunk = new Int16Array(count);
+    for (let i = 0; i < count; i += 1)
+      chunk[i] = module.HEAP16[(samples >> 1) + ((sent + i) % capacity)];
+    sent = now;
+    port.postMessage({ samples: chunk }, [chunk.buffer]);
+  };
+}
+
 // A press or a drag of the player's own takes over from the demo.
 function takeOver() {
   if (!demo)
@@ -297,6 +323,11 @@ self.onmessage = (event) => {
       module._web_hidden();
       break;
     case 'sound':
+      if (COOP) {
+        if (module._web_start_sound(message.sampleRate) === 0)
+          sendSound(message.port);
+        break;
+      }
       if (module._web_start_sound(message.sampleRate) === 0) {
         post({
           type: 'sound',
