@@ -103,6 +103,7 @@ const vmx = {
   audioState: 'none',
   games: 0,
   logs: [],
+  faults: [],  // the page's own uncaught errors
   peakWaiters: [],
   fileWaiters: new Map(),
   nextFileId: 1,
@@ -123,6 +124,10 @@ const vmx = {
   },
 };
 window.vmx = vmx;
+// Kept for drivers that cannot read a browser's console (WebDriver's
+// classic protocol has no log).
+window.addEventListener('error', (event) => vmx.faults.push(String(event.message)));
+window.addEventListener('unhandledrejection', (event) => vmx.faults.push(`unhandled: ${event.reason}`));
 
 // ---- The best score ---------------------------------------------------
 
