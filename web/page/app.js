@@ -39,7 +39,14 @@ const params = new URLSearchParams(location.search);
 // cooperative module runs (its threads take turns on the worker's one
 // thread). ?build=coop asks for it anywhere.
 const coopWanted = params.get('build') === 'coop';
-const canShare = () => typeof SharedArrayBuffer !== 'undefined' && window.crossOriginIsolated === true;
+// Firefox (Gecko) now and then never returns from making a worker inside a
+// worker while another one it made runs: the game's worker then stays
+// blocked for good before the game starts, without a word. The module with
+// threads makes four such workers, the cooperative one none, so Firefox
+// plays the cooperative module.
+const nestedWorkersHang = / Gecko\/\d/.test(navigator.userAgent);
+const canShare = () => typeof SharedArrayBuffer !== 'undefined' && window.crossOriginIsolated === true &&
+  !nestedWorkersHang;
 let coop = coopWanted;
 const simArgs = params.get('sim') || '';
 const virtualTime = /(^|\s)--virtual-time(\s|$)/.test(simArgs);
@@ -102,6 +109,7 @@ const vmx = {
   audioState: 'none',
   games: 0,
   logs: [],
+  faults: [],  // the page's own uncaught errors
   peakWaiters: [],
   fileWaiters: new Map(),
   nextFileId: 1,
@@ -132,6 +140,10 @@ const vmx = {
   },
 };
 window.vmx = vmx;
+// Kept for drivers that cannot read a browser's console (WebDriver's
+// classic protocol has no log).
+window.addEventListener('error', (event) => vmx.faults.push(String(event.message)));
+window.addEventListener('unhandledrejection', (event) => vmx.faults.push(`unhandled: ${event.reason}`));
 
 // ---- The best score ---------------------------------------------------
 

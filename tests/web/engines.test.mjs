@@ -1,0 +1,297 @@
+// The web page in two more browser engines, each on a host that isolates
+// the page and on one that sends no headers of its own:
+// - Firefox (Debian's firefox-esr, headless), driven by puppeteer-core over
+//   WebDriver BiDi;
+// - WebKit (WebKitGTK's MiniBrowser on a virtual X display), driven by
+//   WebKitWebDriver over plain W3C WebDriver.
+// In each: the title as the desktop simulator shows it, a key that starts a
+// game and moves the paddle, no error, and twenty loads in a row that all
+// start. An engine whose browser is not installed is skipped, saying so.
+//   VMX_SITE=build/web/site VMX_SIM=build/dev/sim/vmxbrikon-sim npm test
+import { test, describe, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import vm from 'node:vm';
+import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
+import { PNG } from 'pngjs';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const repo = path.resolve(here, '../..');
+const site = path.resolve(repo, process.env.VMX_SITE || 'build/web/site');
+const sim = path.resolve(repo, process.env.VMX_SIM || 'build/dev/sim/vmxbrikon-sim');
+const CONTRACT = vm.runInNewContext(fs.readFileSync(path.join(site, 'contract.js'), 'utf8') + '\nCONTRACT');
+const PHASE = CONTRACT.phases;
+const LOADS = 20;
+const START_MS = 15000;
+
+const FIREFOX = process.env.VMX_FIREFOX || '/usr/bin/firefox-esr';
+const WEBKIT_DRIVER = process.env.VMX_WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver';
+// WebKitGTK keeps its MiniBrowser beside its libraries, under the API
+// version's folder (4.1 on Debian 12, 4.0 or 6.0 elsewhere).
+function miniBrowser() {
+  const lib = '/usr/lib';
+  for (const arch of fs.existsSync(lib) ? fs.readdirSync(lib) : []) {
+    for (const api of ['webkit2gtk-4.1', 'webkit2gtk-4.0', 'webkitgtk-6.0']) {
+      const file = path.join(lib, arch, api, 'MiniBrowser');
+      if (fs.existsSync(file))
+        return file;
+    }
+  }
+  return null;
+}
+
+const children = [];
+
+function spawnKept(command, args, options) {
+  const child = spawn(command, args, options);
+  children.push(child);
+  return child;
+}
+
+after(() => children.forEach((child) => child.kill()));
+
+// The site served as scripts/web serves it, or (--plain) as a host that
+// sends no headers of its own; answers its address.
+function serve(...extra) {
+  const server = spawnKept('node', [path.join(repo, 'web/serve.mjs'), site, '0', ...extra], {
+    stdio: ['ignore', 'pipe', 'inherit'],
+  });
+  return new Promise((resolve, reject) => {
+    server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
+    server.once('exit', (code) => reject(new Error(`the server ended with ${code}`)));
+  });
+}
+
+const hosts = {};
+let titleWanted;
+
+before(async () => {
+  hosts.isolated = await serve();
+  hosts.plain = await serve('--plain');
+  // The simulator's title screen, 0.8 s in.
+  const native = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-engines-native-'));
+  execFileSync(sim, ['--headless', '--virtual-time', '--seconds', '1', '--screenshot-at', '800', '--out', native],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  titleWanted = PNG.sync.read(fs.readFileSync(path.join(native, 'frame-000800.png'))).data;
+  fs.rmSync(native, { recursive: true, force: true });
+});
+
+// ---- Firefox, over WebDriver BiDi ---------------------------------------
+
+async function firefox() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-firefox-'));
+  const browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: FIREFOX,
+    headless: true,
+    userDataDir: profile,
+    protocolTimeout: 60000,
+  });
+  const page = await browser.newPage();
+  const errors = [];
+  page.on('console', (message) => {
+    if (message.type() === 'error')
+      errors.push(message.text());
+  });
+  page.on('pageerror', (error) => errors.push(String(error)));
+  const KEYS = { left: 'ArrowLeft', middle: ' ' };
+  return {
+    goto: (url) => page.goto(url),
+    run: (fn, ...args) => page.evaluate(fn, ...args),
+    down: (key) => page.keyboard.down(KEYS[key]),
+    up: (key) => page.keyboard.up(KEYS[key]),
+    errors: () => errors,
+    async close() {
+      await browser.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// ---- WebKit, over classic WebDriver -------------------------------------
+
+// A virtual X display of our own, unless one is given: answers its name.
+function xDisplay() {
+  if (process.env.DISPLAY)
+    return Promise.resolve(process.env.DISPLAY);
+  const server = spawnKept('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'], {
+    stdio: ['ignore', 'ignore', 'pipe', 'pipe'],
+  });
+  return new Promise((resolve, reject) => {
+    server.stdio[3].once('data', (chunk) => resolve(`:${String(chunk).trim()}`));
+    server.once('error', (error) => reject(new Error(`Xvfb (package xvfb) cannot start: ${error.message}`)));
+    server.once('exit', (code) => reject(new Error(`Xvfb ended with ${code}`)));
+  });
+}
+
+async function webkit() {
+  const display = await xDisplay();
+  // The driver says nothing of its port: it is given a free one.
+  const port = await new Promise((resolve) => {
+    const probe = net.createServer().listen(0, '127.0.0.1', () => {
+      const { port: free } = probe.address();
+      probe.close(() => resolve(free));
+    });
+  });
+  const driver = spawnKept(WEBKIT_DRIVER, [`--port=${port}`, '--host=127.0.0.1'], {
+    stdio: ['ignore', 'ignore', 'inherit'], env: { ...process.env, DISPLAY: display },
+  });
+  let driverEnded = null;
+  driver.once('exit', (code) => { driverEnded = code; });
+  const base = `http://127.0.0.1:${port}`;
+  async function call(method, where, body) {
+    const response = await fetch(base + where, {
+      method,
+      headers: { 'Content-Type': 'application/json' },
+      body: body === undefined ? undefined : JSON.stringify(body),
+    });
+    const answer = await response.json();
+    if (answer.value && answer.value.error)
+      throw new Error(`WebDriver ${method} ${where}: ${answer.value.error}: ${answer.value.message}`);
+    return answer.value;
+  }
+  const start = Date.now();
+  for (;;) {
+    if (driverEnded !== null)
+      throw new Error(`WebKitWebDriver ended with ${driverEnded}`);
+    if (await fetch(`${base}/status`).then((response) => response.ok, () => false))
+      break;
+    if (Date.now() - start > 10000)
+      throw new Error(`WebKitWebDriver did not answer on port ${port}`);
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  const session = await call('POST', '/session', {
+    capabilities: {
+      alwaysMatch: {
+        browserName: 'MiniBrowser',
+        'webkitgtk:browserOptions': { binary: miniBrowser(), args: ['--automation'] },
+      },
+    },
+  });
+  const at = `/session/${session.sessionId}`;
+  await call('POST', `${at}/window/rect`, { width: 1280, height: 800 });
+  const KEYS = { left: '\uE012', middle: '\uE00D' };
+  const key = (type, name) => call('POST', `${at}/actions`, {
+    actions: [{ type: 'key', id: 'keyboard', actions: [{ type, value: KEYS[name] }] }],
+  });
+  return {
+    goto: (url) => call('POST', `${at}/url`, { url }),
+    run: (fn, ...args) => call('POST', `${at}/execute/sync`, { script: `return (${fn})(...arguments);`, args }),
+    down: (name) => key('keyDown', name),
+    up: (name) => key('keyUp', name),
+    // Classic WebDriver has no console: the page keeps its uncaught errors.
+    errors: () => [],
+    async close() {
+      await call('DELETE', at).catch(() => {});
+      driver.kill();
+    },
+  };
+}
+
+// ---- The checks, the same in each engine ---------------------------------
+
+async function until(browser, what, fn, arg, timeoutMs = 10000) {
+  const start = Date.now();
+  for (;;) {
+    // A page that loads itself once more (to be isolated by its service
+    // worker) may be gone between two looks.
+    const now = await browser.run(fn, arg).catch(() => null);
+    if (now)
+      return now;
+    if (Date.now() - start > timeoutMs) {
+      const seen = await browser.run(() => window.vmx && ({
+        started: vmx.started, frames: vmx.framesDrawn, build: vmx.build, notice: vmx.notice,
+        glance: vmx.glance, logs: vmx.logs.slice(-5),
+      })).catch((error) => String(error));
+      assert.fail(`waited ${timeoutMs} ms for ${what}; the page: ${JSON.stringify(seen)}`);
+    }
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
+// The share of the canvas's pixels that are the simulator's, read inside
+// the page (the engine's own scaling of the canvas plays no part).
+async function titleLikeSimulator(browser) {
+  // The picture may be drawn by the game's worker: the page asks it, and
+  // keeps the answer as a PNG for the next look.
+  await browser.run(() => {
+    window.titleShot = null;
+    vmx.picture().then((data) => {
+      const canvas = document.createElement('canvas');
+      canvas.width = data.length / 4 / 720;
+      canvas.height = 720;
+      canvas.getContext('2d').putImageData(new ImageData(data, canvas.width, 720), 0, 0);
+      window.titleShot = canvas.toDataURL('image/png');
+    });
+  });
+  const url = await until(browser, 'the canvas\'s picture', () => window.titleShot);
+  const got = PNG.sync.read(Buffer.from(url.slice(url.indexOf(',') + 1), 'base64')).data;
+  let same = 0;
+  for (let i = 0; i < titleWanted.length; i += 4)
+    same += titleWanted[i] === got[i] && titleWanted[i + 1] === got[i + 1] && titleWanted[i + 2] === got[i + 2] ? 1 : 0;
+  return same / (titleWanted.length / 4);
+}
+
+const ENGINES = [
+  { name: 'Firefox', binaries: [FIREFOX], open: firefox, build: 'coop' },
+  { name: 'WebKit', binaries: [WEBKIT_DRIVER, miniBrowser()], open: webkit, build: 'coop' },
+];
+
+for (const engine of ENGINES) {
+  const missing = engine.binaries.find((file) => !file || !fs.existsSync(file));
+  const skip = missing === undefined ? false
+    : `${engine.name}: ${missing || 'its MiniBrowser'} is not installed (scripts/setup installs it)`;
+  describe(engine.name, { skip }, () => {
+    for (const host of ['isolated', 'plain']) {
+      test(`on a host ${host === 'isolated' ? 'that isolates the page' : 'without the headers'}: the title, a key plays, ${LOADS} loads start`, { timeout: 300000 }, async () => {
+        const browser = await engine.open();
+        try {
+          const firstFrames = [];
+          for (let load = 0; load < LOADS; load += 1) {
+            await browser.goto(hosts[host]);
+            await until(browser, `load ${load + 1} of ${LOADS} to start`,
+              () => !!(window.vmx && vmx.started && vmx.framesDrawn > 0 && vmx.glance), undefined, START_MS);
+            firstFrames.push(await browser.run(() => vmx.firstFrameMs));
+            if (load > 0 && load < LOADS - 1)
+              continue;
+            const seen = await browser.run(() => ({
+              build: vmx.build, notice: vmx.notice, faults: vmx.faults, phase: vmx.glance.phase,
+              isolated: crossOriginIsolated, shared: typeof SharedArrayBuffer !== 'undefined',
+            }));
+            if (load === 0)
+              console.log(`${engine.name}, ${host} host: isolated ${seen.isolated}, shared memory ${seen.shared}, ` +
+                `the ${seen.build} module`);
+            assert.equal(seen.build, engine.build, 'the module the page picked');
+            assert.equal(seen.notice, '');
+            assert.equal(seen.phase, PHASE.title);
+            if (load === 0) {
+              // Only the moving stars and the blinking prompt may differ.
+              const share = await titleLikeSimulator(browser);
+              assert.ok(share > 0.95, `only ${(share * 100).toFixed(1)} % of the canvas is the simulator's title`);
+            }
+          }
+          // The last load plays: a key starts a game, another moves the paddle.
+          await browser.down('middle');
+          await browser.up('middle');
+          const serving = await until(browser, 'the serve', (serve) => vmx.glance.phase === serve && vmx.glance, PHASE.serve);
+          await browser.down('left');
+          await until(browser, 'the paddle to move left', (x) => vmx.glance.paddleX < x - 20, serving.paddleX);
+          await browser.up('left');
+          const faults = await browser.run(() => vmx.faults);
+          assert.deepEqual([...browser.errors(), ...faults], [], 'errors in the page');
+          firstFrames.sort((a, b) => a - b);
+          console.log(`${engine.name}, ${host} host: ${LOADS} of ${LOADS} loads started; the first frame ` +
+            `${Math.round(firstFrames[0])} to ${Math.round(firstFrames[LOADS - 1])} ms after the page was asked for ` +
+            `(median ${Math.round(firstFrames[LOADS >> 1])})`);
+        } finally {
+          await browser.close();
+        }
+      });
+    }
+  });
+}
