@@ -260,12 +260,12 @@ for (const engine of ENGINES) {
             if (load > 0 && load < LOADS - 1)
               continue;
             const seen = await browser.run(() => ({
-              build: vmx.build, notice: vmx.notice, faults: vmx.faults, phase: vmx.glance.phase,
+              build: vmx.build, drawnBy: vmx.drawnBy, notice: vmx.notice, faults: vmx.faults, phase: vmx.glance.phase,
               isolated: crossOriginIsolated, shared: typeof SharedArrayBuffer !== 'undefined',
             }));
             if (load === 0)
               console.log(`${engine.name}, ${host} host: isolated ${seen.isolated}, shared memory ${seen.shared}, ` +
-                `the ${seen.build} module`);
+                `the ${seen.build} module, pictures drawn by the ${seen.drawnBy}`);
             assert.equal(seen.build, engine.build, 'the module the page picked');
             assert.equal(seen.notice, '');
             assert.equal(seen.phase, PHASE.title);

@@ -798,6 +798,7 @@ function start(replay) {
   }
   coop = coop || !canShare();
   vmx.build = coop ? 'coop' : 'threads';
+  vmx.drawnBy = drawInWorker ? 'worker' : 'page';
   audio.ready = buildAudio();
   showDemo();
   showMuted();
