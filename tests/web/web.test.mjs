@@ -737,14 +737,17 @@ test('phones: the buttons beside the playfield, the bar and the help within the 
       assert.ok(box.x >= 0 && box.y >= 0 && box.x + box.width <= viewport.width && box.y + box.height <= viewport.height,
         `${name}: ${await button.textContent()} is off the screen`);
     }
+    // As once a game has ended: the longest best and the replay to save.
     const bar = await page.evaluate(() => {
+      showBest(true);
+      offerReplay(new Uint8Array(8));
       const element = document.getElementById('bar');
       return { scroll: element.scrollWidth, client: element.clientWidth };
     });
     assert.ok(bar.scroll <= bar.client, `${name}: the bar overflows (${bar.scroll} > ${bar.client})`);
-    for (const button of await page.locator('#bar button').all()) {
-      const box = await button.boundingBox();
-      assert.ok(box.x >= 0 && box.x + box.width <= viewport.width, `${name}: a bar button is cut off`);
+    for (const control of await page.locator('#bar button, #bar a').all()) {
+      const box = await control.boundingBox();
+      assert.ok(box.x >= 0 && box.x + box.width <= viewport.width, `${name}: ${await control.textContent()} is cut off`);
     }
     await page.click('#help-open');
     const help = await page.locator('#help').boundingBox();

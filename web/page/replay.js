@@ -60,7 +60,8 @@ function offerReplay(bytes) {
     link = document.createElement('a');
     link.id = 'replay-save';
     link.className = 'bar-link';
-    link.textContent = 'Save replay';
+    // A narrow bar shows the short word, as it does for Full screen.
+    link.innerHTML = '<span class="wide">Save replay</span><span class="narrow">Replay</span>';
     link.title = 'The game you just played, to watch again or to send';
     document.getElementById('bar').appendChild(link);
   } else {
