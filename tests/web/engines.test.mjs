@@ -19,6 +19,7 @@ import vm from 'node:vm';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 import { PNG } from 'pngjs';
+import { serve as serveSite } from './support.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -57,15 +58,7 @@ after(() => children.forEach((child) => child.kill()));
 
 // The site served as scripts/web serves it, or (--plain) as a host that
 // sends no headers of its own; answers its address.
-function serve(...extra) {
-  const server = spawnKept('node', [path.join(repo, 'web/serve.mjs'), site, '0', ...extra], {
-    stdio: ['ignore', 'pipe', 'inherit'],
-  });
-  return new Promise((resolve, reject) => {
-    server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
-    server.once('exit', (code) => reject(new Error(`the server ended with ${code}`)));
-  });
-}
+const serve = (...extra) => serveSite(repo, site, children, ...extra);
 
 const hosts = {};
 let titleWanted;

@@ -12,6 +12,7 @@ import vm from 'node:vm';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 import { PNG } from 'pngjs';
+import { serve as serveSite } from './support.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -29,18 +30,7 @@ let address;
 let browser;
 const consoleErrors = [];
 
-// Serves the site as scripts/web does (or, with --plain, as a host that
-// sends no headers of its own); answers its address.
-async function serve(...extra) {
-  const server = spawn('node', [path.join(repo, 'web/serve.mjs'), site, '0', ...extra], {
-    stdio: ['ignore', 'pipe', 'inherit'],
-  });
-  servers.push(server);
-  return new Promise((resolve, reject) => {
-    server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
-    server.once('exit', (code) => reject(new Error(`the server ended with ${code}`)));
-  });
-}
+const serve = (...extra) => serveSite(repo, site, servers, ...extra);
 
 before(async () => {
   address = await serve();

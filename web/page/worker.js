@@ -233,13 +233,14 @@ function begin(options) {
 // out as a buffer of its own, handed to the page without a copy.
 function runCooperative() {
   const bytes = AREA.width * AREA.height * 4;
+  // The memory never grows, so the buffers stay where they are.
+  const buffers = screen ? frameBuffers() : null;
   module.vmxFrame = (at) => {
     if (screen) {
       // This module's memory is its own: the picture is put from where it lies.
       const start = performance.now();
-      const memory = module.HEAPU8.buffer;
-      const buffer = frameBuffers().find((each) => each.view.byteOffset === at);
-      const image = new ImageData(new Uint8ClampedArray(memory, at, bytes), AREA.width, AREA.height);
+      const buffer = buffers.find((each) => each.view.byteOffset === at);
+      const image = new ImageData(new Uint8ClampedArray(buffer.view.buffer, at, bytes), AREA.width, AREA.height);
       putChanges(screen.context, image, buffer.changes);
       painted(start);
       return;
