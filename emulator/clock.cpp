@@ -56,6 +56,7 @@ struct Scheduler {
     bool virtual_time = false;
     bool replayed_time = false;  // the clock follows a replay
     std::int64_t now_ns = emu::kVirtualStartMs * kNsPerMs;
+    std::int64_t limit_ns = emu::kUnpaced;  // virtual time goes no further
     int game_threads = 1;  // threads taking part: the main thread and those it started
     int waiting = 0;       // of those, asleep or joining
     Sleeper sleepers[kMaxSleepers] = {};
@@ -123,6 +124,9 @@ void advance_if_idle(Scheduler& s, std::unique_lock<std::mutex>& hold) {
     if (!in_turns(s) || s.waiting < s.game_threads || s.sleeper_count == 0)
         return;
     const Sleeper first = *std::min_element(s.sleepers, s.sleepers + s.sleeper_count, due_before);
+    // Paced: the one due first waits for its host to raise the limit.
+    if (s.virtual_time && first.wake_ns > s.limit_ns)
+        return;
     if (s.virtual_time && first.wake_ns > s.now_ns) {
         run_due(s, hold, first.wake_ns);
         if (first.wake_ns > s.now_ns)
@@ -201,6 +205,14 @@ bool virtual_time() {
     return scheduler().virtual_time;
 }
 
+void pace_virtual_time(std::int64_t limit_ns) {
+    Scheduler& s = scheduler();
+    std::unique_lock<std::mutex> hold(s.lock);
+    s.limit_ns = limit_ns;
+    if (s.woken_ticket == 0)
+        advance_if_idle(s, hold);
+}
+
 std::int64_t clock_ns() {
     Scheduler& s = scheduler();
     if (s.replayed_time) {
@@ -258,6 +270,7 @@ void reset() {
     s.virtual_time = false;
     s.replayed_time = false;
     s.now_ns = kVirtualStartMs * kNsPerMs;
+    s.limit_ns = kUnpaced;
     s.game_threads = 1;
     s.waiting = 0;
     s.sleeper_count = 0;
@@ -366,6 +379,27 @@ void replay_from(std::int64_t start_ns) {
     s.virtual_time = false;
     s.replayed_time = true;
     s.now_ns = start_ns;
+}
+
+namespace {
+struct PaceWait {
+    const Scheduler* s;
+    std::int64_t now_ns;
+};
+bool paced_up_to(const void* context) {
+    const PaceWait& wait = *static_cast<const PaceWait*>(context);
+    return wait.s->limit_ns >= wait.now_ns;
+}
+}  // namespace
+
+bool wait_for_pace(std::int64_t now_ns) {
+    Scheduler& s = scheduler();
+    std::unique_lock<std::mutex> hold(s.lock);
+    if (s.limit_ns == kUnpaced || !emu::turns::in_turns_always())
+        return false;
+    const PaceWait wait = {&s, now_ns};
+    emu::turns::wait(hold, paced_up_to, &wait);
+    return true;
 }
 
 void replay_reached(std::int64_t now_ns) {

@@ -25,5 +25,9 @@ std::int64_t real_wait_ns();
 // actions they reach; the main thread's sleeps do not wait.
 void replay_from(std::int64_t start_ns);
 void replay_reached(std::int64_t now_ns);
+// Replayed time under a host that paces the clock (fibers): the calling
+// thread hands over until the host's limit reaches now_ns, and true is
+// answered; false where no host paces it (the caller keeps the pace).
+bool wait_for_pace(std::int64_t now_ns);
 
 }  // namespace emu::clock

@@ -37,6 +37,11 @@ constexpr std::int64_t kVirtualStartMs = 10000;
 // deterministic and as fast as the machine allows.
 void use_virtual_time(bool on);
 bool virtual_time();
+// Virtual time paced by its host (the web page paces it by the display):
+// the clock moves no further than limit_ns, and a thread due later sleeps
+// until the host raises the limit. kUnpaced: as fast as the machine allows.
+constexpr std::int64_t kUnpaced = INT64_MAX;
+void pace_virtual_time(std::int64_t limit_ns);
 std::int64_t clock_ns();  // the clock the game sees
 inline std::int64_t clock_ms() {
     return clock_ns() / 1000000;
@@ -63,11 +68,16 @@ int host_thread_join(std::uintptr_t handle);
 std::uintptr_t thread_self();
 
 // The build without threads only: runs the fibers in turns until every one
-// has ended, handing the rest of the time to the browser's event loop;
-// idle() is called before each such hand-over and answers the longest the
-// event loop may keep the time before idle() is called again (ns; negative
-// for as long as every fiber sleeps).
-void run_turns(std::int64_t (*idle)());
+// has ended, handing the rest of the time to the browser's event loop.
+// idle() is called before each such hand-over. Paced (present is set):
+// once every fiber sleeps past the clock's limit, the event loop has the
+// time until the next display frame, and then the limit becomes present();
+// unpaced, until the next fiber is due.
+struct TurnsHost {
+    void (*idle)() = nullptr;
+    std::int64_t (*present)() = nullptr;
+};
+void run_turns(const TurnsHost& host);
 
 // ---- Faults ------------------------------------------------------------
 enum class Call {

@@ -557,7 +557,7 @@ std::int64_t clock_ns(std::int64_t live_ns) {
     s.last_ticks = ticks;
     s.slept_us = 0;
     const std::int64_t ns = ticks * s.tick_us * 1000;
-    if (s.pacing) {
+    if (s.pacing && !clock::wait_for_pace(ns)) {
         const std::int64_t due_ns = s.real_base_ns + (ns - s.start.origin_us * 1000);
         // A wait of so long, not until a time: the browser's C library
         // takes no absolute one.

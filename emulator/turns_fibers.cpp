@@ -1,11 +1,11 @@
-// Fibers taking turns on one thread, for the browser's build without
-// threads: the host (whoever calls run_turns) is the scheduler. A fiber
-// that waits hands over to the host, which resumes the first fiber whose
-// wait is over, or, when every fiber waits for the clock, gives the
-// browser's event loop the time until the next one is due.
+// Fibers taking turns on one thread, for the browser's build: the host
+// (whoever calls run_turns) is the scheduler. A fiber that waits hands over
+// to the host, which resumes the first fiber whose wait is over, or, when
+// every fiber waits for the clock, gives the browser's event loop the time:
+// until the next display frame where the host paces the clock, or until the
+// next fiber is due.
 #include <emscripten/emscripten.h>
 #include <emscripten/fiber.h>
-#include <time.h>
 
 #include <cerrno>
 #include <memory>
@@ -13,6 +13,7 @@
 
 #include "emulator/clock.h"
 #include "emulator/emulator.h"
+#include "emulator/host_clock.h"
 #include "emulator/turns.h"
 
 namespace emu::turns {
@@ -29,8 +30,9 @@ constexpr std::size_t kStackBytes = 1 << 20;
 constexpr std::size_t kStackAlign = 16;
 // Asyncify keeps a fiber's call chain here while it is not running.
 constexpr std::size_t kChainBytes = 64 << 10;
-// In virtual time the fibers may keep the clock running for a long while:
-// the page still hears from the worker this often.
+// The fibers may keep the clock running for a long while (a test's virtual
+// time, or a page catching up after a stall): the page still hears from the
+// worker this often.
 constexpr std::int64_t kMaxBusyNs = 20000000;
 constexpr std::uintptr_t kHostId = 1;
 
@@ -48,15 +50,9 @@ struct Fiber {
 };
 
 Fiber fibers[kMaxFibers];
-emscripten_fiber_t host;
+emscripten_fiber_t host_fiber;
 std::vector<char> host_chain;
 int current = -1;  // the fiber running now; -1 for the host
-
-std::int64_t real_now_ns() {
-    struct timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 // Gives the browser's event loop ms milliseconds. A message between the
 // timer and the return keeps the timers from nesting, which browsers would
@@ -75,6 +71,17 @@ EM_ASYNC_JS(void, give_event_loop, (double ms), {
             channel.port2.postMessage(0);
     });
 });
+
+// Gives the browser's event loop the time until the next display frame (a
+// worker's animation frame; a timer where a worker has none).
+EM_ASYNC_JS(void, await_display_frame, (), {
+    await new Promise((resolve) => {
+        if (typeof requestAnimationFrame === 'function')
+            requestAnimationFrame(() => resolve());
+        else
+            setTimeout(resolve, 16);
+    });
+});
 // clang-format on
 
 void run_fiber(void* index) {
@@ -82,7 +89,7 @@ void run_fiber(void* index) {
     fiber.entry(fiber.arg);
     fiber.done = true;
     // A fiber's first function must never return: it hands over for good.
-    emscripten_fiber_swap(&fiber.context, &host);
+    emscripten_fiber_swap(&fiber.context, &host_fiber);
 }
 
 // The fiber to run next: a new one first, then one whose wait is over.
@@ -122,7 +129,7 @@ void wait(std::unique_lock<std::mutex>& hold, Ready ready, const void* context) 
     fiber.ready_context = context;
     while (!ready(context)) {
         hold.unlock();
-        emscripten_fiber_swap(&fiber.context, &host);
+        emscripten_fiber_swap(&fiber.context, &host_fiber);
         hold.lock();
     }
     fiber.ready = nullptr;
@@ -180,36 +187,42 @@ std::uintptr_t self() {
 
 namespace emu {
 
-void run_turns(std::int64_t (*idle)()) {
+void run_turns(const TurnsHost& host) {
     using namespace turns;
     host_chain.resize(kChainBytes);
-    emscripten_fiber_init_from_current_context(&host, host_chain.data(), host_chain.size());
-    std::int64_t handed_back_ns = real_now_ns();
+    emscripten_fiber_init_from_current_context(&host_fiber, host_chain.data(), host_chain.size());
+    const bool paced = host.present != nullptr;
+    std::int64_t handed_back_ns = host_now_ns();
     for (;;) {
         const int next = next_fiber();
-        if (next >= 0 && real_now_ns() - handed_back_ns < kMaxBusyNs) {
+        if (next >= 0 && host_now_ns() - handed_back_ns < kMaxBusyNs) {
             Fiber& fiber = fibers[next];
             fiber.fresh = false;
             current = next;
-            emscripten_fiber_swap(&host, &fiber.context);
+            emscripten_fiber_swap(&host_fiber, &fiber.context);
             current = -1;
             continue;
         }
         if (next < 0 && !any_left())
             return;
         std::int64_t wait_ns = next >= 0 ? 0 : clock::real_wait_ns();
-        if (wait_ns < 0)
+        // Paced, no fiber's turn comes before the host raises the limit.
+        const bool held = wait_ns < 0 && paced;
+        if (wait_ns < 0 && !held)
             return;  // every fiber waits, and nothing will wake any
-        const std::int64_t most_ns = idle != nullptr ? idle() : -1;
-        if (most_ns >= 0 && wait_ns > most_ns)
-            wait_ns = most_ns;
-        // Whole milliseconds, rounded up: a browser's timer drops the
-        // fraction, so a wait of 1.9 ms would come back after 1 and then
-        // go round in waits of none until the fiber is due (thousands of
-        // hand-overs a second, each one unwinding and rewinding the host).
-        // A fiber wakes up to 1 ms late instead, as a sleeping thread may.
-        give_event_loop(static_cast<double>((wait_ns + 999999) / 1000000));
-        handed_back_ns = real_now_ns();
+        if (host.idle != nullptr)
+            host.idle();
+        if (held) {
+            await_display_frame();
+            pace_virtual_time(host.present());
+        } else {
+            // Whole milliseconds, rounded up: a browser's timer drops the
+            // fraction, so a wait of 1.9 ms would come back after 1 and
+            // then go round in waits of none until the fiber is due. A
+            // fiber wakes up to 1 ms late instead, as a sleeping thread may.
+            give_event_loop(static_cast<double>((wait_ns + 999999) / 1000000));
+        }
+        handed_back_ns = host_now_ns();
     }
 }
 

@@ -1,14 +1,13 @@
 // Writes contract.js: every number the page's JavaScript shares with the
 // game, taken from the game's own headers, so that the page never keeps a
-// copy of its own. The page loads it with a script tag, the worker with
-// importScripts, and the tests read it too. Usage: make_contract FILE
+// copy of its own. An ES module: the page's modules and the worker import
+// it, and the tests read it too. Usage: make_contract FILE
 #include <cstdio>
 
 #include "devices/button_code.h"
 #include "display/rect.h"
 #include "game/playfield.h"
 #include "game/world.h"
-#include "sim/frame_store.h"
 #include "sim/input_arbiter.h"
 #include "web/contract.h"
 
@@ -39,11 +38,6 @@ constexpr Named kSources[] = {
     {"pointer", static_cast<long>(InputSource::Pointer)},
     {"gamepad", static_cast<long>(InputSource::Gamepad)},
 };
-constexpr Named kFrameWord[] = {
-    {"indexMask", sim::FrameStore::kIndexMask},
-    {"fresh", sim::FrameStore::kFresh},
-    {"any", sim::FrameStore::kAny},
-};
 constexpr Named kAreaSize[] = {{"width", kAreaWidth}, {"height", kAreaHeight}};
 constexpr Named kWalls[] = {{"left", kWallLeft}, {"right", kWallRight}};
 constexpr Named kPhases[] = {
@@ -69,13 +63,10 @@ int main(int argc, char** argv) {
     std::fprintf(out,
                  "// What the page and the game agree on, written from the game's headers\n"
                  "// when the page is built (web/make_contract.cpp). Not to be edited.\n"
-                 "'use strict';\n"
-                 "const CONTRACT = Object.freeze({\n");
+                 "export const CONTRACT = Object.freeze({\n");
     // The goggles' button codes the page sends, and where a press comes from.
     group(out, "buttons", kButtons);
     group(out, "sources", kSources);
-    // The bits of the word that hands each picture to the page.
-    group(out, "frameWord", kFrameWord);
     // The drawing area, and the playfield's walls within it.
     group(out, "area", kAreaSize);
     group(out, "walls", kWalls);

@@ -16,6 +16,7 @@ import zlib from 'node:zlib';
 const TYPES = {
   '.html': 'text/html; charset=utf-8',
   '.js': 'text/javascript; charset=utf-8',
+  '.json': 'application/json',
   '.css': 'text/css; charset=utf-8',
   '.wasm': 'application/wasm',
   '.webmanifest': 'application/manifest+json',
@@ -70,6 +71,12 @@ function answer(response, status, text) {
 }
 
 const server = http.createServer((request, response) => {
+  // A static site: nothing to post, put or ask about.
+  if (request.method !== 'GET' && request.method !== 'HEAD') {
+    response.writeHead(405, { 'Content-Type': 'text/plain', Allow: 'GET, HEAD' });
+    response.end('method not allowed\n');
+    return;
+  }
   let name;
   try {
     name = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
@@ -111,7 +118,7 @@ const server = http.createServer((request, response) => {
 
 server.on('error', (error) => {
   if (error.code === 'EADDRINUSE')
-    refuse(`port ${port} on ${host} is already in use; try --port with another number`);
+    refuse(`port ${port} on ${host} is already in use; give another port number`);
   refuse(`cannot serve: ${error.message}`);
 });
 

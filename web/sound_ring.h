@@ -1,18 +1,16 @@
 #pragma once
-// The buzzer for the browser's audio thread. That thread cannot call into
-// the game, so a thread of the game's worker renders the buzzer's wave a few
-// tens of milliseconds ahead into a ring of samples in the shared memory,
-// and the page's audio worklet plays the ring and moves its read index on.
-// Writer and reader meet only in the two indexes.
+// The buzzer for the browser's audio output. The output cannot call into
+// the game, so the game's worker renders the buzzer's wave a little ahead
+// into a ring of samples once every time it wakes, and sends the new ones on
+// to whatever plays them (the page's audio worklet, or the page itself where
+// there is none), which reports back now and then how far it has played.
 //
-// In the build without threads the worker's own thread tops the ring up
-// while the game's fibers sleep, and sends what it wrote to the worklet,
-// which cannot see the module's memory; the worklet sends back how far it
-// has read (web/page/worker.js).
-#if !VMX_FIBERS
-#include <pthread.h>
-#endif
-
+// The lead is how far ahead of the output the ring is kept: it must cover
+// one wake-up of the worker (a display frame) and its jitter, or the output
+// finds nothing to play. The wave is rendered as far behind the game as the
+// lead, so that every buzzer change has been noted before the samples that
+// carry it are rendered: the page adds the lead to the game's own delay
+// from a change to its sound.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -23,57 +21,40 @@ namespace web {
 
 class SoundRing {
   public:
-    static constexpr std::uint32_t kCapacity = 8192;  // samples; a power of two
-    // What the page adds to the game's own delay from a buzzer change to its
-    // sound: the ring's lead and one top-up's wait (see sound_ring.cpp).
-    static constexpr std::int64_t kDelayNs = 12000000;
+    static constexpr std::uint32_t kCapacity = 16384;  // samples; a power of two
     static constexpr std::int16_t kAmplitude = 6000;
-    // How often the ring is topped up.
-    static constexpr long kPumpNs = 2000000;
+    // The longest lead a sink may ask for: the ring must hold it whole.
+    static constexpr std::int64_t kMaxLeadNs = 250000000;
 
-    explicit SoundRing(int sample_rate);
+    SoundRing(int sample_rate, std::int64_t lead_ns);
 
-    // The wave the game's buzzer changes go to (Session::sound_through).
+    // The wave the game's buzzer changes go to, stamped on the game's clock.
     sim::BuzzerWave* wave() { return wave_.get(); }
 
-#if !VMX_FIBERS
-    // Starts and stops the thread that keeps the ring filled.
-    bool start();
-    void stop();
-#endif
-
     // Renders what the ring lacks of its lead, as heard from now_ns on (the
-    // pump does this every kPumpNs), now_ns read from this clock.
+    // game's clock): the samples still queued at the output count.
     void top_up(std::int64_t now_ns);
-    static std::int64_t monotonic_ns();
 
-    // For the worklet: the samples, and the indexes that count every sample
-    // written and read (the ring position is the index modulo kCapacity).
-    const std::int16_t* samples() const {
-        return samples_;
-    }
-    const std::atomic<std::uint32_t>* written() const {
-        return &written_;
-    }
-    const std::atomic<std::uint32_t>* read() const {
-        return &read_;
-    }
+    // The output reports how far it has played (samples counted from its
+    // start) now and then; between reports it is taken to play on at the
+    // sample rate, so that the ring keeps its lead without a report at
+    // every wake-up. at_ns: on the game's clock.
+    void report(std::uint32_t read, std::int64_t at_ns);
+
+    // Samples written so far; the ring position is the index modulo
+    // kCapacity.
+    const std::int16_t* samples() const { return samples_; }
+    std::uint32_t written() const { return written_; }
+    std::int64_t lead_ns() const { return lead_ns_; }
 
   private:
-#if !VMX_FIBERS
-    static void* pump(void* self);
-#endif
-
     const int sample_rate_;
+    const std::int64_t lead_ns_;
     std::unique_ptr<sim::BuzzerWave> wave_;
     std::int16_t samples_[kCapacity] = {};
-    std::atomic<std::uint32_t> written_{0};
-    std::atomic<std::uint32_t> read_{0};
-#if !VMX_FIBERS
-    std::atomic<bool> stop_{false};
-    pthread_t thread_{};
-    bool started_ = false;
-#endif
+    std::uint32_t written_ = 0;
+    std::uint32_t reported_ = 0;
+    std::int64_t reported_at_ns_ = -1;  // -1: before the first top-up
 };
 
 }  // namespace web

@@ -1,30 +1,32 @@
 // The game's side of the web page: the worker that loads this module calls
 // these functions. They run the same session as the desktop simulator (the
-// unchanged game on the emulated goggles, its own thread and the sound
-// thread), hand each shown picture to the page through a FrameStore in the
-// shared memory, and take the page's keys, touches and gamepad as buttons.
+// unchanged game on the emulated goggles), its threads as fibers taking
+// turns on the worker's one thread, on the game's own clock.
+//
+// That clock is virtual and paced by the display: each time the worker
+// wakes for a display frame, every fiber whose time has come runs, up to
+// the present, and the game sees exactly the passes it would see in real
+// time. Between wake-ups nothing runs. The player's presses reach the game
+// at the moments they were made, as a script's do. Once a wake-up's turns
+// are over, the newest picture goes on the canvas, the sound is topped up
+// once, and now and then the page hears how the game stands.
 #include <emscripten/emscripten.h>
-#include <emscripten/threading.h>
 
-#include <atomic>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "emulator/emulator.h"
+#include "emulator/host_clock.h"
+#include "emulator/pwm_device.h"
 #include "shell/high_score.h"
 #include "sim/frame_store.h"
 #include "sim/options.h"
 #include "sim/session.h"
 #include "web/contract.h"
 #include "web/sound_ring.h"
-#if VMX_FIBERS
-#include "emulator/emulator.h"
-#endif
 
 namespace {
 
@@ -36,11 +38,26 @@ constexpr const char* kStateDir = "/state";
 // whole run is written here when it ends, and the run up to the end of the
 // latest game whenever the worker asks for it.
 constexpr const char* kRecordPath = "/run.vmxr";
+// After a stall (a hidden tab, a busy machine) the game catches up at most
+// this much; beyond it, it goes on from where it stood, a little later.
+constexpr std::int64_t kMostBehindNs = 250000000;
+// The page hears how the game stands at most this often.
+constexpr std::int64_t kGlanceEveryNs = 200000000;
+// Presses, releases and drags waiting for their moment in the game.
+constexpr int kMaxInputs = 128;
 
 const std::string& best_path() {
     static const std::string path = std::string(kStateDir) + kHighScorePath;
     return path;
 }
+
+struct Input {
+    enum class Kind { Press, Release, Steer, Demo, Away } kind = Kind::Press;
+    std::int64_t at_ns = 0;
+    int source = 0;
+    int key = 0;
+    int value = 0;  // the button, the steering column, or demo on/off
+};
 
 struct WebRun {
     sim::Session session;
@@ -50,17 +67,22 @@ struct WebRun {
     bool started = false;
     bool finished = false;
     int status = -1;
+    bool paced = false;  // a real game, or a replay: the display paces the clock
+    // The game's clock is the host's, less this.
+    std::int64_t offset_ns = 0;
+    Input inputs[kMaxInputs];
+    int first_input = 0;
+    int input_count = 0;
+    std::int64_t last_input_ns = 0;
+    double glance[web::kGlanceFieldCount] = {};
+    std::int64_t glance_at_ns = -kGlanceEveryNs;
+    int games_offered = 0;
 };
 
 WebRun* run = nullptr;
 
 // The page's sources of presses are the arbiter's first ones.
 constexpr int kLastPageSource = static_cast<int>(sim::InputSource::Gamepad);
-
-// The page sleeps on the frame handover's word until a picture arrives.
-void wake_page(const std::atomic<std::uint32_t>* word) {
-    emscripten_futex_wake(const_cast<std::atomic<std::uint32_t>*>(word), INT_MAX);
-}
 
 std::vector<std::string> split_words(const char* text) {
     std::vector<std::string> words;
@@ -81,6 +103,143 @@ std::vector<std::string> split_words(const char* text) {
 
 void say(const std::string& text) {
     std::fprintf(stderr, "vmxbrikon-web: %s\n", text.c_str());
+}
+
+// The present on the game's clock, as the host's clock has it.
+std::int64_t present_ns() {
+    return emu::host_now_ns() - run->offset_ns;
+}
+
+// What the next display frame lets the game reach. A game far behind (the
+// tab was hidden, the machine stalled) catches up only so much, and the
+// rest of the gap is let go: the game goes on a little later than planned.
+std::int64_t paced_present() {
+    const std::int64_t behind = present_ns() - emu::clock_ns();
+    if (behind > kMostBehindNs)
+        run->offset_ns += behind - kMostBehindNs;
+    return present_ns();
+}
+
+void apply(const Input& input) {
+    sim::Session& session = run->session;
+    switch (input.kind) {
+        case Input::Kind::Press:
+            session.press(static_cast<sim::InputSource>(input.source), input.key,
+                          static_cast<ButtonCode>(input.value));
+            break;
+        case Input::Kind::Release:
+            session.release(static_cast<sim::InputSource>(input.source), input.key);
+            break;
+        case Input::Kind::Steer:
+            session.steer_to(input.value < 0 ? sim::Session::kNoSteering : input.value);
+            break;
+        case Input::Kind::Demo:
+            session.set_autoplay(input.value != 0);
+            break;
+        case Input::Kind::Away:
+            session.pause_if_playing();
+            break;
+    }
+}
+
+// On the clock's thread, when the game's time reaches the oldest waiting
+// input: that one and every other one due by now, in the order they came.
+void apply_due_inputs(void*) {
+    const std::int64_t now_ns = emu::clock_ns();
+    while (run->input_count > 0) {
+        const Input& input = run->inputs[run->first_input];
+        if (input.at_ns > now_ns)
+            break;
+        apply(input);
+        run->first_input = (run->first_input + 1) % kMaxInputs;
+        run->input_count -= 1;
+    }
+}
+
+// An input made at at_ms on the host's clock (performance.now() in the
+// worker) reaches the game at that moment of its own time, or at once if
+// the game is already past it; never before one that came earlier.
+void take_input(Input input, double at_ms) {
+    if (run == nullptr || !run->started)
+        return;
+    std::int64_t at_ns = static_cast<std::int64_t>(at_ms * 1e6) - run->offset_ns;
+    if (!run->paced || at_ns < emu::clock_ns())
+        at_ns = emu::clock_ns();
+    if (at_ns < run->last_input_ns)
+        at_ns = run->last_input_ns;
+    if (run->input_count == kMaxInputs) {
+        apply_due_inputs(nullptr);
+        if (run->input_count == kMaxInputs)
+            return;  // a flood no player makes
+    }
+    input.at_ns = at_ns;
+    run->inputs[(run->first_input + run->input_count) % kMaxInputs] = input;
+    run->input_count += 1;
+    run->last_input_ns = at_ns;
+    emu::at_time((at_ns + 999999) / 1000000, apply_due_inputs, nullptr);
+}
+
+// The buzzer's changes, stamped on the game's clock, which the sound ring
+// renders on the same clock.
+void note_buzzer(void* ring) {
+    sim::PwmState state;
+    state.enabled = emu::pwm::enabled();
+    state.period_ns = emu::pwm::period_ns();
+    state.duty_ns = emu::pwm::duty_ns();
+    static_cast<web::SoundRing*>(ring)->wave()->note_change(state, emu::clock_ns());
+}
+
+void take_glance(double* out) {
+    web::GlanceSample sample;
+    sample.glance = run->session.glance();
+    sample.frames = run->session.frames_shown();
+    sample.elapsed_ms = run->session.elapsed_ms();
+    sample.buzzer_changes = run->sound ? static_cast<std::int64_t>(run->sound->wave()->noted()) : 0;
+    for (int i = 0; i < web::kGlanceFieldCount; ++i)
+        out[i] = web::kGlanceFields[i].value(sample);
+}
+
+// The page hears how the game stands when it has changed, at most every
+// kGlanceEveryNs, and at once when a game has ended (its replay is ready).
+void tell_page(bool now) {
+    const std::int64_t host_ns = emu::host_now_ns();
+    const int games = run->session.games_kept();
+    if (!now && games == run->games_offered && host_ns - run->glance_at_ns < kGlanceEveryNs)
+        return;
+    run->glance_at_ns = host_ns;
+    double glance[web::kGlanceFieldCount];
+    take_glance(glance);
+    bool changed = false;
+    for (int i = 0; i < web::kGlanceFieldCount; ++i)
+        changed = changed || glance[i] != run->glance[i];
+    if (changed || games != run->games_offered) {
+        for (int i = 0; i < web::kGlanceFieldCount; ++i)
+            run->glance[i] = glance[i];
+        EM_ASM({ Module.vmxGlance($0, $1); }, run->glance, games);
+    }
+    run->games_offered = games;
+}
+
+// Once every fiber sleeps: the newest picture to the canvas, the sound
+// ring's one top-up and its new samples to the output, and the glance.
+void between_turns() {
+    bool fresh = false;
+    const std::uint32_t* pixels = run->frames.take(&fresh);
+    if (fresh && pixels != nullptr) {
+        int index = 0;
+        while (index < 2 && run->frames.buffer(index) != pixels)
+            ++index;
+        EM_ASM({ Module.vmxFrame($0, $1); }, pixels, &run->frames.changes(index));
+    }
+    if (run->sound) {
+        const std::uint32_t before = run->sound->written();
+        run->sound->top_up(present_ns());
+        const std::uint32_t after = run->sound->written();
+        if (after != before)
+            EM_ASM({ Module.vmxSound($0, $1, $2, $3); }, run->sound->samples(), before,
+                   after - before, web::SoundRing::kCapacity);
+    }
+    tell_page(false);
 }
 
 }  // namespace
@@ -108,19 +267,24 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
     // The kept best score belongs to real games; a test in virtual time
     // keeps its own in a folder of its own, and a replay brings its own.
     const bool replaying = !options.replay_path.empty();
-    const bool keeps_best = !options.virtual_time && options.data_dir.empty() && !replaying;
+    const bool real_game = !options.virtual_time;
+    const bool keeps_best = real_game && options.data_dir.empty() && !replaying;
     if (keeps_best)
         options.data_dir = kStateDir;
     if (!replaying && options.record_path.empty())
         options.record_path = kRecordPath;
     // A real game always has the built-in player ready, idle until the
     // page's demo asks for it.
-    const bool idle_player = !options.virtual_time && !options.autoplay;
+    const bool idle_player = real_game && !options.autoplay;
     if (idle_player)
         options.autoplay = true;
+    // A real game runs on virtual time too, paced by the display.
+    if (real_game && !replaying)
+        options.virtual_time = true;
 
     run = new WebRun;
     run->muted = options.mute;
+    run->paced = real_game;
     reason = run->session.prepare(options, true);
     if (!reason.empty()) {
         say(reason);
@@ -134,8 +298,11 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
     }
     if (idle_player)
         run->session.set_autoplay(false);
-    run->frames.wake_viewer_with(wake_page);
     run->session.show_frames_in(&run->frames);
+    run->offset_ns = emu::host_now_ns() - emu::clock_ns();
+    run->last_input_ns = emu::clock_ns();
+    if (run->paced)
+        emu::pace_virtual_time(emu::clock_ns());
     if (!run->session.start()) {
         say("cannot start the game's thread");
         return 2;
@@ -144,97 +311,84 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
     return 0;
 }
 
-// The page's audio has started (browsers wait for the player's first
-// press): the buzzer's changes from now on become samples at this rate.
-// Answers 0, or 1 when there is no sound (muted by the options, or no
-// thread for it). Without threads, the worker tops the ring up between the
-// fibers' turns.
-EMSCRIPTEN_KEEPALIVE int web_start_sound(int sample_rate) {
-    if (run == nullptr || run->sound || run->muted || sample_rate <= 0)
+// The page's sound output is there (browsers wait for the player's first
+// press to start it): the buzzer's changes from now on become samples at
+// this rate, kept lead_ms ahead of the output. Answers 0, or 1 when there
+// is no sound (muted by the options).
+EMSCRIPTEN_KEEPALIVE int web_start_sound(int sample_rate, int lead_ms) {
+    if (run == nullptr || run->sound || run->muted || sample_rate <= 0 || lead_ms <= 0)
         return 1;
-    auto sound = std::make_unique<web::SoundRing>(sample_rate);
-#if !VMX_FIBERS
-    if (!sound->start()) {
-        say("no sound: cannot start the sound thread");
-        return 1;
-    }
-#endif
-    run->session.sound_through(sound->wave());
-    run->sound = std::move(sound);
+    run->sound = std::make_unique<web::SoundRing>(sample_rate, std::int64_t{lead_ms} * 1000000);
+    emu::pwm::set_change_hook(note_buzzer, run->sound.get());
     return 0;
 }
 
-// Called every few tens of milliseconds: -1 while the game runs, then the
-// game's exit status, once it has ended and everything is tidied up.
+// The output has played this many samples of the ring since it started.
+EMSCRIPTEN_KEEPALIVE void web_sound_report(double read) {
+    if (run != nullptr && run->sound)
+        run->sound->report(static_cast<std::uint32_t>(read), present_ns());
+}
+
+// -1 while the game runs, then the game's exit status, once it has ended
+// and everything is tidied up.
 EMSCRIPTEN_KEEPALIVE int web_poll() {
     if (run == nullptr || !run->started)
         return run == nullptr ? -1 : 2;
     if (!run->finished && run->session.finished()) {
         run->status = run->session.finish();
-#if !VMX_FIBERS
-        if (run->sound)
-            run->sound->stop();
-#endif
         run->finished = true;
     }
     return run->finished ? run->status : -1;
 }
 
-// A key, touch button or gamepad button went down or up. source: keys,
-// on-screen buttons, the pointer on the playfield or gamepad, numbered as
-// sim::InputSource numbers them; key: any
-// number naming the button within its source. The session's arbiter makes
-// every press one the game sees.
-EMSCRIPTEN_KEEPALIVE void web_press(int source, int key, int button) {
-    if (run == nullptr || source < 0 || source > kLastPageSource)
+// Runs the game's fibers until the game has ended. Called once, after
+// web_start, as an asynchronous call: it gives the worker's event loop the
+// time while the game sleeps. Once it has ended, the canvas gets the last
+// picture and the page the last glance.
+EMSCRIPTEN_KEEPALIVE void web_run() {
+    if (run == nullptr || !run->started)
         return;
-    run->session.press(static_cast<sim::InputSource>(source), key, static_cast<ButtonCode>(button));
+    emu::TurnsHost host;
+    host.idle = between_turns;
+    if (run->paced)
+        host.present = paced_present;
+    emu::run_turns(host);
+    web_poll();
+    between_turns();
+    tell_page(true);
 }
 
-EMSCRIPTEN_KEEPALIVE void web_release(int source, int key) {
-    if (run == nullptr || source < 0 || source > kLastPageSource)
-        return;
-    run->session.release(static_cast<sim::InputSource>(source), key);
+// A key, touch button or gamepad button went down or up at at_ms (the
+// worker's performance.now()). source: keys, on-screen buttons, the pointer
+// on the playfield or gamepad, numbered as sim::InputSource numbers them;
+// key: any number naming the button within its source. The session's
+// arbiter makes every press one the game sees.
+EMSCRIPTEN_KEEPALIVE void web_press(int source, int key, int button, double at_ms) {
+    if (source >= 0 && source <= kLastPageSource)
+        take_input({Input::Kind::Press, 0, source, key, button}, at_ms);
+}
+
+EMSCRIPTEN_KEEPALIVE void web_release(int source, int key, double at_ms) {
+    if (source >= 0 && source <= kLastPageSource)
+        take_input({Input::Kind::Release, 0, source, key, 0}, at_ms);
 }
 
 // A drag on the playfield steers the paddle towards column x of the drawing
 // area; -1 when the pointer lets go.
-EMSCRIPTEN_KEEPALIVE void web_steer(int x) {
-    if (run != nullptr)
-        run->session.steer_to(x < 0 ? sim::Session::kNoSteering : x);
+EMSCRIPTEN_KEEPALIVE void web_steer(int x, double at_ms) {
+    take_input({Input::Kind::Steer, 0, 0, 0, x}, at_ms);
 }
 
-// The built-in player plays, or stands back (real time only: the page
-// always starts a real game with the player prepared).
-EMSCRIPTEN_KEEPALIVE void web_set_demo(int on) {
-    if (run != nullptr)
-        run->session.set_autoplay(on != 0);
+// The built-in player plays, or stands back (a real game only: the page
+// always starts one with the player prepared).
+EMSCRIPTEN_KEEPALIVE void web_set_demo(int on, double at_ms) {
+    take_input({Input::Kind::Demo, 0, 0, 0, on}, at_ms);
 }
 
 // The page is no longer seen, or has lost the keyboard: everything is let
 // go, and a ball in play stops.
-EMSCRIPTEN_KEEPALIVE void web_hidden() {
-    if (run != nullptr)
-        run->session.pause_if_playing();
-}
-
-// The game as its latest frame had it: out gets one double for each of
-// the glance's fields (web/contract.h), in their order.
-EMSCRIPTEN_KEEPALIVE void web_glance(double* out) {
-    if (run == nullptr)
-        return;
-    web::GlanceSample sample;
-    sample.glance = run->session.glance();
-    sample.frames = run->session.frames_shown();
-    sample.elapsed_ms = run->session.elapsed_ms();
-    sample.buzzer_changes = run->sound ? static_cast<std::int64_t>(run->sound->wave()->noted()) : 0;
-    for (int i = 0; i < web::kGlanceFieldCount; ++i)
-        out[i] = web::kGlanceFields[i].value(sample);
-}
-
-// Games that have ended so far in this run, each with a replay kept.
-EMSCRIPTEN_KEEPALIVE int web_games_ended() {
-    return run == nullptr ? 0 : run->session.games_kept();
+EMSCRIPTEN_KEEPALIVE void web_hidden(double at_ms) {
+    take_input({Input::Kind::Away, 0, 0, 0, 0}, at_ms);
 }
 
 // Writes the replay of the run up to the end of its latest game to path;
@@ -251,62 +405,5 @@ EMSCRIPTEN_KEEPALIVE int web_write_last_game(const char* path) {
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written ? static_cast<int>(bytes.size()) : 0;
 }
-
-// Addresses in the shared memory for the page and its audio worklet.
-EMSCRIPTEN_KEEPALIVE const void* web_frame_word() {
-    return run ? run->frames.state_word() : nullptr;
-}
-EMSCRIPTEN_KEEPALIVE const void* web_frame_buffer(int index) {
-    return run ? run->frames.buffer(index) : nullptr;
-}
-// Where the picture in buffer index differs from the one the page took
-// before it: a count and that many rectangles (left, top, right, bottom).
-EMSCRIPTEN_KEEPALIVE const void* web_frame_changes(int index) {
-    return run ? &run->frames.changes(index) : nullptr;
-}
-EMSCRIPTEN_KEEPALIVE int web_frame_changes_capacity() {
-    return sim::FrameChanges::kCapacity;
-}
-EMSCRIPTEN_KEEPALIVE const void* web_sound_samples() {
-    return run && run->sound ? run->sound->samples() : nullptr;
-}
-EMSCRIPTEN_KEEPALIVE const void* web_sound_written() {
-    return run && run->sound ? run->sound->written() : nullptr;
-}
-EMSCRIPTEN_KEEPALIVE int web_sound_capacity() {
-    return static_cast<int>(web::SoundRing::kCapacity);
-}
-EMSCRIPTEN_KEEPALIVE const void* web_sound_read() {
-    return run && run->sound ? run->sound->read() : nullptr;
-}
-#if VMX_FIBERS
-namespace {
-// Between the fibers' turns, while the worker's event loop has the time:
-// a new picture goes to the page, as a buffer of its own, and the sound
-// ring is topped up, its new samples sent on to the worklet. With sound,
-// the event loop gives the time back in time for the next top-up.
-std::int64_t between_turns() {
-    bool fresh = false;
-    const std::uint32_t* pixels = run->frames.take(&fresh);
-    if (fresh && pixels != nullptr)
-        EM_ASM({ Module.vmxFrame($0); }, pixels);
-    if (!run->sound)
-        return -1;
-    const std::uint32_t before = run->sound->written()->load(std::memory_order_relaxed);
-    run->sound->top_up(web::SoundRing::monotonic_ns());
-    if (run->sound->written()->load(std::memory_order_relaxed) != before)
-        EM_ASM({ Module.vmxSound(); });
-    return web::SoundRing::kPumpNs;
-}
-}  // namespace
-
-// Runs the game's fibers until the game has ended. Called once, after
-// web_start, as an asynchronous call: it gives the worker's event loop the
-// time while the game sleeps.
-EMSCRIPTEN_KEEPALIVE void web_run() {
-    if (run != nullptr && run->started)
-        emu::run_turns(between_turns);
-}
-#endif
 
 }  // extern "C"

@@ -608,41 +608,64 @@ TEST(SimBuzzerWave, AFullRingNeverHoldsTheGameAndTheNewestStateWins) {
 
 }  // namespace
 
-// The web page's ring of samples, read by an audio thread in quanta of 128
-// while the pump tops it up: what comes out is the buzzer's wave, sample
-// for sample, with nothing written over unread samples and no stale ones
-// read back.
-TEST(SimSoundRing, TheReaderGetsTheWaveWithoutGapsOrRepeats) {
+// The web page's ring of samples, played by an audio output in quanta of
+// 128 while the worker tops it up once a wake-up and hears how far it has
+// played only now and then: what comes out is the buzzer's wave, sample for
+// sample, the output never finds the ring empty, and the samples queued
+// stay within the lead (a ring that forgot what is queued would keep adding
+// delay, or write over unplayed samples).
+TEST(SimSoundRing, TheOutputGetsTheWaveWithoutGapsOrRepeats) {
     constexpr int kRate = 48000;
-    web::SoundRing ring(kRate);
-    sim::PwmState tone;
-    tone.enabled = true;
-    tone.period_ns = 1000000;  // 48 samples: 24 high, 24 low
-    tone.duty_ns = 500000;
-    ring.wave()->note_change(tone, 0);
-    auto* read = const_cast<std::atomic<std::uint32_t>*>(ring.read());
-    std::vector<std::int16_t> heard;
-    std::int64_t now_ns = 1000000000;
-    for (int quantum = 0; quantum < 400; ++quantum) {
-        if (quantum % 2 == 0)
-            ring.top_up(now_ns);
-        const std::uint32_t from = read->load();
-        const std::uint32_t queued = ring.written()->load() - from;
-        const std::uint32_t count = queued < 128 ? queued : 128;
-        for (std::uint32_t i = 0; i < count; ++i)
-            heard.push_back(ring.samples()[(from + i) % web::SoundRing::kCapacity]);
-        read->store(from + count);
-        now_ns += 128 * 1000000000LL / kRate;
-    }
-    ASSERT_GT(heard.size(), 20000u);
-    // The first change lands somewhere in the first stretch; from the first
-    // rising edge on, every period is 24 high samples and 24 low ones.
-    std::size_t start = 1;
-    while (start < heard.size() && !(heard[start - 1] <= 0 && heard[start] > 0))
-        ++start;
-    ASSERT_LT(start, 2000u);
-    for (std::size_t i = start; i < heard.size(); ++i) {
-        const bool high = (i - start) % 48 < 24;
-        ASSERT_EQ(heard[i] > 0, high) << "sample " << i;
+    constexpr std::int64_t kQuantumNs = 128 * 1000000000LL / kRate;
+    struct Case {
+        const char* name;
+        std::int64_t lead_ns;
+        std::int64_t wake_ns;   // how often the worker tops the ring up
+        int quanta_per_report;  // how often the output says how far it is
+    };
+    const Case cases[] = {
+        {"display frames", 30000000, 16666667, 38},
+        {"every other frame", 50000000, 33333333, 38},
+        {"a report every quantum", 30000000, 16666667, 1},
+        {"a longer lead, a report every eight quanta", 80000000, 16666667, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        web::SoundRing ring(kRate, c.lead_ns);
+        sim::PwmState tone;
+        tone.enabled = true;
+        tone.period_ns = 1000000;  // 48 samples: 24 high, 24 low
+        tone.duty_ns = 500000;
+        ring.wave()->note_change(tone, 0);
+        std::vector<std::int16_t> heard;
+        std::uint32_t read = 0;
+        std::int64_t now_ns = 1000000000;
+        std::int64_t next_wake_ns = now_ns;
+        const std::uint32_t most = static_cast<std::uint32_t>(c.lead_ns * kRate / 1000000000) + 128;
+        for (int quantum = 0; quantum < 4000; ++quantum) {
+            if (now_ns >= next_wake_ns) {
+                ring.top_up(now_ns);
+                next_wake_ns += c.wake_ns;
+            }
+            const std::uint32_t queued = ring.written() - read;
+            ASSERT_LE(queued, most) << "quantum " << quantum;
+            ASSERT_GE(queued, 128u) << "the output ran dry at quantum " << quantum;
+            for (std::uint32_t i = 0; i < 128; ++i)
+                heard.push_back(ring.samples()[(read + i) % web::SoundRing::kCapacity]);
+            read += 128;
+            now_ns += kQuantumNs;
+            if (quantum % c.quanta_per_report == 0)
+                ring.report(read, now_ns);
+        }
+        // The first change lands somewhere in the first stretch; from the
+        // first rising edge on, every period is 24 high samples and 24 low.
+        std::size_t start = 1;
+        while (start < heard.size() && !(heard[start - 1] <= 0 && heard[start] > 0))
+            ++start;
+        ASSERT_LT(start, 5000u);
+        for (std::size_t i = start; i < heard.size(); ++i) {
+            const bool high = (i - start) % 48 < 24;
+            ASSERT_EQ(heard[i] > 0, high) << "sample " << i;
+        }
     }
 }

@@ -5,8 +5,9 @@
 // - WebKit (WebKitGTK's MiniBrowser on a virtual X display), driven by
 //   WebKitWebDriver over plain W3C WebDriver.
 // In each: the title as the desktop simulator shows it, a key that starts a
-// game and moves the paddle, no error, and twenty loads in a row that all
-// start. An engine whose browser is not installed is skipped, saying so.
+// game and moves the paddle, no error, twenty loads in a row that all
+// start, and the canvas at the end of a run in virtual time, pixel for
+// pixel the simulator's last frame. An engine whose browser is not installed is skipped, saying so.
 //   VMX_SITE=build/web/site VMX_SIM=build/dev/sim/vmxbrikon-sim npm test
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -15,8 +16,7 @@ import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import vm from 'node:vm';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 import puppeteer from 'puppeteer-core';
 import { PNG } from 'pngjs';
 import { serve as serveSite } from './support.mjs';
@@ -25,7 +25,7 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
 const site = path.resolve(repo, process.env.VMX_SITE || 'build/web/site');
 const sim = path.resolve(repo, process.env.VMX_SIM || 'build/dev/sim/vmxbrikon-sim');
-const CONTRACT = vm.runInNewContext(fs.readFileSync(path.join(site, 'contract.js'), 'utf8') + '\nCONTRACT');
+const { CONTRACT } = await import(pathToFileURL(path.join(site, 'contract.js')).href);
 const PHASE = CONTRACT.phases;
 const LOADS = 20;
 const START_MS = 15000;
@@ -62,6 +62,8 @@ const serve = (...extra) => serveSite(repo, site, children, ...extra);
 
 const hosts = {};
 let titleWanted;
+let endWanted;
+const END_RUN = '--virtual-time --autoplay --seconds 4';
 
 before(async () => {
   hosts.isolated = await serve();
@@ -71,6 +73,11 @@ before(async () => {
   execFileSync(sim, ['--headless', '--virtual-time', '--seconds', '1', '--screenshot-at', '800', '--out', native],
     { stdio: ['ignore', 'ignore', 'pipe'] });
   titleWanted = PNG.sync.read(fs.readFileSync(path.join(native, 'frame-000800.png'))).data;
+  // A run's last frame, as the simulator's frame log fingerprints it.
+  execFileSync(sim, ['--headless', ...END_RUN.split(' '), '--frame-log', path.join(native, 'frames.txt')],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  const log = fs.readFileSync(path.join(native, 'frames.txt'), 'utf8').trim().split('\n');
+  endWanted = log[log.length - 1].split(' ')[1];
   fs.rmSync(native, { recursive: true, force: true });
 });
 
@@ -198,7 +205,7 @@ async function until(browser, what, fn, arg, timeoutMs = 10000) {
       return now;
     if (Date.now() - start > timeoutMs) {
       const seen = await browser.run(() => window.vmx && ({
-        started: vmx.started, frames: vmx.framesDrawn, build: vmx.build, notice: vmx.notice,
+        started: vmx.started, frames: vmx.framesDrawn, notice: vmx.notice,
         glance: vmx.glance, logs: vmx.logs.slice(-5),
       })).catch((error) => String(error));
       assert.fail(`waited ${timeoutMs} ms for ${what}; the page: ${JSON.stringify(seen)}`);
@@ -230,9 +237,27 @@ async function titleLikeSimulator(browser) {
   return same / (titleWanted.length / 4);
 }
 
+// The canvas's fingerprint as the frame log writes one (64-bit FNV-1a over
+// the pixels as 0xAARRGGBB words), taken inside the page.
+function canvasHash(browser) {
+  return browser.run(() => {
+    window.endHash = null;
+    vmx.picture().then((data) => {
+      const prime = 0x100000001b3n;
+      const mask = (1n << 64n) - 1n;
+      let hash = 0xcbf29ce484222325n;
+      for (let i = 0; i < data.length; i += 4) {
+        const word = (0xff000000 | (data[i] << 16) | (data[i + 1] << 8) | data[i + 2]) >>> 0;
+        hash = ((hash ^ BigInt(word)) * prime) & mask;
+      }
+      window.endHash = hash.toString(16).padStart(16, '0');
+    });
+  }).then(() => until(browser, 'the canvas\'s fingerprint', () => window.endHash));
+}
+
 const ENGINES = [
-  { name: 'Firefox', binaries: [FIREFOX], open: firefox, build: 'coop' },
-  { name: 'WebKit', binaries: [WEBKIT_DRIVER, miniBrowser()], open: webkit, build: 'coop' },
+  { name: 'Firefox', binaries: [FIREFOX], open: firefox },
+  { name: 'WebKit', binaries: [WEBKIT_DRIVER, miniBrowser()], open: webkit },
 ];
 
 for (const engine of ENGINES) {
@@ -241,7 +266,7 @@ for (const engine of ENGINES) {
     : `${engine.name}: ${missing || 'its MiniBrowser'} is not installed (scripts/setup installs it)`;
   describe(engine.name, { skip }, () => {
     for (const host of ['isolated', 'plain']) {
-      test(`on a host ${host === 'isolated' ? 'that isolates the page' : 'without the headers'}: the title, a key plays, ${LOADS} loads start`, { timeout: 300000 }, async () => {
+      test(`on a host ${host === 'isolated' ? 'that isolates the page' : 'without the headers'}: the title, a key plays, ${LOADS} loads start, the canvas ends on the last frame`, { timeout: 300000 }, async () => {
         const browser = await engine.open();
         try {
           const firstFrames = [];
@@ -253,13 +278,12 @@ for (const engine of ENGINES) {
             if (load > 0 && load < LOADS - 1)
               continue;
             const seen = await browser.run(() => ({
-              build: vmx.build, drawnBy: vmx.drawnBy, notice: vmx.notice, faults: vmx.faults, phase: vmx.glance.phase,
-              isolated: crossOriginIsolated, shared: typeof SharedArrayBuffer !== 'undefined',
+              drawnBy: vmx.drawnBy, soundPath: vmx.soundPath, notice: vmx.notice, faults: vmx.faults,
+              phase: vmx.glance.phase, isolated: crossOriginIsolated,
             }));
             if (load === 0)
-              console.log(`${engine.name}, ${host} host: isolated ${seen.isolated}, shared memory ${seen.shared}, ` +
-                `the ${seen.build} module, pictures drawn by the ${seen.drawnBy}`);
-            assert.equal(seen.build, engine.build, 'the module the page picked');
+              console.log(`${engine.name}, ${host} host: isolated ${seen.isolated}, ` +
+                `pictures drawn by the ${seen.drawnBy}, sound played by the ${seen.soundPath}`);
             assert.equal(seen.notice, '');
             assert.equal(seen.phase, PHASE.title);
             if (load === 0) {
@@ -275,6 +299,11 @@ for (const engine of ENGINES) {
           await browser.down('left');
           await until(browser, 'the paddle to move left', (x) => vmx.glance.paddleX < x - 20, serving.paddleX);
           await browser.up('left');
+          // A run in virtual time: once it ends, the canvas shows its last frame.
+          await browser.goto(hosts[host] + '?sim=' + encodeURIComponent(END_RUN));
+          await until(browser, 'the run to end', () => window.vmx && vmx.ended !== null, undefined, 60000);
+          assert.equal(await browser.run(() => vmx.ended), 0);
+          assert.equal(await canvasHash(browser), endWanted, 'the canvas at the end is not the game\'s last frame');
           const faults = await browser.run(() => vmx.faults);
           assert.deepEqual([...browser.errors(), ...faults], [], 'errors in the page');
           firstFrames.sort((a, b) => a - b);

@@ -1,40 +1,94 @@
-// Putting the game's pictures on a canvas, for whichever thread draws them:
-// the worker on a canvas the page handed it, or the page itself where the
-// browser cannot hand a canvas over.
-'use strict';
+// The goggles' display on the page: a canvas that the game's worker draws
+// on, where the browser can hand a canvas to a worker, or that this thread
+// draws each picture the worker sends. Its box is reserved before the first
+// picture, so nothing on the page moves when the game starts.
+import { CONTRACT } from './contract.js';
+import { TO_WORKER } from './messages.js';
+import { vmx } from './vmx.js';
 
-// Only what differs from the picture taken before is put: the rectangles
-// the game's side sends with each picture (a count, then left, top, right,
-// bottom for each). visit(left, top, width, height) for each.
-function eachChange(changes, visit) {
-  const count = changes[0];
-  for (let i = 0; i < count; i += 1) {
-    const left = changes[1 + 4 * i];
-    const top = changes[2 + 4 * i];
-    const right = changes[3 + 4 * i];
-    const bottom = changes[4 + 4 * i];
-    if (right > left && bottom > top)
-      visit(left, top, right - left, bottom - top);
+const AREA = CONTRACT.area;
+const params = new URLSearchParams(location.search);
+
+let canvas = document.getElementById('screen');
+canvas.width = AREA.width;
+canvas.height = AREA.height;
+
+// ?draw=page keeps the drawing here, as a browser without a canvas for its
+// workers does.
+export const drawInWorker = params.get('draw') !== 'page' &&
+  typeof canvas.transferControlToOffscreen === 'function' &&
+  typeof OffscreenCanvasRenderingContext2D === 'function';
+vmx.drawnBy = drawInWorker ? 'worker' : 'page';
+
+const context2d = drawInWorker ? null : canvas.getContext('2d', { alpha: false });
+const image = drawInWorker ? null : context2d.createImageData(AREA.width, AREA.height);
+let pending = null;
+let drawAsked = false;
+
+export function currentCanvas() {
+  return canvas;
+}
+
+// A canvas is handed to a worker once: each game's worker gets a new one,
+// in the place of the last. null where this thread draws.
+export function canvasForWorker() {
+  if (!drawInWorker)
+    return null;
+  if (canvas.dataset.handedOver) {
+    const fresh = canvas.cloneNode(false);
+    delete fresh.dataset.handedOver;
+    canvas.replaceWith(fresh);
+    canvas = fresh;
+  }
+  canvas.dataset.handedOver = 'yes';
+  return canvas.transferControlToOffscreen();
+}
+
+function draw() {
+  drawAsked = false;
+  if (pending === null)
+    return;
+  const start = performance.now();
+  image.data.set(new Uint8Array(pending));
+  pending = null;
+  context2d.putImageData(image, 0, 0);
+  vmx.drawMs += performance.now() - start;
+  vmx.framesDrawn += 1;
+}
+
+// A whole picture from the worker, where this thread draws: put in the next
+// animation frame, the newest of those that came meanwhile.
+export function showPicture(pixels) {
+  pending = pixels;
+  if (!drawAsked) {
+    drawAsked = true;
+    requestAnimationFrame(draw);
   }
 }
 
-// image already holds the whole picture.
-function putChanges(context, image, changes) {
-  eachChange(changes, (left, top, width, height) => {
-    context.putImageData(image, 0, 0, left, top, width, height);
+// The picture on the canvas: a promise of its RGBA bytes, wherever it is drawn.
+let nextId = 1;
+const waiting = new Map();
+export function picture(worker) {
+  if (!drawInWorker)
+    return Promise.resolve(context2d.getImageData(0, 0, AREA.width, AREA.height).data);
+  const id = nextId++;
+  return new Promise((resolve) => {
+    waiting.set(id, (pixels) => resolve(new Uint8ClampedArray(pixels)));
+    worker.postMessage({ type: TO_WORKER.picture, id });
   });
 }
 
-// view: the picture's RGBA bytes in memory shared with the game, which a
-// canvas cannot take pixels from; what changed is copied into image (of
-// the whole area, keeping the picture between frames) and put from there.
-function paintChanges(context, image, view, changes) {
-  const rowBytes = image.width * 4;
-  eachChange(changes, (left, top, width, height) => {
-    for (let y = top; y < top + height; y += 1) {
-      const start = y * rowBytes + left * 4;
-      image.data.set(view.subarray(start, start + width * 4), start);
-    }
-    context.putImageData(image, 0, 0, left, top, width, height);
-  });
+export function pictureArrived(id, pixels) {
+  const resolve = waiting.get(id);
+  waiting.delete(id);
+  if (resolve)
+    resolve(pixels);
+}
+
+// The playfield column under a pointer.
+export function areaX(clientX) {
+  const box = canvas.getBoundingClientRect();
+  const x = Math.round(((clientX - box.left) / box.width) * AREA.width);
+  return Math.max(0, Math.min(AREA.width - 1, x));
 }
