@@ -187,12 +187,19 @@ function wireSteering() {
 // ---- Gamepads -------------------------------------------------------------
 
 // A d-pad or the first stick's horizontal axis moves; the main face button
-// (on a radio, its first button or switch) is MIDDLE; start is BACK. Pads
-// are looked at only once the browser has reported one (asking before that
-// keeps the browser polling for pads all the time), every animation frame
-// while one is connected.
+// (on a radio, its first button or switch) is MIDDLE; start is BACK.
+//
+// A browser polls the pads for as long as a page listens for them (Chromium
+// wakes a thread of its own some 200 times a second for it), and reports a
+// pad only once one of its buttons is pressed. So the page listens only for
+// a while after it loads or comes back into view (when a player who has
+// just plugged a pad in presses its buttons), and while a pad is there; it
+// then reads the pad every animation frame.
+const PAD_LISTEN_MS = 15000;
 const padHeld = { left: false, right: false, middle: false, back: false };
 let padsPolled = false;
+let listenUntil = 0;
+let listenTimer = null;
 
 function readGamepads() {
   const pad = [...navigator.getGamepads()].find((candidate) => candidate && candidate.connected);
@@ -217,20 +224,48 @@ function readGamepads() {
 }
 
 function pollGamepads() {
-  if (readGamepads())
+  if (readGamepads()) {
     requestAnimationFrame(pollGamepads);
-  else
-    padsPolled = false;
+    return;
+  }
+  padsPolled = false;
+  listenForPads();  // the pad went: a while more, for it to come back
+}
+
+function padConnected() {
+  if (padsPolled)
+    return;
+  padsPolled = true;
+  requestAnimationFrame(pollGamepads);
+}
+
+function stopListening() {
+  listenTimer = null;
+  if (padsPolled)
+    return;
+  const left = listenUntil - performance.now();
+  if (left > 0) {
+    listenTimer = setTimeout(stopListening, left);
+    return;
+  }
+  window.removeEventListener('gamepadconnected', padConnected);
+}
+
+function listenForPads() {
+  listenUntil = performance.now() + PAD_LISTEN_MS;
+  window.addEventListener('gamepadconnected', padConnected);
+  if (listenTimer === null)
+    listenTimer = setTimeout(stopListening, PAD_LISTEN_MS);
 }
 
 function wireGamepads() {
   if (!navigator.getGamepads)
     return;
-  window.addEventListener('gamepadconnected', () => {
-    if (padsPolled)
-      return;
-    padsPolled = true;
-    requestAnimationFrame(pollGamepads);
+  listenForPads();
+  window.addEventListener('focus', listenForPads);
+  document.addEventListener('visibilitychange', () => {
+    if (!document.hidden)
+      listenForPads();
   });
 }
 

@@ -73,9 +73,9 @@ async function build() {
     else
       onThisThread(context);
     sound.context = context;
-    context.onstatechange = () => {
+    context.addEventListener('statechange', () => {
       vmx.audioState = context.state;
-    };
+    });
     vmx.audioState = context.state;
     setMuted(muted);
     return true;
@@ -96,11 +96,28 @@ export function resumeSound() {
     sound.context.resume().catch(() => {});
 }
 
-// Joins a game's worker to the graph: the samples go straight to whoever
-// plays them, over a channel of their own.
+// Resolves once the audio runs (after the player's first press).
+function running() {
+  return new Promise((resolve) => {
+    const check = () => {
+      if (sound.context.state !== 'running')
+        return false;
+      sound.context.removeEventListener('statechange', check);
+      resolve();
+      return true;
+    };
+    if (!check())
+      sound.context.addEventListener('statechange', check);
+  });
+}
+
+// Joins a game's worker to the graph once the audio runs: the samples go
+// straight to whoever plays them, over a channel of their own. Before
+// that nothing is sent, and the audio thread sleeps.
 export async function connectSound(worker) {
   if (!sound.ready || !await sound.ready)
     return;
+  await running();
   const channel = new MessageChannel();
   if (sound.node)
     sound.node.port.postMessage({ type: 'channel', port: channel.port1 }, [channel.port1]);
