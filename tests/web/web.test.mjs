@@ -782,10 +782,10 @@ test('every way the page cannot start ends in a notice that says why', async () 
   await page0.keyboard.press('Space');
   await until(page0, 'the serve with storage blocked', (now) => now.phase === PHASE.serve);
   await blocked.close();
-  // A watch over the start that is shorter than the start never speaks
-  // over a game that has started.
-  const watched = await open('?start-wait=300');
-  await watched.waitForFunction(() => vmx.glance.elapsedMs > 1500);
+  // The watch over the start never speaks over a game that has started
+  // (here it watches for 3 s, and the game has played for 4 s).
+  const watched = await open('?start-wait=3000');
+  await watched.waitForFunction(() => vmx.glance.elapsedMs > 4000, null, { timeout: 20000 });
   assert.equal(await watched.evaluate(() => vmx.notice), '', 'the start watch spoke over a started game');
   await watched.context().close();
   // A host that lacks one of the files kept for offline play still gets
