@@ -11,6 +11,7 @@
 #include "display/palette.h"
 #include "game/game.h"
 #include "game/playfield.h"
+#include "game/score.h"
 
 namespace {
 
