@@ -1,5 +1,6 @@
 #include "display/screens.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "display/palette.h"
 #include "game/game.h"
 #include "game/playfield.h"
+#include "game/score.h"
 
 namespace {
 
@@ -24,6 +26,12 @@ constexpr int kFooterMargin = 30;
 // How far a star's direction lies from the middle of the screen, per unit
 // of depth.
 constexpr float kStarProjection = 560.0f;
+
+// The status line: the first life's marker, the step from one marker to
+// the next, and where the power-up timers start.
+constexpr int kLivesX = 700;
+constexpr int kLifeStep = 46;
+constexpr int kTimersX = 960;
 
 // A laser shot as drawn.
 constexpr int kShotWidth = 3;
@@ -183,11 +191,13 @@ void describe_status_line(DisplayList& list, const World& world) {
     list.text(text, 470, 14, 2, kCyan);
     list.text("LIVES", 620, 14, 2, kGrey);
     // Lives beyond the right edge draw nothing and are not listed.
-    for (int i = 0; i < world.lives && 700 + 46 * i < kAreaWidth; ++i)
-        list.block(700 + 46 * i, 16, 38, 10, kPaddleTeal);
+    for (int i = 0; i < world.lives && kLivesX + kLifeStep * i < kAreaWidth; ++i)
+        list.block(kLivesX + kLifeStep * i, 16, 38, 10, kPaddleTeal);
 
-    // Power-up timers show the whole seconds left plus one.
-    int pen = 960;
+    // Power-up timers show the whole seconds left plus one. The sixth life's
+    // marker reaches past where they start, so then they start where a next
+    // marker would stand, as far from the last one as the markers are apart.
+    int pen = std::max(kTimersX, kLivesX + kLifeStep * world.lives);
     if (world.expand_time > 0) {
         std::snprintf(text, sizeof text, "E%d ", static_cast<int>(world.expand_time) + 1);
         list.text(text, pen, 14, 2, kAmber);

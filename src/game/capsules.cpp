@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "game/motion.h"
+#include "game/balls.h"
 #include "game/playfield.h"
 #include "game/trig.h"
 

@@ -29,8 +29,6 @@ struct FrameInput {
 
 // A level's ball rests this long after its last brick before the next one.
 constexpr std::int64_t kLevelClearPauseMs = 1600;
-// The points a cleared level adds.
-constexpr int kLevelBonus = 1000;
 // Holding PLAY this long, in any phase, ends the program: the main loop
 // watches the hold, and the screens' footer tells the player.
 constexpr int kExitHoldMs = 3000;

@@ -1,7 +1,7 @@
 #include "game/level.h"
 
+#include "game/balls.h"
 #include "game/layouts.h"
-#include "game/motion.h"
 #include "game/playfield.h"
 #include "game/rng.h"
 #include "game/score.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "game/balls.h"
 #include "game/capsules.h"
 #include "game/lasers.h"
 #include "game/level.h"
@@ -12,11 +13,6 @@
 #include "game/trig.h"
 
 namespace {
-
-constexpr float kBaseSpeed = 400.0f;
-constexpr float kSpeedPerLevel = 35.0f;
-constexpr float kSpeedCap = 620.0f;
-constexpr float kSlowFactor = 0.72f;
 
 constexpr float kPaddleSpeed = 640.0f;  // px/s while LEFT or RIGHT is held
 constexpr int kPaddleWidthStep = 6;     // per step, not per second
@@ -187,22 +183,6 @@ void drop_lost_balls(World& world) {
 }
 
 }  // namespace
-
-float ball_speed(const World& world) {
-    float speed = kBaseSpeed + kSpeedPerLevel * static_cast<float>(world.levels_cleared);
-    if (speed > kSpeedCap)
-        speed = kSpeedCap;
-    if (world.slow_time > 0)
-        speed *= kSlowFactor;
-    return speed;
-}
-
-void reset_balls(World& world) {
-    world.ball_count = 1;
-    for (Ball& ball : world.balls)
-        ball = Ball{};
-    world.balls[0].stuck = true;
-}
 
 void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox) {
     for (int i = 0; i < world.ball_count; ++i) {

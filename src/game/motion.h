@@ -6,17 +6,9 @@
 #include "game/rng.h"
 #include "game/world.h"
 
-// One fresh ball, stuck to the paddle, and no other: after a level load or
-// a lost life.
-void reset_balls(World& world);
-
 // Sends every stuck ball off the paddle and enters Play.
 void launch_balls(World& world, Rng& rng, std::int64_t now_ms, Outbox& outbox);
 
 // Advances the whole simulation by one frame of dt seconds (at most 0.1)
 // with the button currently held.
 void step_world(World& world, ButtonCode button, float dt, std::int64_t now_ms, Outbox& outbox);
-
-// The speed every moving ball is brought to, in px/s: faster with each
-// cleared level up to a cap, and slower while the slow capsule runs.
-float ball_speed(const World& world);

@@ -1,7 +1,6 @@
 #include "game/score.h"
 
-#include "game/game.h"
-#include "game/motion.h"
+#include "game/balls.h"
 
 namespace {
 

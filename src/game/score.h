@@ -13,5 +13,8 @@ void add_points(World& world, int points);
 // no life left, game over (which stores a tied or beaten best).
 void lose_life(World& world, std::int64_t now_ms, Outbox& outbox);
 
+// The points a cleared level adds.
+constexpr int kLevelBonus = 1000;
+
 // The last breakable brick is gone: the bonus, LevelClear and the fanfare.
 void clear_level(World& world, std::int64_t now_ms, Outbox& outbox);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "game/balls.h"
 #include "game/lasers.h"
 #include "game/rng.h"
 #include "support/game_world.h"

@@ -127,27 +127,41 @@ TEST_F(Screens, StartPromptBlinksFromTheProgramsStart) {
     }
 }
 
-TEST_F(Screens, PowerUpTimersShowWholeSecondsLeftPlusOne) {
+// The timers start at x = 960, right of the life markers; six lives reach
+// past that, and then the timers make way for the sixth marker.
+TEST_F(Screens, PowerUpTimersShowWholeSecondsLeftPlusOneBesideTheLives) {
     const struct {
+        int lives;
         float expand_time;
         float slow_time;
-        const char* expand_label;  // at x = 960, or nullptr
+        const char* expand_label;  // at expand_x, or nullptr
+        int expand_x;
         const char* slow_label;
         int slow_x;
     } cases[] = {
-        {9.5f, 0.0f, "E10 ", nullptr, 0},
-        {0.0f, 3.2f, nullptr, "S4 ", 960},
-        {2.5f, 0.2f, "E3 ", "S1 ", 1016},
-        {25.0f, 20.0f, "E26 ", "S21 ", 1016},
+        // Up to five lives (the fifth marker covers x = 884 to 921) they start
+        // at 960.
+        {3, 9.5f, 0.0f, "E10 ", 960, nullptr, 0},
+        {3, 0.0f, 3.2f, nullptr, 0, "S4 ", 960},
+        {3, 2.5f, 0.2f, "E3 ", 960, "S1 ", 1016},
+        {3, 25.0f, 20.0f, "E26 ", 960, "S21 ", 1016},
+        {5, 25.0f, 20.0f, "E26 ", 960, "S21 ", 1016},
+        // The sixth marker covers x = 930 to 967; the timers leave the 8 px
+        // gap the markers keep and start at 976.
+        {6, 9.5f, 3.2f, "E10 ", 976, "S4 ", 1032},
+        {6, 0.0f, 3.2f, nullptr, 0, "S4 ", 976},
     };
     for (const auto& c : cases) {
         World world = game_in(Phase::Play);
+        world.lives = c.lives;
         world.expand_time = c.expand_time;
         world.slow_time = c.slow_time;
         compose_frame(world, false, 0, rng);
-        SCOPED_TRACE(c.expand_time);
+        SCOPED_TRACE(testing::Message() << c.lives << " lives, " << c.expand_time);
+        for (int i = 0; i < c.lives; ++i)
+            EXPECT_EQ(count(702 + 46 * i, 18, 34, 6, kPaddleTeal), 34 * 6) << "marker " << i;
         if (c.expand_label) {
-            EXPECT_TRUE(shows_text(c.expand_label, 960, 14, 2, kAmber));
+            EXPECT_TRUE(shows_text(c.expand_label, c.expand_x, 14, 2, kAmber));
         }
         if (c.slow_label) {
             EXPECT_TRUE(shows_text(c.slow_label, c.slow_x, 14, 2, kAmber));
