@@ -788,9 +788,9 @@ test('every way the page cannot start ends in a notice that says why', async () 
   await watched.waitForFunction(() => vmx.glance.elapsedMs > 4000, null, { timeout: 20000 });
   assert.equal(await watched.evaluate(() => vmx.notice), '', 'the start watch spoke over a started game');
   await watched.context().close();
-  // A host that lacks one of the files kept for offline play still gets
-  // the page's service worker: one file that cannot be kept never keeps
-  // the others from being kept.
+  // A host that lacks one of the files kept for offline play: one file
+  // that cannot be kept never keeps the others from being kept, and the
+  // page plays offline.
   const partial = without('icon-512.png');
   const plain = await new Promise((resolve) => {
     const server = spawn('node', [path.join(repo, 'web/serve.mjs'), partial, '0', '--plain'], { stdio: ['ignore', 'pipe', 'inherit'] });
@@ -799,6 +799,10 @@ test('every way the page cannot start ends in a notice that says why', async () 
   });
   const page = await open('', { at: plain });
   await page.waitForFunction(() => navigator.serviceWorker.controller !== null);
+  await page.context().setOffline(true);
+  await page.reload();
+  await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0, null, { timeout: 20000 })
+    .catch(() => assert.fail('a host missing one file: the page did not play offline'));
   await page.context().close();
   fs.rmSync(partial, { recursive: true, force: true });
 });
