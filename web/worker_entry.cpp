@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "shell/high_score.h"
 #include "sim/frame_store.h"
 #include "sim/options.h"
+#include "sim/run_files.h"
 #include "sim/session.h"
 #include "web/contract.h"
 #include "web/sound_ring.h"
@@ -36,11 +36,6 @@ constexpr const char* kStateDir = "/state";
 // whole run is written here when it ends, and the run up to the end of the
 // latest game whenever the worker asks for it.
 constexpr const char* kRecordPath = "/run.vmxr";
-
-const std::string& best_path() {
-    static const std::string path = std::string(kStateDir) + kHighScorePath;
-    return path;
-}
 
 struct WebRun {
     sim::Session session;
@@ -121,19 +116,13 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
 
     run = new WebRun;
     run->muted = options.mute;
-    reason = run->session.prepare(options, true);
+    reason = run->session.prepare(options, true, keeps_best ? best : "");
     if (!reason.empty()) {
         say(reason);
         return 2;
     }
-    if (keeps_best && best[0] != 0) {
-        if (std::FILE* file = std::fopen(best_path().c_str(), "w")) {
-            std::fputs(best, file);
-            std::fclose(file);
-        }
-    }
     if (idle_player)
-        run->session.set_autoplay(false);
+        run->session.set_demo(false);
     run->frames.wake_viewer_with(wake_page);
     run->session.show_frames_in(&run->frames);
     if (!run->session.start()) {
@@ -208,7 +197,7 @@ EMSCRIPTEN_KEEPALIVE void web_steer(int x) {
 // always starts a real game with the player prepared).
 EMSCRIPTEN_KEEPALIVE void web_set_demo(int on) {
     if (run != nullptr)
-        run->session.set_autoplay(on != 0);
+        run->session.set_demo(on != 0);
 }
 
 // The page is no longer seen, or has lost the keyboard: everything is let
@@ -243,13 +232,9 @@ EMSCRIPTEN_KEEPALIVE int web_write_last_game(const char* path) {
     if (run == nullptr)
         return 0;
     const std::vector<std::uint8_t> bytes = run->session.last_game_replay();
-    if (bytes.empty())
+    if (bytes.empty() || !sim::write_file(path, bytes))
         return 0;
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr)
-        return 0;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written ? static_cast<int>(bytes.size()) : 0;
+    return static_cast<int>(bytes.size());
 }
 
 // Addresses in the shared memory for the page and its audio worklet.
