@@ -1,7 +1,8 @@
 // Whole runs of vmxbrikon-sim, the program as a player or CI starts it:
 // headless autoplay, deterministic scripted runs, every way of ending the
 // game, the goggles' video modes, sound that never holds the game, replays,
-// and the window on an X display.
+// what a front end does to a session (the keyboard lost, steering, a demo
+// taken over), and the window on an X display.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -563,11 +564,17 @@ std::string run_session(const std::vector<std::string>& args,
     return status == 0 ? notes : "status " + std::to_string(status) + " after '" + notes + "'";
 }
 
-// Where the paddle may come to rest, at most, from the mark it was steered to.
+// How far from the pointer a steered paddle may come to rest: steering
+// lets go 16 px before the mark, and the paddle coasts on towards it.
 constexpr int kSteeringRestPx = 12;
 
 bool any_glance(const sim::Session::Glance&) {
     return true;
+}
+
+// A step that only waits.
+std::string nothing(sim::Session&) {
+    return "";
 }
 
 std::function<bool(const sim::Session::Glance&)> in_phase(Phase phase, bool paused = false) {
@@ -654,11 +661,11 @@ TEST(SimSession, SteeringBringsThePaddleToRestAtThePointer) {
         {0, in_phase(Phase::Serve), steer_to(300)},
         // Once there, the paddle has a second to settle, and then another
         // to show that it stays.
-        {0, near(300), [](sim::Session&) { return std::string(); }},
+        {0, near(300), nothing},
         {1000, any_glance, arrived_at(300)},
         {1000, any_glance, stays},
         {0, any_glance, steer_to(900)},
-        {0, near(900), [](sim::Session&) { return std::string(); }},
+        {0, near(900), nothing},
         {1000, any_glance, arrived_at(900)},
         {1000, any_glance, stays},
     };
@@ -693,7 +700,6 @@ TEST(SimSession, ADemoTakenOverStaysADemoToTheEnd) {
     const auto whose_game = [](sim::Session& session) {
         return std::string(session.glance().demo_played ? "demo played;" : "own game;");
     };
-    const auto nothing = [](sim::Session&) { return std::string(); };
     const struct {
         const char* name;
         std::vector<std::string> args;
