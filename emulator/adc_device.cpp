@@ -55,7 +55,7 @@ volatile std::uint32_t& reg(std::uint32_t offset) {
 
 // Runs on the sleeping thread with the clock's lock held: touches nothing
 // but this device's own state.
-void latch_at_sleep(std::int64_t /*wake_ns*/) {
+void latch_at_sleep(void* /*context*/, std::int64_t /*wake_ns*/) {
     State& s = state();
     if (!s.mapped.load(std::memory_order_acquire))
         return;
@@ -86,7 +86,7 @@ class AdcDevice final : public Device {
         for (std::uint32_t i = 0; registers != nullptr && i < kPageSize / 4; ++i)
             registers[i] = 0;
         // The clock forgets its hooks on every reset, before the devices'.
-        add_sleep_hook(latch_at_sleep);
+        add_sleep_hook(latch_at_sleep, nullptr);
     }
 
     // The handle is the access mode, so that mmap can check it.

@@ -42,6 +42,11 @@ struct Timed {
     int signal_number;  // nonzero: raise this signal instead of calling action
 };
 
+struct SleepHookEntry {
+    emu::SleepHook hook;
+    void* context;
+};
+
 struct Sleeper {
     std::int64_t wake_ns;
     std::uint64_t ticket;  // the order of going to sleep, which breaks ties
@@ -65,7 +70,7 @@ struct Scheduler {
     std::uint64_t woken_ticket = 0;  // the one sleeper allowed to wake now; 0 for none
     Timed timed[kMaxTimed] = {};
     int timed_count = 0;
-    void (*sleep_hooks[kMaxSleepHooks])(std::int64_t) = {};
+    SleepHookEntry sleep_hooks[kMaxSleepHooks] = {};
     int sleep_hook_count = 0;
     // Timed actions running now (with the lock let go): no game thread may
     // wake meanwhile, even spuriously, or it would race the action.
@@ -243,11 +248,11 @@ void raise_signal_at(std::int64_t at_ms, int signal_number) {
     }
 }
 
-void add_sleep_hook(void (*hook)(std::int64_t wake_ns)) {
+void add_sleep_hook(SleepHook hook, void* context) {
     Scheduler& s = scheduler();
     std::lock_guard<std::mutex> hold(s.lock);
     if (s.sleep_hook_count < kMaxSleepHooks)
-        s.sleep_hooks[s.sleep_hook_count++] = hook;
+        s.sleep_hooks[s.sleep_hook_count++] = {hook, context};
 }
 
 int host_thread_start(std::uintptr_t* handle, void* (*entry)(void*), void* arg) {
@@ -287,7 +292,7 @@ int sleep_us(unsigned microseconds) {
     std::int64_t wake_ns = (s.virtual_time ? s.now_ns : real_now_ns()) +
                            static_cast<std::int64_t>(microseconds) * 1000;
     for (int i = 0; i < s.sleep_hook_count; ++i)
-        s.sleep_hooks[i](wake_ns);
+        s.sleep_hooks[i].hook(s.sleep_hooks[i].context, wake_ns);
     if (s.replayed_time && !started_by_game())
         return 0;
     if (!in_turns(s)) {

@@ -55,9 +55,10 @@ void at_time(std::int64_t at_ms, TimedAction action, void* context);
 // Sends a real signal to the process when the clock reaches at_ms.
 void raise_signal_at(std::int64_t at_ms, int signal_number);
 
-// Called with the sleeping thread's wake time whenever a game thread goes
-// to sleep (devices latch their inputs there).
-void add_sleep_hook(void (*hook)(std::int64_t wake_ns));
+// Calls hook(context, wake_ns) with the sleeping thread's wake time whenever
+// a game thread goes to sleep (devices latch their inputs there). Up to 8.
+using SleepHook = void (*)(void* context, std::int64_t wake_ns);
+void add_sleep_hook(SleepHook hook, void* context);
 
 // ---- Threads -------------------------------------------------------------
 // A thread of the host's own (the simulator's session runs the game's main

@@ -36,6 +36,95 @@ bool parse_ms(const char* begin, const char* end, std::int64_t* out) {
     return true;
 }
 
+// The options whose value is a file or a folder.
+struct PathOption {
+    const char* name;
+    std::string SimOptions::*member;
+};
+constexpr PathOption kPathOptions[] = {
+    {"--script", &SimOptions::script_path}, {"--out", &SimOptions::out_dir},
+    {"--data", &SimOptions::data_dir},      {"--record", &SimOptions::record_path},
+    {"--replay", &SimOptions::replay_path}, {"--frame-log", &SimOptions::frame_log_path},
+};
+
+const PathOption* path_option(const std::string& arg) {
+    for (const PathOption& option : kPathOptions) {
+        if (arg == option.name)
+            return &option;
+    }
+    return nullptr;
+}
+
+bool takes_value(const std::string& arg) {
+    return arg == "--seconds" || arg == "--goggle-mode" || arg == "--screenshot-at" ||
+           path_option(arg) != nullptr;
+}
+
+// An option with its value; "" or why it is refused.
+std::string take_value(const std::string& arg, const char* value, SimOptions* parsed) {
+    if (arg == "--seconds") {
+        // The game reads the number itself, as on the goggles.
+        parsed->game_args.push_back(arg);
+        parsed->game_args.push_back(value);
+        parsed->game_seconds = true;
+    } else if (arg == "--goggle-mode") {
+        const ModeName* found = nullptr;
+        for (const ModeName& mode : kModeNames) {
+            if (std::strcmp(mode.name, value) == 0)
+                found = &mode;
+        }
+        if (!found)
+            return std::string("unknown goggle mode '") + value + "'";
+        parsed->goggle_mode = found->mode;
+    } else if (arg == "--screenshot-at") {
+        if (!parse_ms_list(value, &parsed->screenshot_ms))
+            return std::string("--screenshot-at wants milliseconds like 500,2000, not '") + value +
+                   "'";
+    } else {
+        parsed->*path_option(arg)->member = value;
+    }
+    return "";
+}
+
+// An option without a value; false if there is no such option.
+bool take_flag(const std::string& arg, SimOptions* parsed) {
+    if (arg == "--probe")
+        parsed->game_args.push_back(arg);
+    else if (arg == "--mute")
+        parsed->mute = true;
+    else if (arg == "--headless")
+        parsed->headless = true;
+    else if (arg == "--virtual-time")
+        parsed->virtual_time = true;
+    else if (arg == "--autoplay")
+        parsed->autoplay = true;
+    else if (arg == "--help" || arg == "-h")
+        parsed->help = true;
+    else
+        return false;
+    return true;
+}
+
+// The options that do not go together; "" when they all do.
+std::string check_together(const SimOptions& parsed) {
+    if (!parsed.screenshot_ms.empty() && parsed.out_dir.empty())
+        return "--screenshot-at needs --out DIR";
+    if (parsed.screenshot_ms.empty() && !parsed.out_dir.empty())
+        return "--out needs --screenshot-at MS[,MS...]";
+    // A replay brings its game's options, its clock and its best score.
+    if (parsed.replay_path.empty())
+        return "";
+    if (!parsed.record_path.empty())
+        return "--replay and --record do not go together";
+    if (!parsed.game_args.empty())
+        return "--replay runs the game with the options it was recorded with";
+    if (parsed.virtual_time)
+        return "--replay keeps the recorded clock; --virtual-time has no place there";
+    if (!parsed.data_dir.empty())
+        return "--replay starts from the recorded best score; --data has no place there";
+    return "";
+}
+
 }  // namespace
 
 const char kSimUsage[] =
@@ -71,85 +160,25 @@ std::string parse_sim_options(int argc, const char* const* argv, SimOptions* opt
     SimOptions parsed;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool has_value = i + 1 < argc;
         if (arg == "--") {
             for (++i; i < argc; ++i)
                 parsed.game_args.push_back(argv[i]);
             break;
         }
-        if (arg == "--seconds" || arg == "--goggle-mode" || arg == "--script" ||
-            arg == "--screenshot-at" || arg == "--out" || arg == "--data" || arg == "--record" ||
-            arg == "--replay" || arg == "--frame-log") {
-            if (!has_value)
+        if (takes_value(arg)) {
+            if (i + 1 >= argc)
                 return arg + " needs a value";
-            const char* value = argv[++i];
-            if (arg == "--seconds") {
-                // The game reads the number itself, as on the goggles.
-                parsed.game_args.push_back(arg);
-                parsed.game_args.push_back(value);
-                parsed.game_seconds = true;
-            } else if (arg == "--goggle-mode") {
-                const ModeName* found = nullptr;
-                for (const ModeName& mode : kModeNames) {
-                    if (std::strcmp(mode.name, value) == 0)
-                        found = &mode;
-                }
-                if (!found)
-                    return std::string("unknown goggle mode '") + value + "'";
-                parsed.goggle_mode = found->mode;
-            } else if (arg == "--script") {
-                parsed.script_path = value;
-            } else if (arg == "--screenshot-at") {
-                if (!parse_ms_list(value, &parsed.screenshot_ms)) {
-                    return std::string("--screenshot-at wants milliseconds like 500,2000, not '") +
-                           value + "'";
-                }
-            } else if (arg == "--out") {
-                parsed.out_dir = value;
-            } else if (arg == "--record") {
-                parsed.record_path = value;
-            } else if (arg == "--replay") {
-                parsed.replay_path = value;
-            } else if (arg == "--frame-log") {
-                parsed.frame_log_path = value;
-            } else {
-                parsed.data_dir = value;
-            }
-        } else if (arg == "--probe") {
-            parsed.game_args.push_back(arg);
-        } else if (arg == "--mute") {
-            parsed.mute = true;
-        } else if (arg == "--headless") {
-            parsed.headless = true;
-        } else if (arg == "--virtual-time") {
-            parsed.virtual_time = true;
-        } else if (arg == "--autoplay") {
-            parsed.autoplay = true;
-        } else if (arg == "--help" || arg == "-h") {
-            parsed.help = true;
-        } else {
+            std::string reason = take_value(arg, argv[++i], &parsed);
+            if (!reason.empty())
+                return reason;
+        } else if (!take_flag(arg, &parsed)) {
             return "unknown option '" + arg + "'";
         }
     }
-    if (!parsed.screenshot_ms.empty() && parsed.out_dir.empty()) {
-        return "--screenshot-at needs --out DIR";
-    }
-    if (parsed.screenshot_ms.empty() && !parsed.out_dir.empty()) {
-        return "--out needs --screenshot-at MS[,MS...]";
-    }
-    // A replay brings its game's options, its clock and its best score.
-    if (!parsed.replay_path.empty()) {
-        if (!parsed.record_path.empty())
-            return "--replay and --record do not go together";
-        if (!parsed.game_args.empty())
-            return "--replay runs the game with the options it was recorded with";
-        if (parsed.virtual_time)
-            return "--replay keeps the recorded clock; --virtual-time has no place there";
-        if (!parsed.data_dir.empty())
-            return "--replay starts from the recorded best score; --data has no place there";
-    }
-    *options = parsed;
-    return "";
+    std::string reason = check_together(parsed);
+    if (reason.empty())
+        *options = parsed;
+    return reason;
 }
 
 }  // namespace sim

@@ -1,19 +1,14 @@
 #include "sim/speaker.h"
 
 #include <SDL.h>
-#include <time.h>
+
+#include "emulator/host_clock.h"
 
 namespace sim {
 namespace {
 
 constexpr int kWantedRate = 48000;
 constexpr int kBufferSamples = 512;  // about 11 ms
-
-std::int64_t monotonic_ns() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
 
 }  // namespace
 
@@ -50,7 +45,7 @@ void Speaker::play() {
 void Speaker::pull(void* self, std::uint8_t* stream, int bytes) {
     auto* speaker = static_cast<Speaker*>(self);
     const int count = bytes / static_cast<int>(sizeof(std::int16_t));
-    speaker->wave_->render_next(reinterpret_cast<std::int16_t*>(stream), count, monotonic_ns());
+    speaker->wave_->render_next(reinterpret_cast<std::int16_t*>(stream), count, emu::host_now_ns());
 }
 
 }  // namespace sim

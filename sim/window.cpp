@@ -5,34 +5,21 @@
 #include <unistd.h>
 
 #include "sim/frame_store.h"
+#include "sim/keys.h"
 #include "sim/session.h"
 
 namespace sim {
 namespace {
 
-struct KeyButton {
-    SDL_Keycode key;
-    ButtonCode button;
-};
-constexpr KeyButton kKeyButtons[] = {
-    {SDLK_LEFT, kButtonLeft},     {SDLK_RIGHT, kButtonRight},     {SDLK_SPACE, kButtonMiddle},
-    {SDLK_RETURN, kButtonMiddle}, {SDLK_KP_ENTER, kButtonMiddle}, {SDLK_ESCAPE, kButtonBack},
-    {SDLK_p, kButtonBack},        {SDLK_q, kButtonPlay},
-};
+// The window names keys as the key table does.
+static_assert(SDL_SCANCODE_A == 0x04 && SDL_SCANCODE_KP_ENTER == 0x58,
+              "SDL's scancodes are the usages of the USB keyboard page");
 
 // How long the loop waits for an event before it looks for a new frame;
 // the game draws one every 33 ms.
 constexpr int kEventWaitMs = 4;
 // Fits the window into the desktop's usable area, at most at 1:1.
 constexpr float kDesktopShare = 0.9f;
-
-int button_for(SDL_Keycode key) {
-    for (const KeyButton& entry : kKeyButtons) {
-        if (entry.key == key)
-            return entry.button;
-    }
-    return -1;
-}
 
 // The game takes SIGTERM in order only once its handler is in place;
 // before that the signal would end the process at once.
@@ -85,46 +72,11 @@ std::string Window::open() {
 }
 
 void Window::run(Session& session, FrameStore& frames) {
-    bool close_asked = false;
     bool close_sent = false;
-    bool full_screen = false;
     bool have_picture = false;
     while (!session.finished()) {
-        bool redraw = false;
-        SDL_Event event;
-        bool any = SDL_WaitEventTimeout(&event, kEventWaitMs) != 0;
-        while (any) {
-            switch (event.type) {
-                case SDL_QUIT:
-                    close_asked = true;
-                    break;
-                case SDL_KEYDOWN:
-                    if (event.key.repeat)
-                        break;
-                    if (event.key.keysym.sym == SDLK_F11 || event.key.keysym.sym == SDLK_f) {
-                        full_screen = !full_screen;
-                        SDL_SetWindowFullscreen(window_,
-                                                full_screen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-                    } else if (int button = button_for(event.key.keysym.sym); button >= 0) {
-                        session.press(InputSource::Keys, event.key.keysym.sym, button);
-                    }
-                    break;
-                case SDL_KEYUP:
-                    session.release(InputSource::Keys, event.key.keysym.sym);
-                    break;
-                case SDL_WINDOWEVENT:
-                    // Without the keyboard nobody is watching: every key is
-                    // let go, and a ball in play stops.
-                    if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
-                        session.pause_if_playing();
-                    redraw = true;
-                    break;
-                default:
-                    break;
-            }
-            any = SDL_PollEvent(&event) != 0;
-        }
-        if (close_asked && !close_sent && game_takes_sigterm()) {
+        bool redraw = take_events(session);
+        if (close_asked_ && !close_sent && game_takes_sigterm()) {
             kill(getpid(), SIGTERM);
             close_sent = true;
         }
@@ -144,6 +96,48 @@ void Window::run(Session& session, FrameStore& frames) {
                 SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
             SDL_RenderPresent(renderer_);
         }
+    }
+}
+
+bool Window::take_events(Session& session) {
+    bool redraw = false;
+    SDL_Event event;
+    for (bool any = SDL_WaitEventTimeout(&event, kEventWaitMs) != 0; any;
+         any = SDL_PollEvent(&event) != 0) {
+        switch (event.type) {
+            case SDL_QUIT:
+                close_asked_ = true;
+                break;
+            case SDL_KEYDOWN:
+                if (!event.key.repeat)
+                    press_key(session, event.key.keysym.scancode);
+                break;
+            case SDL_KEYUP:
+                session.release(InputSource::Keys, event.key.keysym.scancode);
+                break;
+            case SDL_WINDOWEVENT:
+                // Without the keyboard nobody is watching: every key is
+                // let go, and a ball in play stops.
+                if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
+                    session.pause_if_playing();
+                redraw = true;
+                break;
+            default:
+                break;
+        }
+    }
+    return redraw;
+}
+
+void Window::press_key(Session& session, int usage) {
+    const KeyBinding* binding = key_binding(usage);
+    if (binding == nullptr)
+        return;
+    if (binding->button == kFullScreenKey) {
+        full_screen_ = !full_screen_;
+        SDL_SetWindowFullscreen(window_, full_screen_ ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    } else {
+        session.press(InputSource::Keys, usage, binding->button);
     }
 }
 

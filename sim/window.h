@@ -1,6 +1,7 @@
 #pragma once
 // The desktop window: the drawing area of the page on display, scaled to
-// the window with its aspect kept, and the keyboard as the goggles' buttons.
+// the window with its aspect kept, and the keyboard as the goggles' buttons
+// (sim/keys.h):
 //
 //   Left / Right        LEFT / RIGHT
 //   Space, Enter        MIDDLE
@@ -34,9 +35,16 @@ class Window {
     void run(Session& session, FrameStore& frames);
 
   private:
+    // Waits a little for events and acts on every one that came; true when
+    // the window is to be drawn again.
+    bool take_events(Session& session);
+    void press_key(Session& session, int usage);
+
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    bool full_screen_ = false;
+    bool close_asked_ = false;
 };
 
 }  // namespace sim

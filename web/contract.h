@@ -38,6 +38,7 @@ inline constexpr GlanceField kGlanceFields[] = {
     {"buzzerChanges", false, [](const GlanceSample& s) { return double(s.buzzer_changes); }},
     {"demoPlayed", true, [](const GlanceSample& s) { return double(s.glance.demo_played); }},
     {"presses", false, [](const GlanceSample& s) { return double(s.glance.presses); }},
+    {"demo", true, [](const GlanceSample& s) { return double(s.glance.demo); }},
 };
 inline constexpr int kGlanceFieldCount = sizeof(kGlanceFields) / sizeof(kGlanceFields[0]);
 

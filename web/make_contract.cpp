@@ -9,6 +9,7 @@
 #include "game/playfield.h"
 #include "game/world.h"
 #include "sim/input_arbiter.h"
+#include "sim/keys.h"
 #include "web/contract.h"
 
 namespace {
@@ -71,6 +72,18 @@ int main(int argc, char** argv) {
     group(out, "area", kAreaSize);
     group(out, "walls", kWalls);
     group(out, "phases", kPhases);
+    // The keyboard: each key by its KeyboardEvent.code, the number that names
+    // it to the game within the keys' source, and its button (a code of
+    // buttons above) or 'fullscreen'.
+    std::fprintf(out, "  keys: Object.freeze([\n");
+    for (const sim::KeyBinding& key : sim::kKeyBindings) {
+        std::fprintf(out, "    Object.freeze({ code: '%s', key: %d, button: ", key.code, key.usage);
+        if (key.button == sim::kFullScreenKey)
+            std::fprintf(out, "'fullscreen' }),\n");
+        else
+            std::fprintf(out, "%d }),\n", key.button);
+    }
+    std::fprintf(out, "  ]),\n");
     // The glance's fields, in the order the worker reads its doubles.
     std::fprintf(out, "  glance: Object.freeze([\n");
     for (const web::GlanceField& field : web::kGlanceFields)

@@ -21,9 +21,9 @@
 #include "emulator/emulator.h"
 #include "emulator/host_clock.h"
 #include "emulator/pwm_device.h"
-#include "shell/high_score.h"
 #include "sim/frame_store.h"
 #include "sim/options.h"
+#include "sim/run_files.h"
 #include "sim/session.h"
 #include "web/contract.h"
 #include "web/sound_ring.h"
@@ -45,11 +45,6 @@ constexpr std::int64_t kMostBehindNs = 250000000;
 constexpr std::int64_t kGlanceEveryNs = 200000000;
 // Presses, releases and drags waiting for their moment in the game.
 constexpr int kMaxInputs = 128;
-
-const std::string& best_path() {
-    static const std::string path = std::string(kStateDir) + kHighScorePath;
-    return path;
-}
 
 struct Input {
     enum class Kind { Press, Release, Steer, Demo, Away } kind = Kind::Press;
@@ -134,7 +129,7 @@ void apply(const Input& input) {
             session.steer_to(input.value < 0 ? sim::Session::kNoSteering : input.value);
             break;
         case Input::Kind::Demo:
-            session.set_autoplay(input.value != 0);
+            session.set_demo(input.value != 0);
             break;
         case Input::Kind::Away:
             session.pause_if_playing();
@@ -285,19 +280,13 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
     run = new WebRun;
     run->muted = options.mute;
     run->paced = real_game;
-    reason = run->session.prepare(options, true);
+    reason = run->session.prepare(options, true, keeps_best ? best : "");
     if (!reason.empty()) {
         say(reason);
         return 2;
     }
-    if (keeps_best && best[0] != 0) {
-        if (std::FILE* file = std::fopen(best_path().c_str(), "w")) {
-            std::fputs(best, file);
-            std::fclose(file);
-        }
-    }
     if (idle_player)
-        run->session.set_autoplay(false);
+        run->session.set_demo(false);
     run->session.show_frames_in(&run->frames);
     run->offset_ns = emu::host_now_ns() - emu::clock_ns();
     run->last_input_ns = emu::clock_ns();
@@ -397,13 +386,9 @@ EMSCRIPTEN_KEEPALIVE int web_write_last_game(const char* path) {
     if (run == nullptr)
         return 0;
     const std::vector<std::uint8_t> bytes = run->session.last_game_replay();
-    if (bytes.empty())
+    if (bytes.empty() || !sim::write_file(path, bytes))
         return 0;
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr)
-        return 0;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written ? static_cast<int>(bytes.size()) : 0;
+    return static_cast<int>(bytes.size());
 }
 
 }  // extern "C"

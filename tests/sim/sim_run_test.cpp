@@ -1,7 +1,8 @@
 // Whole runs of vmxbrikon-sim, the program as a player or CI starts it:
 // headless autoplay, deterministic scripted runs, every way of ending the
 // game, the goggles' video modes, sound that never holds the game, replays,
-// and the window on an X display.
+// what a front end does to a session (the keyboard lost, steering, a demo
+// taken over), and the window on an X display.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,12 +11,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "emulator/emulator.h"
 #include "emulator/replay.h"
+#include "game/world.h"
+#include "platform/stop.h"
 #include "png_image.h"
 #include "shell/high_score.h"
 #include "sim/session.h"
@@ -490,6 +495,232 @@ TEST(SimReplay, TheLastGamesReplayEndsWhereTheGameEnded) {
     EXPECT_LT(until_game_over.size(), all.size());
     EXPECT_EQ(all.compare(0, until_game_over.size(), until_game_over), 0)
         << "the replay's frames are the run's first frames";
+}
+
+// What a front end does in a session run, one step after the other: the
+// step waits after_ms of the game's clock from the step before (or the
+// start), then until when(glance) holds, and acts; what act answers is
+// noted.
+struct FrontEndStep {
+    std::int64_t after_ms;
+    std::function<bool(const sim::Session::Glance&)> when;
+    std::function<std::string(sim::Session&)> act;
+};
+
+struct FrontEnd {
+    sim::Session* session = nullptr;
+    const std::vector<FrontEndStep>* steps = nullptr;
+    std::size_t next = 0;
+    std::int64_t due_ms = 0;
+    std::string notes;
+};
+
+// Looks every 10 ms of the game's clock, between the game's steps; the last
+// step done, the game is stopped as a desktop would.
+void look_and_act(void* context) {
+    auto* front = static_cast<FrontEnd*>(context);
+    const std::int64_t now = emu::clock_ms();
+    const FrontEndStep& step = (*front->steps)[front->next];
+    if (now >= front->due_ms && step.when(front->session->glance())) {
+        front->notes += step.act(*front->session);
+        if (++front->next == front->steps->size()) {
+            raise(SIGTERM);
+            return;
+        }
+        front->due_ms = now + (*front->steps)[front->next].after_ms;
+    }
+    emu::at_time(now + 10, look_and_act, context);
+}
+
+// Runs a session in virtual time with these options and a front end taking
+// these steps, in a child process (the game's stop request is the
+// process's); answers the notes, or why the run failed.
+std::string run_session(const std::vector<std::string>& args,
+                        const std::vector<FrontEndStep>& steps) {
+    const std::string notes_path = make_temp_dir() + "/notes.txt";
+    const int status = run_in_child([&] {
+        stop_flag.store(0);
+        std::vector<const char*> argv = {"sim", "--headless", "--virtual-time"};
+        for (const std::string& arg : args)
+            argv.push_back(arg.c_str());
+        sim::SimOptions options;
+        if (!sim::parse_sim_options(static_cast<int>(argv.size()), argv.data(), &options).empty())
+            return 2;
+        sim::Session session;
+        if (!session.prepare(options, false).empty())
+            return 3;
+        FrontEnd front;
+        front.session = &session;
+        front.steps = &steps;
+        front.due_ms = emu::clock_ms() + steps[0].after_ms;
+        emu::at_time(front.due_ms, look_and_act, &front);
+        if (!session.start())
+            return 4;
+        const int game_status = session.finish();
+        std::ofstream(notes_path) << front.notes;
+        return game_status;
+    });
+    const std::string notes = read_file(notes_path);
+    return status == 0 ? notes : "status " + std::to_string(status) + " after '" + notes + "'";
+}
+
+// How far from the pointer a steered paddle may come to rest: steering
+// lets go 16 px before the mark, and the paddle coasts on towards it.
+constexpr int kSteeringRestPx = 12;
+
+bool any_glance(const sim::Session::Glance&) {
+    return true;
+}
+
+// A step that only waits.
+std::string nothing(sim::Session&) {
+    return "";
+}
+
+std::function<bool(const sim::Session::Glance&)> in_phase(Phase phase, bool paused = false) {
+    return [phase, paused](const sim::Session::Glance& glance) {
+        return glance.phase == static_cast<int>(phase) && glance.paused == paused;
+    };
+}
+
+// A key tapped: down and straight up again (the arbiter shows it anyway).
+std::function<std::string(sim::Session&)> tap(ButtonCode button) {
+    return [button](sim::Session& session) {
+        session.press(sim::InputSource::Keys, 100 + button, button);
+        session.release(sim::InputSource::Keys, 100 + button);
+        return std::string();
+    };
+}
+
+std::string note_paused(sim::Session& session) {
+    return session.glance().paused ? "paused;" : "running;";
+}
+
+// A window that loses the keyboard pauses a ball in play, and only that:
+// a game already paused stays paused, and a serve is left alone.
+TEST(SimSession, LosingTheKeyboardPausesABallInPlayAndNothingElse) {
+    const auto lose_focus = [](sim::Session& session) {
+        session.pause_if_playing();
+        return std::string();
+    };
+    const FrontEndStep start_game = {0, in_phase(Phase::Title), tap(kButtonMiddle)};
+    const FrontEndStep launch = {0, in_phase(Phase::Serve), tap(kButtonMiddle)};
+    const struct {
+        const char* name;
+        std::vector<FrontEndStep> steps;
+        const char* notes;
+    } cases[] = {
+        {"in play", {start_game, launch, {0, in_phase(Phase::Play), lose_focus}}, "paused;"},
+        {"paused already",
+         {start_game,
+          launch,
+          {0, in_phase(Phase::Play), tap(kButtonBack)},
+          {0, in_phase(Phase::Play, true), lose_focus}},
+         "paused;"},
+        {"serving", {start_game, {0, in_phase(Phase::Serve), lose_focus}}, "running;"},
+    };
+    for (const auto& c : cases) {
+        std::vector<FrontEndStep> steps = c.steps;
+        // The game takes a press within a few polls; a second is plenty.
+        steps.push_back({1000, any_glance, note_paused});
+        EXPECT_EQ(run_session({"--seconds", "60"}, steps), c.notes) << c.name;
+    }
+}
+
+// A drag steers the paddle to the pointer and leaves it there: it stops
+// near the mark, without hunting around it or drifting on, either way.
+TEST(SimSession, SteeringBringsThePaddleToRestAtThePointer) {
+    // Where the paddle came to rest, by the step before.
+    auto rest_x = std::make_shared<int>(-1);
+    const auto steer_to = [](int x) {
+        return [x](sim::Session& session) {
+            session.steer_to(x);
+            return std::string();
+        };
+    };
+    const auto arrived_at = [rest_x](int x) {
+        return [rest_x, x](sim::Session& session) {
+            *rest_x = session.glance().paddle_x;
+            const int off = *rest_x - x;
+            return off >= -kSteeringRestPx && off <= kSteeringRestPx
+                       ? "near " + std::to_string(x) + ";"
+                       : "at " + std::to_string(*rest_x) + ";";
+        };
+    };
+    const auto stays = [rest_x](sim::Session& session) {
+        const int x = session.glance().paddle_x;
+        return x == *rest_x ? std::string("still;") : "moved to " + std::to_string(x) + ";";
+    };
+    const auto near = [](int x) {
+        return [x](const sim::Session::Glance& glance) {
+            return glance.paddle_x > x - 40 && glance.paddle_x < x + 40;
+        };
+    };
+    const std::vector<FrontEndStep> steps = {
+        {0, in_phase(Phase::Title), tap(kButtonMiddle)},
+        {0, in_phase(Phase::Serve), steer_to(300)},
+        // Once there, the paddle has a second to settle, and then another
+        // to show that it stays.
+        {0, near(300), nothing},
+        {1000, any_glance, arrived_at(300)},
+        {1000, any_glance, stays},
+        {0, any_glance, steer_to(900)},
+        {0, near(900), nothing},
+        {1000, any_glance, arrived_at(900)},
+        {1000, any_glance, stays},
+    };
+    EXPECT_EQ(run_session({"--seconds", "60"}, steps), "near 300;still;near 900;still;");
+}
+
+// The built-in player's demo ends when the player presses a key or drags;
+// the game it played in stays a demo's game to its end, so that its score
+// is never kept as the player's best. The player's own game is theirs.
+TEST(SimSession, ADemoTakenOverStaysADemoToTheEnd) {
+    const std::string dir = make_temp_dir();
+    // Hands that lose the game once the player has taken over: a launch,
+    // then away from the ball and back, every two seconds.
+    std::string steps_text;
+    for (int ms = 8000; ms < 110000; ms += 2000) {
+        steps_text += std::to_string(ms) + " MIDDLE 150\n" + std::to_string(ms + 300) +
+                      " LEFT 700\n" + std::to_string(ms + 1100) + " RIGHT 700\n";
+    }
+    const std::string script = write_text(dir, "lose.txt", steps_text);
+    const auto demo = [](sim::Session& session) {
+        session.set_demo(true);
+        return std::string();
+    };
+    const auto drag = [](sim::Session& session) {
+        session.steer_to(200);
+        return std::string();
+    };
+    const auto whose = [](sim::Session& session) {
+        session.steer_to(sim::Session::kNoSteering);
+        return std::string(session.glance().demo ? "demo;" : "player;");
+    };
+    const auto whose_game = [](sim::Session& session) {
+        return std::string(session.glance().demo_played ? "demo played;" : "own game;");
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::function<std::string(sim::Session&)> before, take_over;
+        const char* notes;
+    } cases[] = {
+        {"a key takes over", {"--autoplay"}, demo, tap(kButtonLeft), "player;demo played;"},
+        {"a drag takes over", {"--autoplay"}, demo, drag, "player;demo played;"},
+        {"the player's own game", {}, nothing, tap(kButtonLeft), "player;own game;"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--script", script, "--seconds", "120"});
+        const std::vector<FrontEndStep> steps = {
+            {0, any_glance, c.before},
+            {0, in_phase(Phase::Play), c.take_over},
+            {500, any_glance, whose},
+            {0, in_phase(Phase::GameOver), whose_game},
+        };
+        EXPECT_EQ(run_session(args, steps), c.notes) << c.name;
+    }
 }
 
 // Among the pixels where the reference shows something (not its commonest

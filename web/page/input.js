@@ -8,12 +8,12 @@ import { areaX, currentCanvas } from './picture.js';
 
 const BUTTON = CONTRACT.buttons;
 const SOURCE = CONTRACT.sources;
-const KEYS = {
-  ArrowLeft: [1, BUTTON.left], ArrowRight: [2, BUTTON.right],
-  Space: [3, BUTTON.middle], Enter: [4, BUTTON.middle], NumpadEnter: [5, BUTTON.middle],
-  Escape: [6, BUTTON.back], KeyP: [7, BUTTON.back], KeyQ: [8, BUTTON.play],
-};
-const FULL_SCREEN_KEYS = ['KeyF', 'F11'];
+// The keys and the buttons they stand for, as the simulator's window has
+// them: by where they sit on the keyboard (event.code), each with its
+// number among the keys.
+const KEYS = Object.fromEntries(CONTRACT.keys.filter((entry) => entry.button !== 'fullscreen')
+  .map((entry) => [entry.code, [entry.key, entry.button]]));
+const FULL_SCREEN_KEYS = CONTRACT.keys.filter((entry) => entry.button === 'fullscreen').map((entry) => entry.code);
 const PAD_KEY = { left: 1, right: 2, middle: 3, back: 4 };
 const PAD_BUTTON = { left: BUTTON.left, right: BUTTON.right, middle: BUTTON.middle, back: BUTTON.back };
 // A stick moves the paddle once it is this far from the middle.

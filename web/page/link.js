@@ -16,7 +16,12 @@ const PHASE_GAME_OVER = CONTRACT.phases.gameOver;
 const REFUSAL = /ODMOWA: tryb gogli=(-?\d+)/;
 const MODE_NAMES = { '0': 'unknown', '1': 'normal', '2': 'HDMI', '3': 'AV' };
 
-const link = { worker: null, replay: null, options: null, demo: false, onFirstFrame: null, onStarted: null };
+const link = {
+  worker: null, replay: null, options: null, demo: false, demoAskedAt: -Infinity, onFirstFrame: null, onStarted: null,
+};
+// A glance may have left the game before the page's own switch of the demo
+// reached it: for this long, the page's word stands.
+const DEMO_SETTLE_MS = 1000;
 let nextId = 1;
 const fileWaiters = new Map();
 
@@ -35,6 +40,7 @@ export function demoOn() {
 
 export function setDemo(on) {
   link.demo = on;
+  link.demoAskedAt = performance.now();
   showDemo(on);
   send({ type: TO_WORKER.demo, on, at: performance.timeOrigin + performance.now() });
 }
@@ -87,6 +93,12 @@ function glanced(message) {
       (!before || before.phase !== PHASE_GAME_OVER) && keepBest(glance.score))
     showBest();
   showBest(glance.demoPlayed && glance.phase !== PHASE_TITLE);
+  // The session owns the demo: it ends it when the player takes over.
+  if (!link.options.virtualTime && glance.demo !== link.demo &&
+      performance.now() - link.demoAskedAt > DEMO_SETTLE_MS) {
+    link.demo = glance.demo;
+    showDemo(glance.demo);
+  }
 }
 
 function onMessage(event) {
@@ -112,10 +124,6 @@ function onMessage(event) {
       break;
     case TO_PAGE.glance:
       glanced(message);
-      break;
-    case TO_PAGE.demo:
-      link.demo = message.on;
-      showDemo(message.on);
       break;
     case TO_PAGE.log:
       vmx.logs.push(message.line);

@@ -23,7 +23,6 @@ export const TO_PAGE = Object.freeze({
   picture: 'picture',    // id, pixels
   files: 'files',        // id, files
   glance: 'glance',      // glance, drawn
-  demo: 'demo',          // on
   replay: 'replay',      // bytes, games
   ended: 'ended',        // status
 });

@@ -12,7 +12,6 @@ const PICTURE_BYTES = AREA.width * AREA.height * 4;
 const LAST_GAME_PATH = '/last-game.vmxr';
 
 let module = null;
-let demo = false;
 let running = false;
 let screen = null;  // the canvas the page handed over, or null where the page draws
 let soundPort = null;
@@ -119,7 +118,6 @@ async function start(options) {
   if (module === null)
     return;
   Object.assign(module, { vmxFrame: frame, vmxSound: sound, vmxGlance: glance });
-  demo = options.demo;
   let text = options.args;
   if (options.script) {
     // A test's timed presses, as the simulator reads them from a file.
@@ -141,7 +139,7 @@ async function start(options) {
     return;
   }
   running = true;
-  if (demo && !options.virtualTime)
+  if (options.demo && !options.virtualTime)
     module._web_set_demo(1, performance.now());
   post({ type: TO_PAGE.ready });
   await module.ccall('web_run', null, [], [], { async: true });
@@ -150,15 +148,6 @@ async function start(options) {
 }
 
 // ---- The page's messages ------------------------------------------------------
-
-// A press or a drag of the player's own takes over from the demo.
-function takeOver(at) {
-  if (!demo)
-    return;
-  demo = false;
-  module._web_set_demo(0, at);
-  post({ type: TO_PAGE.demo, on: false });
-}
 
 // The canvas as it is, for the page's tests (and anyone curious).
 function answerPicture(id) {
@@ -174,21 +163,12 @@ function startSound(message) {
 }
 
 const handlers = {
-  [TO_WORKER.press]: (m, at) => {
-    takeOver(at);
-    module._web_press(m.source, m.key, m.button, at);
-  },
+  // The game's session takes a press or a drag of the player's own over
+  // from the demo itself.
+  [TO_WORKER.press]: (m, at) => module._web_press(m.source, m.key, m.button, at),
   [TO_WORKER.release]: (m, at) => module._web_release(m.source, m.key, at),
-  [TO_WORKER.steer]: (m, at) => {
-    if (m.x >= 0)
-      takeOver(at);
-    module._web_steer(m.x, at);
-  },
-  [TO_WORKER.demo]: (m, at) => {
-    demo = m.on;
-    module._web_set_demo(demo ? 1 : 0, at);
-    post({ type: TO_PAGE.demo, on: demo });
-  },
+  [TO_WORKER.steer]: (m, at) => module._web_steer(m.x, at),
+  [TO_WORKER.demo]: (m, at) => module._web_set_demo(m.on ? 1 : 0, at),
   [TO_WORKER.away]: (m, at) => module._web_hidden(at),
   [TO_WORKER.sound]: (m) => startSound(m),
   [TO_WORKER.files]: (m) => {
