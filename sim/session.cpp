@@ -41,28 +41,6 @@ constexpr int kSteerStartPx = 28;
 // The session whose buttons follow the game's sleeps (one per process).
 Session* sleeping_session = nullptr;
 
-// What the LT8668 answers for each of the goggles' video modes.
-emu::i2c::Answer answer_for(GoggleMode mode) {
-    emu::i2c::Answer answer;
-    switch (mode) {
-        case GoggleMode::Normal:
-            answer.b7 = 0x01;
-            break;
-        case GoggleMode::Hdmi:
-            answer.b7 = 0x02;
-            break;
-        case GoggleMode::Av:
-            answer.b7 = 0x02;
-            answer.ad = 0x02;
-            answer.ac = 0x01;
-            break;
-        case GoggleMode::None:
-            answer.b7 = 0x00;
-            break;
-    }
-    return answer;
-}
-
 bool is_dir(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -216,8 +194,7 @@ std::string Session::prepare(const SimOptions& options, bool with_window) {
     emu::set_sandbox(data_dir_.c_str());
     emu::echo_stderr(true);
     emu::use_virtual_time(options.virtual_time);
-    emu::i2c::Answer answer = answer_for(options.goggle_mode);
-    emu::i2c::script(&answer, 1);
+    emu::i2c::answer_as_mode(static_cast<int>(options.goggle_mode));
     emu::fb::set_pan_hook(on_pan, this);
     // After the emulator's reset, whose ADC latches the held input at the
     // same sleeps: a change made here is latched at the next one.
