@@ -2,6 +2,7 @@
 // which is what makes every run on them the same.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -110,6 +111,48 @@ TEST(EmulatedClock, WakesEarliestFirstThenInTheOrderOfGoingToSleepAfterTheAction
             EXPECT_EQ(os::thread_join(threads[i]), 0);
         EXPECT_EQ(events.seen, c.expected);
     }
+    emu::reset();
+}
+
+// A thread's start and join answer an error number, as pthread_create and
+// pthread_join do, not -1 with errno: when a fault fails them, and when the
+// game starts more threads than the emulated goggles keep.
+TEST(EmulatedClock, ThreadCallsFailWithTheErrorNumberItself) {
+    struct Case {
+        const char* name;
+        emu::Call call;
+        int start_error;
+        int join_error;
+    };
+    const Case cases[] = {
+        {"start", emu::Call::ThreadStart, EAGAIN, 0},
+        {"join", emu::Call::ThreadJoin, 0, EDEADLK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu::reset();
+        emu::use_virtual_time(true);
+        emu::add_fault({c.call, nullptr, 1, emu::Action::Fail, c.start_error + c.join_error});
+        os::Thread thread;
+        EXPECT_EQ(os::thread_start(&thread, [] { return 0; }), c.start_error);
+        if (c.start_error != 0)
+            continue;
+        EXPECT_EQ(os::thread_join(thread), c.join_error);
+        // The fault stood in for the first join only.
+        EXPECT_EQ(os::thread_join(thread), 0);
+    }
+
+    SCOPED_TRACE("more threads than the goggles keep");
+    emu::reset();
+    emu::use_virtual_time(true);
+    os::Thread threads[64];
+    int started = 0;
+    int error = 0;
+    while (started < 64 && (error = os::thread_start(&threads[started], [] { return 0; })) == 0)
+        started += 1;
+    EXPECT_EQ(error, EAGAIN);
+    for (int i = 0; i < started; ++i)
+        EXPECT_EQ(os::thread_join(threads[i]), 0);
     emu::reset();
 }
 
