@@ -1,19 +1,17 @@
 // Real or virtual time for the emulated goggles.
 //
 // Virtual time is a lockstep scheduler, not a counter: every game thread
-// that sleeps registers its wake time and blocks; when every game thread is
-// asleep (or the main thread waits in a join), the clock jumps to the
-// earliest wake time and wakes that thread, and that thread alone: threads
-// due at the same instant take turns in the order they went to sleep. So the
-// main loop's passes and the sound thread's tones interleave exactly as they
-// would in real time, in the same order on every run, and a whole run takes
-// only the machine's time.
+// that sleeps registers its wake time and blocks; once every game thread is
+// asleep (or the main thread waits in a join), the timed actions due by the
+// earliest wake time run, the clock jumps to it and that thread alone
+// wakes. Threads due at the same instant wake in the order they went to
+// sleep. So the main loop's passes and the sound thread's tones interleave
+// as they would in real time, in the same order on every run, and a whole
+// run takes only the machine's time.
 //
-// These rules are the same whether the game threads are real threads or
-// fibers taking turns on one thread (turns.h): only how a thread blocks,
-// wakes and starts differs. Fibers take turns in real time too: a sleeping
-// fiber waits for its turn like a virtual-time one, and its turn comes once
-// the real clock reaches its wake time.
+// The rules hold alike for real threads and for fibers taking turns on one
+// thread (turns.h). Fibers take turns in real time too: a sleeping fiber's
+// turn comes once the real clock reaches its wake time.
 #include "emulator/clock.h"
 
 #include <signal.h>
@@ -26,13 +24,14 @@
 #include <mutex>
 
 #include "emulator/emulator.h"
+#include "emulator/host_clock.h"
 #include "emulator/turns.h"
 
 namespace {
 
 constexpr int kMaxSleepers = 16;
-constexpr int kMaxTimed = 256;
 constexpr int kMaxSleepHooks = 8;
+constexpr int kMaxThreadStarts = 8;
 constexpr std::int64_t kNsPerMs = 1000000;
 
 struct Timed {
@@ -56,6 +55,12 @@ bool due_before(const Sleeper& a, const Sleeper& b) {
     return a.wake_ns != b.wake_ns ? a.wake_ns < b.wake_ns : a.ticket < b.ticket;
 }
 
+// A thread the game started, as its start left it.
+struct ThreadStart {
+    os::ThreadEntry entry;
+    std::atomic<std::uintptr_t> id;  // written by the thread itself as it starts
+};
+
 struct Scheduler {
     std::mutex lock;
     bool virtual_time = false;
@@ -68,24 +73,21 @@ struct Scheduler {
     int sleeper_count = 0;
     std::uint64_t next_ticket = 1;
     std::uint64_t woken_ticket = 0;  // the one sleeper allowed to wake now; 0 for none
-    Timed timed[kMaxTimed] = {};
+    Timed timed[emu::kMaxTimedActions] = {};
     int timed_count = 0;
     SleepHookEntry sleep_hooks[kMaxSleepHooks] = {};
     int sleep_hook_count = 0;
     // Timed actions running now (with the lock let go): no game thread may
     // wake meanwhile, even spuriously, or it would race the action.
     int actions_running = 0;
+    // Read without the lock by any thread asking whether it is one of them.
+    ThreadStart thread_starts[kMaxThreadStarts] = {};
+    std::atomic<int> thread_start_count{0};
 };
 
 Scheduler& scheduler() {
     static Scheduler instance;
     return instance;
-}
-
-std::int64_t real_now_ns() {
-    struct timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 // Whether threads take turns at every sleep, not only in virtual time.
@@ -122,6 +124,13 @@ void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t unti
     }
 }
 
+void schedule(const Timed& timed) {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    if (s.timed_count < emu::kMaxTimedActions)
+        s.timed[s.timed_count++] = timed;
+}
+
 // When every game thread waits, moves the clock to the earliest wake time
 // and lets the one sleeper due first wake.
 // In real time (fibers) the clock is not moved: the sleeper waits for it.
@@ -150,20 +159,13 @@ void remove_sleeper(Scheduler& s, std::uint64_t ticket) {
     }
 }
 
-struct ThreadStart {
-    os::ThreadEntry entry;
-    std::atomic<std::uintptr_t> id;  // written by the thread itself as it starts
-};
-ThreadStart thread_starts[8];
-std::atomic<int> thread_start_count{0};
-
 // Whether the calling thread is one the game started; the game's main
 // thread is the one that is not.
-bool started_by_game() {
+bool started_by_game(const Scheduler& s) {
     const std::uintptr_t self = emu::turns::self();
-    const int count = thread_start_count.load(std::memory_order_acquire);
+    const int count = s.thread_start_count.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
-        if (thread_starts[i].id.load(std::memory_order_relaxed) == self)
+        if (s.thread_starts[i].id.load(std::memory_order_relaxed) == self)
             return true;
     }
     return false;
@@ -182,7 +184,7 @@ bool turn_come(const void* context) {
     const Turn& turn = *static_cast<const Turn*>(context);
     const Scheduler& s = *turn.s;
     return s.woken_ticket == turn.ticket && s.actions_running == 0 &&
-           (s.virtual_time || real_now_ns() >= turn.wake_ns);
+           (s.virtual_time || emu::host_now_ns() >= turn.wake_ns);
 }
 
 void* run_game_thread(void* start) {
@@ -206,10 +208,6 @@ void use_virtual_time(bool on) {
     s.virtual_time = on;
 }
 
-bool virtual_time() {
-    return scheduler().virtual_time;
-}
-
 void pace_virtual_time(std::int64_t limit_ns) {
     Scheduler& s = scheduler();
     std::unique_lock<std::mutex> hold(s.lock);
@@ -226,26 +224,19 @@ std::int64_t clock_ns() {
     }
     if (!s.virtual_time) {
         std::unique_lock<std::mutex> hold(s.lock);
-        run_due(s, hold, real_now_ns());
-        return real_now_ns();
+        run_due(s, hold, emu::host_now_ns());
+        return emu::host_now_ns();
     }
     std::lock_guard<std::mutex> hold(s.lock);
     return s.now_ns;
 }
 
 void at_time(std::int64_t at_ms, TimedAction action, void* context) {
-    Scheduler& s = scheduler();
-    std::lock_guard<std::mutex> hold(s.lock);
-    if (s.timed_count < kMaxTimed)
-        s.timed[s.timed_count++] = {at_ms * kNsPerMs, action, context, 0};
+    schedule({at_ms * kNsPerMs, action, context, 0});
 }
 
 void raise_signal_at(std::int64_t at_ms, int signal_number) {
-    Scheduler& s = scheduler();
-    std::lock_guard<std::mutex> hold(s.lock);
-    if (s.timed_count < kMaxTimed) {
-        s.timed[s.timed_count++] = {at_ms * kNsPerMs, nullptr, nullptr, signal_number};
-    }
+    schedule({at_ms * kNsPerMs, nullptr, nullptr, signal_number});
 }
 
 void add_sleep_hook(SleepHook hook, void* context) {
@@ -253,18 +244,6 @@ void add_sleep_hook(SleepHook hook, void* context) {
     std::lock_guard<std::mutex> hold(s.lock);
     if (s.sleep_hook_count < kMaxSleepHooks)
         s.sleep_hooks[s.sleep_hook_count++] = {hook, context};
-}
-
-int host_thread_start(std::uintptr_t* handle, void* (*entry)(void*), void* arg) {
-    return turns::start(handle, entry, arg);
-}
-
-int host_thread_join(std::uintptr_t handle) {
-    return turns::join(handle);
-}
-
-std::uintptr_t thread_self() {
-    return turns::self();
 }
 
 namespace clock {
@@ -283,17 +262,17 @@ void reset() {
     s.woken_ticket = 0;
     s.timed_count = 0;
     s.sleep_hook_count = 0;
-    thread_start_count = 0;
+    s.thread_start_count = 0;
 }
 
 int sleep_us(unsigned microseconds) {
     Scheduler& s = scheduler();
     std::unique_lock<std::mutex> hold(s.lock);
-    std::int64_t wake_ns = (s.virtual_time ? s.now_ns : real_now_ns()) +
+    std::int64_t wake_ns = (s.virtual_time ? s.now_ns : emu::host_now_ns()) +
                            static_cast<std::int64_t>(microseconds) * 1000;
     for (int i = 0; i < s.sleep_hook_count; ++i)
         s.sleep_hooks[i].hook(s.sleep_hooks[i].context, wake_ns);
-    if (s.replayed_time && !started_by_game())
+    if (s.replayed_time && !started_by_game(s))
         return 0;
     if (!in_turns(s)) {
         hold.unlock();
@@ -306,7 +285,7 @@ int sleep_us(unsigned microseconds) {
             want = left;
         hold.lock();
         if (!s.replayed_time)
-            run_due(s, hold, real_now_ns());
+            run_due(s, hold, emu::host_now_ns());
         return result;
     }
     if (s.sleeper_count >= kMaxSleepers)
@@ -321,7 +300,7 @@ int sleep_us(unsigned microseconds) {
     remove_sleeper(s, ticket);
     s.waiting -= 1;
     if (!s.virtual_time && !s.replayed_time)
-        run_due(s, hold, real_now_ns());
+        run_due(s, hold, emu::host_now_ns());
     return 0;
 }
 
@@ -330,12 +309,13 @@ int thread_start(os::Thread* thread, os::ThreadEntry entry) {
     ThreadStart* start;
     {
         std::lock_guard<std::mutex> hold(s.lock);
-        if (thread_start_count >= 8)
+        const int count = s.thread_start_count.load(std::memory_order_relaxed);
+        if (count >= kMaxThreadStarts)
             return EAGAIN;
-        start = &thread_starts[thread_start_count];
+        start = &s.thread_starts[count];
         start->entry = entry;
         start->id.store(0, std::memory_order_relaxed);
-        thread_start_count.store(thread_start_count + 1, std::memory_order_release);
+        s.thread_start_count.store(count + 1, std::memory_order_release);
         s.game_threads += 1;
     }
     int err = emu::turns::start(&thread->handle, run_game_thread, start);
@@ -363,7 +343,7 @@ int thread_join(os::Thread thread) {
 }
 
 bool on_main_thread() {
-    return !started_by_game();
+    return !started_by_game(scheduler());
 }
 
 std::int64_t real_wait_ns() {
@@ -373,7 +353,7 @@ std::int64_t real_wait_ns() {
         if (s.sleepers[i].ticket == s.woken_ticket)
             return s.virtual_time
                        ? 0
-                       : std::max<std::int64_t>(0, s.sleepers[i].wake_ns - real_now_ns());
+                       : std::max<std::int64_t>(0, s.sleepers[i].wake_ns - host_now_ns());
     }
     return -1;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // What a virtual device offers the emulated OS seam. Each device of the
 // goggles is one file in this folder implementing this interface and listed
-// once in os_emulated.cpp.
+// once in files.cpp.
 #include <sys/mman.h>
 
 #include <cerrno>
@@ -39,8 +39,5 @@ Device& framebuffer_device();
 Device& adc_device();
 Device& pwm_device();
 Device& i2c_device();
-
-// Internal: the trace folder's descriptor for pans etc.; see emulator.h.
-void trace_write(int fd, const char* text, std::size_t size);
 
 }  // namespace emu

@@ -36,7 +36,6 @@ constexpr std::int64_t kVirtualStartMs = 10000;
 // waits in a join): then it jumps to the earliest wake-up. Runs are
 // deterministic and as fast as the machine allows.
 void use_virtual_time(bool on);
-bool virtual_time();
 // Virtual time paced by its host (the web page paces it by the display):
 // the clock moves no further than limit_ns, and a thread due later sleeps
 // until the host raises the limit. kUnpaced: as fast as the machine allows.
@@ -48,7 +47,9 @@ inline std::int64_t clock_ms() {
 }
 
 // Runs action(context) when virtual time reaches at_ms, on the thread that
-// moves the clock, before any game thread wakes. Up to 256 pending actions.
+// moves the clock, before any game thread wakes. Actions beyond
+// kMaxTimedActions pending are dropped.
+constexpr int kMaxTimedActions = 256;
 using TimedAction = void (*)(void* context);
 void at_time(std::int64_t at_ms, TimedAction action, void* context);
 
@@ -115,7 +116,8 @@ struct Fault {
     int value = EIO;
     bool after = false;  // RaiseSignal and Kill: after the call has been carried out
 };
-// Up to 32 faults.
+// Faults beyond kMaxFaults are dropped.
+constexpr int kMaxFaults = 32;
 void add_fault(const Fault& fault);
 
 // ---- Trace -------------------------------------------------------------
@@ -127,7 +129,9 @@ int trace_file(const char* name);
 void log_calls(bool on);
 // Standard error also goes to the real standard error.
 void echo_stderr(bool on);
-// What the game has written to standard error so far (up to 256 KiB).
+// What the game has written to standard error so far, its first
+// kStderrCapacity bytes.
+constexpr int kStderrCapacity = 256 * 1024;
 const char* stderr_text();
 
 }  // namespace emu

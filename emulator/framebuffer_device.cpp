@@ -10,6 +10,7 @@
 
 #include "emulator/device.h"
 #include "emulator/emulator.h"
+#include "emulator/trace.h"
 
 namespace emu::fb {
 namespace {

@@ -11,18 +11,13 @@
 #include "emulator/device.h"
 #include "emulator/emulator.h"
 #include "emulator/replay.h"
+#include "emulator/trace.h"
 
 namespace emu::i2c {
 namespace {
 
-constexpr int kMaxScript = 16;
 constexpr int kMaxHandles = 8;
 constexpr std::uint32_t kMaxPayload = 4096;
-constexpr std::uint8_t kBankSelect = 0xFF;
-// The mode, and the two marks that tell AV from HDMI.
-constexpr std::uint8_t kModeRegister = 0xB7;
-constexpr std::uint8_t kAvFirstMark = 0xAD;
-constexpr std::uint8_t kAvSecondMark = 0xAC;
 
 struct State {
     std::mutex lock;
@@ -51,27 +46,27 @@ const Answer& current_answer(const State& s) {
 }
 
 bool is_chip(std::uint32_t bus, std::uint32_t address) {
-    return bus == kChipBus && address == kChipAddress;
+    return bus == kLt8668Bus && address == kLt8668Address;
 }
 
 // One register of the chip as a read finds it; false when the read fails.
 bool chip_register(const State& s, std::uint8_t reg, std::uint8_t* value) {
-    if (reg == kBankSelect) {
+    if (reg == kLt8668BankSelect) {
         *value = s.bank;
         return true;
     }
     const Answer& answer = current_answer(s);
     *value = 0;
-    if (s.bank != kModeBank)
+    if (s.bank != kLt8668ModeBank)
         return true;
     switch (reg) {
-        case kModeRegister:
+        case kLt8668ModeRegister:
             *value = answer.b7;
             return !(answer.failing & kFailB7);
-        case kAvFirstMark:
+        case kLt8668AvFirstMark:
             *value = answer.ad;
             return !(answer.failing & kFailAd);
-        case kAvSecondMark:
+        case kLt8668AvSecondMark:
             *value = answer.ac;
             return !(answer.failing & kFailAc);
         default:
@@ -99,83 +94,93 @@ void describe_bytes(char* out, std::size_t capacity, const std::uint8_t* bytes, 
     }
 }
 
-// Carries out one transfer; 0 or the errno it fails with. A read points
-// read_out at the bytes it reads.
+// What a transfer did, for its line in the trace: the words, and the bytes
+// a read filled.
+struct Transfer {
+    char text[128] = {};
+    std::uint8_t* read = nullptr;
+    std::uint32_t read_length = 0;
+};
+
+// Each operation carries out one transfer: 0, or the errno it fails with.
+int select_target(State& s, const std::uint8_t* payload, std::uint32_t length, Transfer& done) {
+    if (length != kRemoteI2cSelectSize)
+        return EINVAL;
+    std::uint32_t bus = remote_i2c_word(payload, 0);
+    std::uint32_t address = remote_i2c_word(payload, 2);
+    std::snprintf(done.text, sizeof done.text, "select %u 0x%02x", bus, address);
+    if (remote_i2c_word(payload, 1) != 0 || remote_i2c_word(payload, 3) != 0 || address > 0x7f)
+        return EINVAL;
+    if (!is_chip(bus, address))
+        return ENXIO;
+    s.probes += 1;
+    return (current_answer(s).failing & kFailSelect) ? EREMOTEIO : 0;
+}
+
+int write_registers(State& s, const std::uint8_t* payload, std::uint32_t length, Transfer& done) {
+    if (length < kRemoteI2cWriteHead)
+        return EINVAL;
+    std::uint32_t bus = remote_i2c_word(payload, 0);
+    std::uint32_t address = remote_i2c_word(payload, 1);
+    std::uint32_t n = remote_i2c_word(payload, 2);
+    if (length != kRemoteI2cWriteHead + n)
+        return EINVAL;
+    const std::uint8_t* bytes = payload + kRemoteI2cWriteHead;
+    std::snprintf(done.text, sizeof done.text, "write %u 0x%02x", bus, address);
+    describe_bytes(done.text, sizeof done.text, bytes, n);
+    if (!is_chip(bus, address))
+        return ENXIO;
+    if (current_answer(s).failing & kFailBank)
+        return EREMOTEIO;
+    // The first byte is the register; the rest go to it and the ones after
+    // it. Only the bank select is kept.
+    for (std::uint32_t i = 1; i < n; ++i) {
+        if (bytes[0] + i - 1 == kLt8668BankSelect)
+            s.bank = bytes[i];
+    }
+    return 0;
+}
+
+int read_registers(const State& s, std::uint8_t* payload, std::uint32_t length, Transfer& done) {
+    if (length < kRemoteI2cWriteReadHead)
+        return EINVAL;
+    std::uint32_t bus = remote_i2c_word(payload, 0);
+    std::uint32_t address = remote_i2c_word(payload, 1);
+    std::uint32_t w = remote_i2c_word(payload, 2);
+    std::uint32_t r = remote_i2c_word(payload, 3);
+    if (w == 0 || w > kMaxPayload || r > kMaxPayload || length != kRemoteI2cWriteReadHead + w + r)
+        return EINVAL;
+    const std::uint8_t* sent = payload + kRemoteI2cWriteReadHead;
+    std::uint8_t* read = payload + kRemoteI2cWriteReadHead + w;
+    done.read = read;
+    done.read_length = r;
+    std::snprintf(done.text, sizeof done.text, "read %u 0x%02x", bus, address);
+    describe_bytes(done.text, sizeof done.text, sent, w);
+    if (!is_chip(bus, address))
+        return ENXIO;
+    for (std::uint32_t i = 0; i < r; ++i) {
+        std::uint8_t value = 0;
+        if (!chip_register(s, static_cast<std::uint8_t>(sent[0] + i), &value))
+            return EREMOTEIO;
+        read[i] = value;
+    }
+    std::size_t used = std::strlen(done.text);
+    std::snprintf(done.text + used, sizeof done.text - used, " ->");
+    describe_bytes(done.text, sizeof done.text, read, r);
+    return 0;
+}
+
 int carry_out(State& s, std::uint32_t operation, std::uint8_t* payload, std::uint32_t length,
-              char* text, std::size_t capacity, std::uint8_t** read_out,
-              std::uint32_t* read_length) {
+              Transfer& done) {
     switch (operation) {
-        case kRemoteI2cSelect: {
-            if (length != kRemoteI2cSelectSize)
-                return EINVAL;
-            std::uint32_t bus = remote_i2c_word(payload, 0);
-            std::uint32_t address = remote_i2c_word(payload, 2);
-            std::snprintf(text, capacity, "select %u 0x%02x", bus, address);
-            if (remote_i2c_word(payload, 1) != 0 || remote_i2c_word(payload, 3) != 0 ||
-                address > 0x7f) {
-                return EINVAL;
-            }
-            if (!is_chip(bus, address))
-                return ENXIO;
-            s.probes += 1;
-            return (current_answer(s).failing & kFailSelect) ? EREMOTEIO : 0;
-        }
-        case kRemoteI2cWrite: {
-            if (length < kRemoteI2cWriteHead)
-                return EINVAL;
-            std::uint32_t bus = remote_i2c_word(payload, 0);
-            std::uint32_t address = remote_i2c_word(payload, 1);
-            std::uint32_t n = remote_i2c_word(payload, 2);
-            if (length != kRemoteI2cWriteHead + n)
-                return EINVAL;
-            const std::uint8_t* bytes = payload + kRemoteI2cWriteHead;
-            std::snprintf(text, capacity, "write %u 0x%02x", bus, address);
-            describe_bytes(text, capacity, bytes, n);
-            if (!is_chip(bus, address))
-                return ENXIO;
-            if (current_answer(s).failing & kFailBank)
-                return EREMOTEIO;
-            // The first byte is the register; the rest go to it and the
-            // ones after it. Only the bank select is kept.
-            for (std::uint32_t i = 1; i < n; ++i) {
-                if (bytes[0] + i - 1 == kBankSelect)
-                    s.bank = bytes[i];
-            }
-            return 0;
-        }
-        case kRemoteI2cWriteRead: {
-            if (length < kRemoteI2cWriteReadHead)
-                return EINVAL;
-            std::uint32_t bus = remote_i2c_word(payload, 0);
-            std::uint32_t address = remote_i2c_word(payload, 1);
-            std::uint32_t w = remote_i2c_word(payload, 2);
-            std::uint32_t r = remote_i2c_word(payload, 3);
-            if (w == 0 || w > kMaxPayload || r > kMaxPayload ||
-                length != kRemoteI2cWriteReadHead + w + r) {
-                return EINVAL;
-            }
-            const std::uint8_t* sent = payload + kRemoteI2cWriteReadHead;
-            std::uint8_t* read = payload + kRemoteI2cWriteReadHead + w;
-            *read_out = read;
-            *read_length = r;
-            std::snprintf(text, capacity, "read %u 0x%02x", bus, address);
-            describe_bytes(text, capacity, sent, w);
-            if (!is_chip(bus, address))
-                return ENXIO;
-            for (std::uint32_t i = 0; i < r; ++i) {
-                std::uint8_t value = 0;
-                if (!chip_register(s, static_cast<std::uint8_t>(sent[0] + i), &value)) {
-                    return EREMOTEIO;
-                }
-                read[i] = value;
-            }
-            std::size_t used = std::strlen(text);
-            std::snprintf(text + used, capacity - used, " ->");
-            describe_bytes(text, capacity, read, r);
-            return 0;
-        }
+        case kRemoteI2cSelect:
+            return select_target(s, payload, length, done);
+        case kRemoteI2cWrite:
+            return write_registers(s, payload, length, done);
+        case kRemoteI2cWriteRead:
+            return read_registers(s, payload, length, done);
         default:
-            std::snprintf(text, capacity, "operation %u", operation);
+            std::snprintf(done.text, sizeof done.text, "operation %u", operation);
             return EINVAL;
     }
 }
@@ -253,20 +258,17 @@ class I2cDevice final : public Device {
         State& s = state();
         std::lock_guard<std::mutex> hold(s.lock);
         s.transfers += 1;
-        char text[128] = {};
+        Transfer done;
         int error = s.failing_error;
-        std::uint8_t* read = nullptr;
-        std::uint32_t read_length = 0;
         if (error == 0) {
-            error = carry_out(s, header.operation, payload, header.length, text, sizeof text, &read,
-                              &read_length);
+            error = carry_out(s, header.operation, payload, header.length, done);
         } else {
-            std::snprintf(text, sizeof text, "operation %u", header.operation);
+            std::snprintf(done.text, sizeof done.text, "operation %u", header.operation);
         }
         // A replay keeps the chip's answers, and gives them back.
-        error = replay::i2c_transfer(error, read, read_length);
+        error = replay::i2c_transfer(error, done.read, done.read_length);
         char line[160];
-        std::snprintf(line, sizeof line, "%s = %d", text, error);
+        std::snprintf(line, sizeof line, "%s = %d", done.text, error);
         trace(s, line);
         if (error != 0) {
             errno = error;
@@ -288,6 +290,11 @@ void script(const Answer* answers, int count) {
     if (s.answer_count == 0)
         s.answers[s.answer_count++] = Answer{};
     s.probes = 0;
+}
+
+void answer_as_mode(int goggle_mode) {
+    const Lt8668ModeRegisters registers = lt8668_registers_in(goggle_mode);
+    script({{registers.mode, registers.av_first_mark, registers.av_second_mark, 0}});
 }
 
 void set_present(bool present) {

@@ -9,12 +9,12 @@
 
 #include "emulator/device.h"
 #include "emulator/emulator.h"
+#include "emulator/trace.h"
 
 namespace emu::pwm {
 namespace {
 
 constexpr char kChipDir[] = "/sys/class/pwm/pwmchip0/";
-constexpr int kBuzzerChannel = 7;
 constexpr int kMaxOpen = 32;
 
 enum class Kind { Export, Unexport, Enable, Period, DutyCycle };

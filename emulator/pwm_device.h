@@ -9,12 +9,13 @@
 
 namespace emu::pwm {
 
-constexpr int kChannelCount = 8;  // pwm0 .. pwm7; the buzzer is on 7
+constexpr int kChannelCount = 8;
+constexpr int kBuzzerChannel = 7;
 
 struct Settings {
     bool present = true;    // false: no pwmchip0 at all, every open fails with ENOENT
     int export_errno = 0;   // nonzero: every write to export fails with this errno
-    bool exported = false;  // channel 7 is exported already at power-on
+    bool exported = false;  // the buzzer's channel is exported already at power-on
 };
 
 // Applies new settings: the channel goes back to power-on, the log is cleared.
@@ -33,7 +34,7 @@ constexpr int kLogCapacity = 65536;
 int write_count();  // all writes, also those beyond the log's capacity
 Write write_at(int index);
 
-// Channel 7 now.
+// The buzzer's channel now.
 bool exported();
 bool enabled();
 std::uint32_t period_ns();

@@ -79,8 +79,8 @@ int fuzz_mode_gate(const std::uint8_t* data, std::size_t size) {
             std::uint8_t b7 = 0, ad = 0, ac = 0;
             if (transport_error == 0) {
                 if (!(answer.failing & emu::i2c::kFailBank))
-                    bank = emu::i2c::kModeBank;
-                bool in_bank = bank == emu::i2c::kModeBank;
+                    bank = kLt8668ModeBank;
+                bool in_bank = bank == kLt8668ModeBank;
                 if (!(answer.failing & emu::i2c::kFailB7) && in_bank)
                     b7 = answer.b7;
                 if (!(answer.failing & emu::i2c::kFailAd) && in_bank)

@@ -6,11 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "devices/lt8668.h"
+
 namespace sim {
 
 // What the goggles' HDMI chip reports, so that the game's refusal of
-// every mode but the normal one can be tried.
-enum class GoggleMode { Normal, Hdmi, Av, None };
+// every mode but the normal one can be tried; each is the game's number of
+// the mode.
+enum class GoggleMode {
+    Normal = kGoggleModeNormal,
+    Hdmi = kGoggleModeHdmi,
+    Av = kGoggleModeAv,
+    None = kGoggleModeUnknown,
+};
 
 struct SimOptions {
     // The game's command line after the program name: --seconds N and

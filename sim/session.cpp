@@ -21,28 +21,6 @@ namespace {
 // step or screenshot, so that the last picture is surely saved.
 constexpr std::int64_t kEndMarginMs = 100;
 
-// What the LT8668 answers for each of the goggles' video modes.
-emu::i2c::Answer answer_for(GoggleMode mode) {
-    emu::i2c::Answer answer;
-    switch (mode) {
-        case GoggleMode::Normal:
-            answer.b7 = 0x01;
-            break;
-        case GoggleMode::Hdmi:
-            answer.b7 = 0x02;
-            break;
-        case GoggleMode::Av:
-            answer.b7 = 0x02;
-            answer.ad = 0x02;
-            answer.ac = 0x01;
-            break;
-        case GoggleMode::None:
-            answer.b7 = 0x00;
-            break;
-    }
-    return answer;
-}
-
 // The pitch of the emulated framebuffer's rows, in pixels.
 std::size_t displayed_row_pixels() {
     return emu::fb::settings().line_length / 4;
@@ -76,8 +54,7 @@ void Session::set_up_goggles(const SimOptions& options, bool with_window) {
     emu::set_sandbox(files_.data_dir().c_str());
     emu::echo_stderr(true);
     emu::use_virtual_time(options.virtual_time);
-    emu::i2c::Answer answer = answer_for(options.goggle_mode);
-    emu::i2c::script(&answer, 1);
+    emu::i2c::answer_as_mode(static_cast<int>(options.goggle_mode));
     emu::fb::set_pan_hook(on_pan, this);
     if (files_.replaying()) {
         emu::replay::play(files_.replay().data(), files_.replay().size());

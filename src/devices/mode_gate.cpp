@@ -14,18 +14,6 @@
 
 namespace {
 
-constexpr std::uint32_t kChipBus = 1;
-constexpr std::uint32_t kChipAddress = 0x43;
-
-// Register 0xFF selects the chip's register bank; the mode registers are in
-// bank 0xE0. There 0xB7 holds the mode (1 normal, 2 HDMI), and the two
-// marks of AV, which the chip also reports as 2, are 2 in 0xAD and 1 in 0xAC.
-constexpr std::uint8_t kBankSelect = 0xFF;
-constexpr std::uint8_t kModeBank = 0xE0;
-constexpr std::uint8_t kModeRegister = 0xB7;
-constexpr std::uint8_t kAvFirstMark = 0xAD;
-constexpr std::uint8_t kAvSecondMark = 0xAC;
-
 int transfer(int fd, std::uint32_t operation, std::uint8_t* payload, std::uint32_t length) {
     RemoteI2cHeader header = remote_i2c_header(operation, payload, length);
     return os::ioctl(fd, kRemoteI2cRequest, &header);
@@ -33,20 +21,20 @@ int transfer(int fd, std::uint32_t operation, std::uint8_t* payload, std::uint32
 
 void select_chip(int fd) {
     std::uint8_t payload[kRemoteI2cSelectSize] = {};
-    remote_i2c_put_word(payload, 0, kChipBus);
+    remote_i2c_put_word(payload, 0, kLt8668Bus);
     remote_i2c_put_word(payload, 1, 0);
-    remote_i2c_put_word(payload, 2, kChipAddress);
+    remote_i2c_put_word(payload, 2, kLt8668Address);
     remote_i2c_put_word(payload, 3, 0);
     transfer(fd, kRemoteI2cSelect, payload, sizeof payload);
 }
 
 void select_mode_bank(int fd) {
     std::uint8_t payload[kRemoteI2cWriteHead + 2] = {};
-    remote_i2c_put_word(payload, 0, kChipBus);
-    remote_i2c_put_word(payload, 1, kChipAddress);
+    remote_i2c_put_word(payload, 0, kLt8668Bus);
+    remote_i2c_put_word(payload, 1, kLt8668Address);
     remote_i2c_put_word(payload, 2, 2);
-    payload[kRemoteI2cWriteHead] = kBankSelect;
-    payload[kRemoteI2cWriteHead + 1] = kModeBank;
+    payload[kRemoteI2cWriteHead] = kLt8668BankSelect;
+    payload[kRemoteI2cWriteHead + 1] = kLt8668ModeBank;
     transfer(fd, kRemoteI2cWrite, payload, sizeof payload);
 }
 
@@ -54,8 +42,8 @@ void select_mode_bank(int fd) {
 // leaves value as it was.
 void read_register(int fd, std::uint8_t reg, std::uint8_t* value) {
     std::uint8_t payload[kRemoteI2cWriteReadHead + 2] = {};
-    remote_i2c_put_word(payload, 0, kChipBus);
-    remote_i2c_put_word(payload, 1, kChipAddress);
+    remote_i2c_put_word(payload, 0, kLt8668Bus);
+    remote_i2c_put_word(payload, 1, kLt8668Address);
     remote_i2c_put_word(payload, 2, 1);
     remote_i2c_put_word(payload, 3, 1);
     payload[kRemoteI2cWriteReadHead] = reg;
@@ -74,22 +62,16 @@ constexpr unsigned kProbePauseUs = 600000;
 }  // namespace
 
 int mode_probe(int transport_fd) {
-    std::uint8_t b7 = 0;
-    std::uint8_t ad = 0;
-    std::uint8_t ac = 0;
+    Lt8668ModeRegisters registers;
     // Whether the selects went through shows in the reads that follow.
     select_chip(transport_fd);
     select_mode_bank(transport_fd);
-    read_register(transport_fd, kModeRegister, &b7);
-    read_register(transport_fd, kAvFirstMark, &ad);
-    read_register(transport_fd, kAvSecondMark, &ac);
-    diag("mode: LT8668 B7=0x%02x AD=0x%02x AC=0x%02x\n", b7, ad, ac);
-
-    if (b7 == 2 && ad == 2 && ac == 1)
-        return kGoggleModeAv;
-    if (b7 == 1 || b7 == 2)
-        return b7;
-    return kGoggleModeUnknown;
+    read_register(transport_fd, kLt8668ModeRegister, &registers.mode);
+    read_register(transport_fd, kLt8668AvFirstMark, &registers.av_first_mark);
+    read_register(transport_fd, kLt8668AvSecondMark, &registers.av_second_mark);
+    diag("mode: LT8668 B7=0x%02x AD=0x%02x AC=0x%02x\n", registers.mode, registers.av_first_mark,
+         registers.av_second_mark);
+    return lt8668_mode_of(registers);
 }
 
 #if VMX_MODE_GATE

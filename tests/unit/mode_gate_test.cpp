@@ -154,7 +154,7 @@ TEST(ModeProbe, SendsTheChipTheRequestsItExpects) {
     ASSERT_GE(fd, 0);
     EXPECT_EQ(mode_probe(fd), kGoggleModeAv);
     os::close(fd);
-    EXPECT_EQ(emu::i2c::bank(), emu::i2c::kModeBank) << "the chip is left in the mode bank";
+    EXPECT_EQ(emu::i2c::bank(), kLt8668ModeBank) << "the chip is left in the mode bank";
     EXPECT_EQ(read_file(dir + "/i2c.txt"),
               "10000 select 1 0x43 = 0\n"
               "10000 write 1 0x43 ff e0 = 0\n"
