@@ -19,7 +19,7 @@ import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import puppeteer from 'puppeteer-core';
 import { PNG } from 'pngjs';
-import { serve as serveSite } from './support.mjs';
+import { frameHash, serve as serveSite } from './support.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -214,45 +214,31 @@ async function until(browser, what, fn, arg, timeoutMs = 10000) {
   }
 }
 
-// The share of the canvas's pixels that are the simulator's, read inside
-// the page (the engine's own scaling of the canvas plays no part).
-async function titleLikeSimulator(browser) {
-  // The picture may be drawn by the game's worker: the page asks it, and
-  // keeps the answer as a PNG for the next look.
+// The canvas's RGBA bytes, read inside the page (the engine's own scaling
+// of the canvas plays no part). The picture may be drawn by the game's
+// worker: the page asks it, and keeps the answer as a PNG for the next look.
+async function canvasPixels(browser) {
   await browser.run(() => {
-    window.titleShot = null;
+    window.canvasShot = null;
     vmx.picture().then((data) => {
       const canvas = document.createElement('canvas');
       canvas.width = data.length / 4 / 720;
       canvas.height = 720;
       canvas.getContext('2d').putImageData(new ImageData(data, canvas.width, 720), 0, 0);
-      window.titleShot = canvas.toDataURL('image/png');
+      window.canvasShot = canvas.toDataURL('image/png');
     });
   });
-  const url = await until(browser, 'the canvas\'s picture', () => window.titleShot);
-  const got = PNG.sync.read(Buffer.from(url.slice(url.indexOf(',') + 1), 'base64')).data;
+  const url = await until(browser, 'the canvas\'s picture', () => window.canvasShot);
+  return PNG.sync.read(Buffer.from(url.slice(url.indexOf(',') + 1), 'base64')).data;
+}
+
+// The share of the canvas's pixels that are the simulator's title.
+async function titleLikeSimulator(browser) {
+  const got = await canvasPixels(browser);
   let same = 0;
   for (let i = 0; i < titleWanted.length; i += 4)
     same += titleWanted[i] === got[i] && titleWanted[i + 1] === got[i + 1] && titleWanted[i + 2] === got[i + 2] ? 1 : 0;
   return same / (titleWanted.length / 4);
-}
-
-// The canvas's fingerprint as the frame log writes one (64-bit FNV-1a over
-// the pixels as 0xAARRGGBB words), taken inside the page.
-function canvasHash(browser) {
-  return browser.run(() => {
-    window.endHash = null;
-    vmx.picture().then((data) => {
-      const prime = 0x100000001b3n;
-      const mask = (1n << 64n) - 1n;
-      let hash = 0xcbf29ce484222325n;
-      for (let i = 0; i < data.length; i += 4) {
-        const word = (0xff000000 | (data[i] << 16) | (data[i + 1] << 8) | data[i + 2]) >>> 0;
-        hash = ((hash ^ BigInt(word)) * prime) & mask;
-      }
-      window.endHash = hash.toString(16).padStart(16, '0');
-    });
-  }).then(() => until(browser, 'the canvas\'s fingerprint', () => window.endHash));
 }
 
 const ENGINES = [
@@ -303,7 +289,7 @@ for (const engine of ENGINES) {
           await browser.goto(hosts[host] + '?sim=' + encodeURIComponent(END_RUN));
           await until(browser, 'the run to end', () => window.vmx && vmx.ended !== null, undefined, 60000);
           assert.equal(await browser.run(() => vmx.ended), 0);
-          assert.equal(await canvasHash(browser), endWanted, 'the canvas at the end is not the game\'s last frame');
+          assert.equal(frameHash(await canvasPixels(browser)), endWanted, 'the canvas at the end is not the game\'s last frame');
           const faults = await browser.run(() => vmx.faults);
           assert.deepEqual([...browser.errors(), ...faults], [], 'errors in the page');
           firstFrames.sort((a, b) => a - b);

@@ -1,5 +1,5 @@
 // What both browser test files need: the site served as scripts/web serves
-// it.
+// it, and a picture's fingerprint as the game's frame log writes it.
 import { spawn } from 'node:child_process';
 import path from 'node:path';
 
@@ -15,4 +15,18 @@ export function serve(repo, site, kept, ...extra) {
     server.stdout.once('data', (chunk) => resolve(String(chunk).trim()));
     server.once('exit', (code) => reject(new Error(`the server ended with ${code}`)));
   });
+}
+
+// The frame log's fingerprint of a picture, from its RGBA bytes: 64-bit
+// FNV-1a over the pixels as 0xAARRGGBB words, as the game's session writes
+// one for each frame shown.
+export function frameHash(rgba) {
+  const prime = 0x100000001b3n;
+  const mask = (1n << 64n) - 1n;
+  let hash = 0xcbf29ce484222325n;
+  for (let i = 0; i < rgba.length; i += 4) {
+    const word = (0xff000000 | (rgba[i] << 16) | (rgba[i + 1] << 8) | rgba[i + 2]) >>> 0;
+    hash = ((hash ^ BigInt(word)) * prime) & mask;
+  }
+  return hash.toString(16).padStart(16, '0');
 }

@@ -11,7 +11,7 @@ import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 import { PNG } from 'pngjs';
-import { serve as serveSite } from './support.mjs';
+import { frameHash, serve as serveSite } from './support.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -145,7 +145,7 @@ async function compareWithNative(name, simArgs, script, extra = '') {
   assert.equal(await page.evaluate(() => vmx.ended), 0, `${name}: the game's exit status`);
   // What the player sees once the run has ended: the game's last frame.
   const last = lastFrame(fs.readFileSync(path.join(native, 'frames.txt'), 'utf8'));
-  const shown = canvasHash(await pictureBytes(page));
+  const shown = frameHash(await pictureBytes(page));
   if (shown !== last) {
     fs.writeFileSync(path.join(shotDir, `${name}-canvas.png`), PNG.sync.write(rgbaImage(await pictureBytes(page))));
     assert.fail(`${name}: the canvas at the end (${shown}) is not the game's last frame (${last}); kept in ${shotDir}`);
@@ -181,20 +181,6 @@ async function compareWithNative(name, simArgs, script, extra = '') {
   }
   await page.context().close();
   fs.rmSync(native, { recursive: true, force: true });
-}
-
-// The frame log's fingerprint of a frame, for the canvas's RGBA bytes: the
-// same 64-bit FNV-1a over the pixels as 0xAARRGGBB words, as the game's
-// session writes it for each frame shown.
-function canvasHash(rgba) {
-  const prime = 0x100000001b3n;
-  const mask = (1n << 64n) - 1n;
-  let hash = 0xcbf29ce484222325n;
-  for (let i = 0; i < rgba.length; i += 4) {
-    const word = (0xff000000 | (rgba[i] << 16) | (rgba[i + 1] << 8) | rgba[i + 2]) >>> 0;
-    hash = ((hash ^ BigInt(word)) * prime) & mask;
-  }
-  return hash.toString(16).padStart(16, '0');
 }
 
 // The fingerprint on the frame log's last line ("count hash").
@@ -503,45 +489,48 @@ test('the demo plays until a key takes over, and its game is not the best', asyn
   await page.context().close();
 });
 
-{
-  test('the buzzer sounds from the very first press, and not while muted', async () => {
-    const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
-    let page = await open('', { context });
-    // The first press of all: PLAY's rising tone is heard.
-    await page.keyboard.press('KeyQ');
-    await page.waitForFunction(() => vmx.audioState === 'running');
-    let peak = 0;
-    for (let i = 0; i < 60 && peak === 0; i += 1)
-      peak = await page.evaluate(() => new Promise((resolve) => setTimeout(() => vmx.soundPeak().then(resolve), 50)));
-    assert.ok(peak > 0.05, `the loudest sample after the first press was ${peak}`);
-
-    await page.keyboard.press('Space');
-    await until(page, 'the serve', (now) => now.phase === PHASE.serve);
-    await page.keyboard.press('Space');
-    await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
-    await page.click('#mute');
-    await page.evaluate(() => vmx.soundPeak());
-    const before = (await glance(page)).buzzerChanges;
-    await page.keyboard.press('Escape');  // pausing beeps, and so does going on
-    await until(page, 'the pause', (now) => now.paused);
-    await page.keyboard.press('Escape');
-    await until(page, 'the game going on, and its beeps', (now) => !now.paused && now.buzzerChanges > before);
-    await framesLater(page, 10);
-    assert.equal(await page.evaluate(() => vmx.soundPeak()), 0, 'muted, yet a sample was heard');
-
-    // The output never ran dry while the game played.
-    const stats = await page.evaluate(() => vmx.soundStats());
-    console.log(`sound: ${stats.played} samples played, ${stats.empty} found nothing to play`);
-    assert.ok(stats.played > 48000, `only ${stats.played} samples played`);
-    assert.ok(stats.empty <= stats.played / 100, `${stats.empty} of ${stats.played} samples found nothing to play`);
-
-    // The choice is remembered.
-    await page.reload();
-    await page.waitForFunction(() => window.vmx && vmx.started);
-    assert.equal(await page.getAttribute('#mute', 'aria-pressed'), 'true');
-    await context.close();
-  });
+// The first press of all (PLAY, whose rising tone starts at once) resumes
+// the audio, and its tone is heard.
+async function firstPressHeard(page) {
+  await page.keyboard.press('KeyQ');
+  await page.waitForFunction(() => vmx.audioState === 'running');
+  let peak = 0;
+  for (let i = 0; i < 100 && peak === 0; i += 1)
+    peak = await page.evaluate(() => new Promise((resolve) => setTimeout(() => vmx.soundPeak().then(resolve), 50)));
+  assert.ok(peak > 0.05, `the loudest sample after the first press was ${peak}`);
 }
+
+test('the buzzer sounds from the very first press, and not while muted', async () => {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  let page = await open('', { context });
+  await firstPressHeard(page);
+
+  await page.keyboard.press('Space');
+  await until(page, 'the serve', (now) => now.phase === PHASE.serve);
+  await page.keyboard.press('Space');
+  await until(page, 'the ball in play', (now) => now.phase === PHASE.play);
+  await page.click('#mute');
+  await page.evaluate(() => vmx.soundPeak());
+  const before = (await glance(page)).buzzerChanges;
+  await page.keyboard.press('Escape');  // pausing beeps, and so does going on
+  await until(page, 'the pause', (now) => now.paused);
+  await page.keyboard.press('Escape');
+  await until(page, 'the game going on, and its beeps', (now) => !now.paused && now.buzzerChanges > before);
+  await framesLater(page, 10);
+  assert.equal(await page.evaluate(() => vmx.soundPeak()), 0, 'muted, yet a sample was heard');
+
+  // The output never ran dry while the game played.
+  const stats = await page.evaluate(() => vmx.soundStats());
+  console.log(`sound: ${stats.played} samples played, ${stats.empty} found nothing to play`);
+  assert.ok(stats.played > 48000, `only ${stats.played} samples played`);
+  assert.ok(stats.empty <= stats.played / 100, `${stats.empty} of ${stats.played} samples found nothing to play`);
+
+  // The choice is remembered.
+  await page.reload();
+  await page.waitForFunction(() => window.vmx && vmx.started);
+  assert.equal(await page.getAttribute('#mute', 'aria-pressed'), 'true');
+  await context.close();
+});
 
 test('sound at a network name over plain HTTP, where browsers offer no audio worklet', async () => {
   // A name that is not this machine's loopback name, mapped to 127.0.0.1:
@@ -563,12 +552,7 @@ test('sound at a network name over plain HTTP, where browsers offer no audio wor
     await page.waitForFunction(() => window.vmx && vmx.glance && vmx.glance.frames > 0);
     assert.equal(await page.evaluate(() => window.isSecureContext), false);
     assert.equal(await page.evaluate(() => vmx.soundPath), 'page');
-    await page.keyboard.press('KeyQ');
-    await page.waitForFunction(() => vmx.audioState === 'running');
-    let peak = 0;
-    for (let i = 0; i < 100 && peak === 0; i += 1)
-      peak = await page.evaluate(() => new Promise((resolve) => setTimeout(() => vmx.soundPeak().then(resolve), 50)));
-    assert.ok(peak > 0.05, `the loudest sample after the first press was ${peak}`);
+    await firstPressHeard(page);
     const stats = await page.evaluate(() => vmx.soundStats());
     assert.ok(stats.played > 0 && stats.empty <= stats.played / 100, `sound: ${JSON.stringify(stats)}`);
   } finally {
