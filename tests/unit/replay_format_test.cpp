@@ -148,10 +148,12 @@ void expect_refusals(const std::vector<Case>& cases) {
 }
 
 TEST(ReplayFormat, HeadersThatDoNotFitAreRefusedByName) {
-    File other_format;
-    other_format.format = 2;
-    File old_format;
-    old_format.format = 0;
+    const unsigned format = emu::replay::kFormatVersion;
+    const std::string plays = "; this build plays format " + std::to_string(format);
+    File newer_format;
+    newer_format.format = format + 1;
+    File older_format;
+    older_format.format = format - 1;
     File other_version;
     other_version.version = "9.9.9";
     File long_version;
@@ -169,8 +171,10 @@ TEST(ReplayFormat, HeadersThatDoNotFitAreRefusedByName) {
     version_past_end = File::sealed(version_past_end);
     expect_refusals({
         {"not a replay", "1500 MIDDLE 200\n", "not a replay of vmxbrikon"},
-        {"another format", other_format.bytes(), "a replay of format 2; this build plays format 1"},
-        {"an older format", old_format.bytes(), "a replay of format 0; this build plays format 1"},
+        {"a newer format", newer_format.bytes(),
+         "a replay of format " + std::to_string(format + 1) + plays},
+        {"an older format", older_format.bytes(),
+         "a replay of format " + std::to_string(format - 1) + plays},
         {"another game version", other_version.bytes(),
          "recorded by vmxbrikon 9.9.9; this is vmxbrikon " +
              std::string(emu::replay::game_version())},
