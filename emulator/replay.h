@@ -8,53 +8,18 @@
 // live ones. Only the main thread's readings count: the sound thread reads
 // nothing the main thread sees.
 //
-// The file: "VMXR", the format version (2 bytes, little-endian), the whole
-// file's length (4 bytes), the game's version (a length byte and its text),
-// then varints: the clock at the start in microseconds, the clock's tick,
-// the game's options, the best-score file, four streams (clock, samples,
-// chip answers, signals), and a CRC-32 of everything before it. The clock
-// stream keeps each reading as its difference from the previous reading
-// plus the sleeps asked for since, in runs of readings that differ by
-// nothing; the samples are runs of one value, one sample a sleep.
-//
-// The recorder and the player are process-wide, like the rest of the
-// emulated goggles, and reset() turns them off.
-#include <cstddef>
+// The file's bytes, Start and read() are replay_format.h's; here are the
+// recorder, the player, and the hooks through which the emulated seam and
+// devices reach them. The recorder and the player are process-wide, like
+// the rest of the emulated goggles, and reset() turns them off.
 #include <cstdint>
-#include <string>
 #include <vector>
+
+#include "emulator/replay_format.h"
 
 namespace emu::replay {
 
-constexpr unsigned kFormatVersion = 1;
-// The largest replay: about thirteen hours of play in real time.
-constexpr std::size_t kMaxBytes = 4 * 1024 * 1024;
-constexpr std::size_t kMaxBestBytes = 4096;
-constexpr std::size_t kMaxArgs = 16;
-constexpr std::size_t kMaxArgBytes = 256;
-
-// The run's start as the replay keeps it.
-struct Start {
-    std::string game_version;
-    std::int64_t origin_us = 0;  // the game's clock when the run was started
-    // The clock's resolution: 1 in virtual time; 1000 in real time, where a
-    // recorded run's clock counts whole milliseconds (as the game does but
-    // for the buttons' 9 ms settle) and may trail the live clock by a few
-    // (replay.cpp), so that its readings follow the main loop's sleeps and
-    // take little room.
-    std::int64_t tick_us = 1;
-    std::vector<std::string> game_args;
-    bool has_best = false;
-    std::string best;  // the best-score file's content
-};
-
-// The CRC-32 that ends a replay (zlib's).
-std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size);
-
-// This build's game version (the project's version).
-const char* game_version();
-
-// The recorder and player off.
+// The recorder and player off, with nothing kept.
 void reset();
 
 // ---- Recording --------------------------------------------------------
@@ -69,9 +34,6 @@ std::vector<std::uint8_t> recorded();
 bool record_full();
 
 // ---- Playing ----------------------------------------------------------
-// Reads a replay: "" with start filled in, or why it does not fit (one
-// line, without the file's name).
-std::string read(const std::uint8_t* bytes, std::size_t size, Start* start);
 // From now on the main thread reads the replay, which read() accepted; the
 // emulated clock is the replay's (timed actions run as the main thread's
 // readings reach them) and the main thread's sleeps do not wait.

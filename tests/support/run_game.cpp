@@ -149,6 +149,8 @@ GameResult run_game(const GameRun& run) {
         if (run.watch)
             run.watch(*game_run);
         int status = vmx_main(static_cast<int>(argv.size()) - 1, argv.data(), *game_run, *display);
+        if (run.after_game)
+            run.after_game(*game_run, status);
         if (check != nullptr)
             std::ofstream(result.dir + "/trace/frames_checked.txt")
                 << check->frames_checked() << "\n";

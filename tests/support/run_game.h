@@ -23,6 +23,9 @@ struct GameRun {
     // Runs after every shown frame (every successful pan), after the frame
     // check, on the game's thread.
     std::function<void()> after_frame;
+    // Runs in the child once the game has returned, with its record and its
+    // exit status, before the child exits.
+    std::function<void(const RunState&, int status)> after_game;
     int timeout_seconds = 120;
     // Every this many shown frames the frame is also drawn whole from the
     // list its page was composed from, into a page of the test's own, and
