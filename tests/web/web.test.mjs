@@ -373,13 +373,14 @@ test('the on-screen buttons play on a touch screen', async () => {
   const turned = await glance(page);
   await touch.move(9, await touch.centre(TOUCH.right));
   await until(page, 'RIGHT after the slide', (now) => now.paddleX > turned.paddleX + 40);
-  // A finger that slides off onto the playfield lets go: once another
-  // finger has moved the paddle left and lifted, it stays where it is.
+  // A finger that slides off onto the playfield lets go: once a key has
+  // moved the paddle left and been let go, the paddle stays where it is
+  // (were RIGHT still held, the game would go back to it).
   await touch.move(9, await touch.centre('#screen'));
   const off = await glance(page);
-  await touch.put(8, await touch.centre(TOUCH.left));
-  await until(page, 'LEFT with another finger', (now) => now.paddleX < off.paddleX - 40);
-  await touch.lift(8);
+  await page.keyboard.down('ArrowLeft');
+  await until(page, 'LEFT from the keyboard', (now) => now.paddleX < off.paddleX - 40);
+  await page.keyboard.up('ArrowLeft');
   await framesLater(page, 10);
   const stopped = await glance(page);
   await framesLater(page, 20);
@@ -1032,6 +1033,32 @@ test('replays cross between the page and the simulator, frame for frame', async 
   assert.match(native.stderr, /the replay ended before the game/);
   assert.ok(lines(native.frames) > 300 && native.frames.length < allFrames.length);
   assert.ok(allFrames.startsWith(native.frames), 'the replay shows the run\'s first frames');
+});
+
+// The replays pinned for ever (tests/replays) play in the page as every
+// build must play them: the frames their expectations name, and the exit
+// status.
+test('the pinned replays play in the page as pinned', { timeout: 600000 }, async () => {
+  const pinned = path.join(repo, 'tests/replays');
+  const names = fs.readdirSync(pinned).filter((file) => file.endsWith('.vmxr')).sort();
+  assert.ok(names.length >= 5, `only ${names.length} pinned replays`);
+  for (const name of names) {
+    const expect = fs.readFileSync(path.join(pinned, name.replace(/\.vmxr$/, '.expect')), 'utf8').split('\n');
+    const served = `test-pinned-${process.pid}-${name}`;
+    fs.copyFileSync(path.join(pinned, name), path.join(site, served));
+    try {
+      const page = await open(`?replay=${served}&sim=` + encodeURIComponent('--frame-log /rec/frames.txt'), { started: false });
+      await page.waitForFunction(() => window.vmx && vmx.ended !== null, null, { timeout: 120000 });
+      const status = expect.find((line) => line.startsWith('status ')).split(' ')[1];
+      assert.equal(String(await page.evaluate(() => vmx.ended)), status, `${name}: the exit status`);
+      const shown = new Set((await pageFiles(page, '/rec'))['frames.txt'].toString().split('\n'));
+      for (const line of expect.filter((each) => each.startsWith('frame ')))
+        assert.ok(shown.has(line.slice('frame '.length)), `${name}: ${line} was not shown`);
+      await page.context().close();
+    } finally {
+      fs.rmSync(path.join(site, served), { force: true });
+    }
+  }
 });
 
 // Every page opened above was watched for errors in its console.

@@ -24,8 +24,12 @@ const DRAG_PX = 10;
 
 let sink = null;  // { send, pressed, helpOpen, toggleFullScreen }
 
+// The moment of an event; a stamp from another clock (some drivers and
+// synthetic events give one), or none, counts as now.
 function at(event) {
-  return sharedMoment(event && event.timeStamp > 0 ? event.timeStamp : performance.now());
+  const now = performance.now();
+  const stamp = event ? event.timeStamp : 0;
+  return sharedMoment(stamp > 0 && stamp <= now && now - stamp < 1000 ? stamp : now);
 }
 
 function press(source, key, button, event) {
