@@ -25,65 +25,16 @@
 
 #include "emulator/emulator.h"
 #include "emulator/host_clock.h"
+#include "emulator/scheduler.h"
 #include "emulator/turns.h"
 
-namespace {
+namespace emu::clock::detail {
 
-constexpr int kMaxSleepers = 16;
-constexpr int kMaxSleepHooks = 8;
-constexpr int kMaxThreadStarts = 8;
-constexpr std::int64_t kNsPerMs = 1000000;
-
-struct Timed {
-    std::int64_t at_ns;
-    emu::TimedAction action;
-    void* context;
-    int signal_number;  // nonzero: raise this signal instead of calling action
-};
-
-struct SleepHookEntry {
-    emu::SleepHook hook;
-    void* context;
-};
-
-struct Sleeper {
-    std::int64_t wake_ns;
-    std::uint64_t ticket;  // the order of going to sleep, which breaks ties
-};
-
+// The sleeper due first: the earliest wake time, then the order of going
+// to sleep.
 bool due_before(const Sleeper& a, const Sleeper& b) {
     return a.wake_ns != b.wake_ns ? a.wake_ns < b.wake_ns : a.ticket < b.ticket;
 }
-
-// A thread the game started, as its start left it.
-struct ThreadStart {
-    os::ThreadEntry entry;
-    std::atomic<std::uintptr_t> id;  // written by the thread itself as it starts
-};
-
-struct Scheduler {
-    std::mutex lock;
-    bool virtual_time = false;
-    bool replayed_time = false;  // the clock follows a replay
-    std::int64_t now_ns = emu::kVirtualStartMs * kNsPerMs;
-    std::int64_t limit_ns = emu::kUnpaced;  // virtual time goes no further
-    int game_threads = 1;  // threads taking part: the main thread and those it started
-    int waiting = 0;       // of those, asleep or joining
-    Sleeper sleepers[kMaxSleepers] = {};
-    int sleeper_count = 0;
-    std::uint64_t next_ticket = 1;
-    std::uint64_t woken_ticket = 0;  // the one sleeper allowed to wake now; 0 for none
-    Timed timed[emu::kMaxTimedActions] = {};
-    int timed_count = 0;
-    SleepHookEntry sleep_hooks[kMaxSleepHooks] = {};
-    int sleep_hook_count = 0;
-    // Timed actions running now (with the lock let go): no game thread may
-    // wake meanwhile, even spuriously, or it would race the action.
-    int actions_running = 0;
-    // Read without the lock by any thread asking whether it is one of them.
-    ThreadStart thread_starts[kMaxThreadStarts] = {};
-    std::atomic<int> thread_start_count{0};
-};
 
 Scheduler& scheduler() {
     static Scheduler instance;
@@ -124,13 +75,6 @@ void run_due(Scheduler& s, std::unique_lock<std::mutex>& hold, std::int64_t unti
     }
 }
 
-void schedule(const Timed& timed) {
-    Scheduler& s = scheduler();
-    std::lock_guard<std::mutex> hold(s.lock);
-    if (s.timed_count < emu::kMaxTimedActions)
-        s.timed[s.timed_count++] = timed;
-}
-
 // When every game thread waits, moves the clock to the earliest wake time
 // and lets the one sleeper due first wake.
 // In real time (fibers) the clock is not moved: the sleeper waits for it.
@@ -150,15 +94,6 @@ void advance_if_idle(Scheduler& s, std::unique_lock<std::mutex>& hold) {
     emu::turns::changed();
 }
 
-void remove_sleeper(Scheduler& s, std::uint64_t ticket) {
-    for (int i = 0; i < s.sleeper_count; ++i) {
-        if (s.sleepers[i].ticket == ticket) {
-            s.sleepers[i] = s.sleepers[--s.sleeper_count];
-            return;
-        }
-    }
-}
-
 // Whether the calling thread is one the game started; the game's main
 // thread is the one that is not.
 bool started_by_game(const Scheduler& s) {
@@ -169,6 +104,28 @@ bool started_by_game(const Scheduler& s) {
             return true;
     }
     return false;
+}
+
+}  // namespace emu::clock::detail
+
+namespace {
+
+using namespace emu::clock::detail;
+
+void schedule(const Timed& timed) {
+    Scheduler& s = scheduler();
+    std::lock_guard<std::mutex> hold(s.lock);
+    if (s.timed_count < emu::kMaxTimedActions)
+        s.timed[s.timed_count++] = timed;
+}
+
+void remove_sleeper(Scheduler& s, std::uint64_t ticket) {
+    for (int i = 0; i < s.sleeper_count; ++i) {
+        if (s.sleepers[i].ticket == ticket) {
+            s.sleepers[i] = s.sleepers[--s.sleeper_count];
+            return;
+        }
+    }
 }
 
 // A game thread waiting for its turn: it may wake once it is the one woken,
@@ -206,14 +163,6 @@ void use_virtual_time(bool on) {
     Scheduler& s = scheduler();
     std::lock_guard<std::mutex> hold(s.lock);
     s.virtual_time = on;
-}
-
-void pace_virtual_time(std::int64_t limit_ns) {
-    Scheduler& s = scheduler();
-    std::unique_lock<std::mutex> hold(s.lock);
-    s.limit_ns = limit_ns;
-    if (s.woken_ticket == 0)
-        advance_if_idle(s, hold);
 }
 
 std::int64_t clock_ns() {
@@ -344,55 +293,6 @@ int thread_join(os::Thread thread) {
 
 bool on_main_thread() {
     return !started_by_game(scheduler());
-}
-
-std::int64_t real_wait_ns() {
-    Scheduler& s = scheduler();
-    std::lock_guard<std::mutex> hold(s.lock);
-    for (int i = 0; i < s.sleeper_count; ++i) {
-        if (s.sleepers[i].ticket == s.woken_ticket)
-            return s.virtual_time
-                       ? 0
-                       : std::max<std::int64_t>(0, s.sleepers[i].wake_ns - host_now_ns());
-    }
-    return -1;
-}
-
-void replay_from(std::int64_t start_ns) {
-    Scheduler& s = scheduler();
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.virtual_time = false;
-    s.replayed_time = true;
-    s.now_ns = start_ns;
-}
-
-namespace {
-struct PaceWait {
-    const Scheduler* s;
-    std::int64_t now_ns;
-};
-bool paced_up_to(const void* context) {
-    const PaceWait& wait = *static_cast<const PaceWait*>(context);
-    return wait.s->limit_ns >= wait.now_ns;
-}
-}  // namespace
-
-bool wait_for_pace(std::int64_t now_ns) {
-    Scheduler& s = scheduler();
-    std::unique_lock<std::mutex> hold(s.lock);
-    if (s.limit_ns == kUnpaced || !emu::turns::in_turns_always())
-        return false;
-    const PaceWait wait = {&s, now_ns};
-    emu::turns::wait(hold, paced_up_to, &wait);
-    return true;
-}
-
-void replay_reached(std::int64_t now_ns) {
-    Scheduler& s = scheduler();
-    std::unique_lock<std::mutex> hold(s.lock);
-    if (now_ns > s.now_ns)
-        s.now_ns = now_ns;
-    run_due(s, hold, s.now_ns);
 }
 
 }  // namespace clock
