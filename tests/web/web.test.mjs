@@ -1050,6 +1050,103 @@ test('replays cross between the page and the simulator, frame for frame', async 
   assert.ok(allFrames.startsWith(native.frames), 'the replay shows the run\'s first frames');
 });
 
+// A recorded game watched in the page: seeks forward and back each land on
+// the simulator's screenshot at that moment, pause holds the picture, a
+// step shows the next frame of the simulator's frame log, and 4× plays four
+// game seconds a second.
+test('a replay watched in the page seeks, pauses, steps and speeds up', async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-web-watch-'));
+  const run = path.join(dir, 'run.vmxr');
+  execFileSync(sim, ['--headless', '--virtual-time', '--autoplay', '--seconds', '30', '--record', run],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  // Forward, back, forward past the last, and back again.
+  const moments = [9000, 4000, 21000, 12500];
+  execFileSync(sim, ['--headless', '--replay', run, '--frame-log', path.join(dir, 'frames.txt'),
+    '--screenshot-at', [...moments].sort((a, b) => a - b).join(','), '--out', dir],
+  { stdio: ['ignore', 'ignore', 'pipe'] });
+  const frameLog = new Map(fs.readFileSync(path.join(dir, 'frames.txt'), 'utf8').trim().split('\n')
+    .map((line) => line.split(' ')));
+  const served = `test-watch-${process.pid}.vmxr`;
+  fs.copyFileSync(run, path.join(site, served));
+  const settled = (page) => page.waitForFunction(() => vmx.watch && vmx.watch.settled, null, { timeout: 30000 });
+  try {
+    const page = await open(`?replay=${served}`);
+    await page.waitForFunction(() => vmx.watch && vmx.watch.lengthMs > 0, null, { timeout: 30000 });
+    assert.ok(Math.abs(await page.evaluate(() => vmx.watch.lengthMs) - 30000) < 100);
+    await page.keyboard.press('Space');
+    await settled(page);
+    assert.equal(await page.evaluate(() => vmx.watch.paused), true);
+
+    for (const ms of moments) {
+      await page.$eval('#watch-time', (timeline, to) => {
+        timeline.value = String(to);
+        timeline.dispatchEvent(new Event('change'));
+      }, ms);
+      await settled(page);
+      const shown = await pictureBytes(page);
+      const want = decode(fs.readFileSync(path.join(dir, `frame-${String(ms).padStart(6, '0')}.png`)));
+      if (!shown.equals(want.data)) {
+        fs.writeFileSync(path.join(shotDir, `watch-${ms}-canvas.png`), PNG.sync.write(rgbaImage(shown)));
+        assert.fail(`after a seek to ${ms} ms the canvas is not the simulator's frame (kept in ${shotDir})`);
+      }
+      assert.match(await page.textContent('#watch-where'), /score \d+ · level \d+/);
+    }
+
+    // Paused, the picture holds while the display goes on.
+    const held = await pictureBytes(page);
+    const framesHeld = (await glance(page)).frames;
+    await page.evaluate(() => new Promise((resolve) => {
+      let left = 30;
+      const next = () => (--left > 0 ? requestAnimationFrame(next) : resolve());
+      requestAnimationFrame(next);
+    }));
+    assert.ok((await pictureBytes(page)).equals(held), 'the picture moved while paused');
+    assert.equal((await glance(page)).frames, framesHeld);
+
+    // A step shows the next frame, the simulator's, and no more.
+    await page.keyboard.press('Period');
+    await settled(page);
+    const stepped = await glance(page);
+    assert.equal(stepped.frames, framesHeld + 1);
+    assert.equal(canvasHash(await pictureBytes(page)), frameLog.get(String(stepped.frames)));
+
+    // At 4×, four game seconds a second, read from the glances as they come.
+    await page.keyboard.press('Equal');
+    await page.keyboard.press('Equal');
+    await page.keyboard.press('Space');
+    await settled(page);
+    assert.equal(await page.textContent('#watch-speed'), '4×');
+    const rate = await page.evaluate(() => new Promise((resolve) => {
+      let seen = vmx.glance;
+      let first = null;
+      const look = () => {
+        if (vmx.glance !== seen) {
+          seen = vmx.glance;
+          const at = performance.now();
+          if (first === null)
+            first = { at, ms: seen.elapsedMs };
+          else if (seen.elapsedMs - first.ms >= 12000)
+            return resolve((seen.elapsedMs - first.ms) / (at - first.at));
+        }
+        setTimeout(look, 4);
+      };
+      look();
+    }));
+    assert.ok(Math.abs(rate - 4) < 0.4, `4× played ${rate.toFixed(2)} game seconds a second`);
+
+    // Leaving the replay is a game of one's own.
+    await page.click('#watch-leave');
+    await page.waitForFunction((title) => vmx.started && vmx.glance && vmx.glance.phase === title && vmx.watch === null,
+      PHASE.title);
+    assert.doesNotMatch(page.url(), /replay=/);
+    assert.equal(await page.isHidden('#watch'), true);
+    await page.context().close();
+  } finally {
+    fs.rmSync(path.join(site, served), { force: true });
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
 // Every page opened above was watched for errors in its console.
 test('no page wrote an error to its console', () => {
   assert.deepEqual(consoleErrors, []);
