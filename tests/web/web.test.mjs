@@ -7,6 +7,7 @@ import { spawn, spawnSync, execFileSync } from 'node:child_process';
 import http from 'node:http';
 import fs from 'node:fs';
 import os from 'node:os';
+import zlib from 'node:zlib';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -1145,6 +1146,68 @@ test('a replay watched in the page seeks, pauses, steps and speeds up', async ()
     fs.rmSync(path.join(site, served), { force: true });
     fs.rmSync(dir, { recursive: true, force: true });
   }
+});
+
+// A replay as a link: made in one page, it plays in a fresh browser that
+// has the page offline; a link damaged, cut short or of another version is
+// refused in words, with the way back to a game of one's own.
+test('a replay shared as a link plays elsewhere, offline; a bad link is refused', async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-web-link-'));
+  const run = path.join(dir, 'run.vmxr');
+  execFileSync(sim, ['--headless', '--virtual-time', '--autoplay', '--seconds', '12', '--record', run],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  const bytes = fs.readFileSync(run);
+  const served = `test-link-${process.pid}.vmxr`;
+  fs.copyFileSync(run, path.join(site, served));
+  let link;
+  try {
+    const page = await open(`?replay=${served}`);
+    await page.click('#watch-link');
+    await page.waitForFunction(() => vmx.link !== null);
+    link = await page.evaluate(() => vmx.link);
+    assert.equal(page.url(), link);
+    await page.context().close();
+  } finally {
+    fs.rmSync(path.join(site, served), { force: true });
+  }
+  assert.match(link, /#watch=[A-Za-z0-9_-]+$/);
+
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  const page = await open('', { context });
+  await page.waitForFunction(() => navigator.serviceWorker.controller !== null);
+  await context.setOffline(true);
+  await page.goto(link);
+  await page.waitForFunction(() => window.vmx && vmx.watch && vmx.watch.lengthMs > 0 && vmx.glance && vmx.glance.elapsedMs > 1000,
+    null, { timeout: 30000 });
+  assert.ok(Math.abs(await page.evaluate(() => vmx.watch.lengthMs) - 12000) < 100);
+
+  // Another version's replay, whole and with its check, as its link.
+  const other = Buffer.from(bytes);
+  const versionAt = 11;
+  other[versionAt] = other[versionAt] === 0x39 ? 0x38 : 0x39;
+  other.writeUInt32LE(zlib.crc32(other.subarray(0, other.length - 4)), other.length - 4);
+  const otherLink = address.replace(/\/?$/, '/') + '#watch=' + zlib.gzipSync(other).toString('base64url');
+  const fragment = link.slice(link.indexOf('#watch=') + 7);
+  const middle = fragment.length >> 1;
+  const cases = [
+    { name: 'damaged', at: link.replace(/#.*/, '#watch=' + fragment.slice(0, middle) +
+      (fragment[middle] === 'A' ? 'B' : 'A') + fragment.slice(middle + 1)), says: /damaged or cut short/ },
+    { name: 'cut short', at: link.slice(0, link.length - 12), says: /damaged or cut short/ },
+    { name: 'not base64url', at: link.replace(/#.*/, '#watch=%%%'), says: /damaged or cut short/ },
+    { name: 'another version', at: otherLink, says: /cannot be played: recorded by vmxbrikon \S+; this is vmxbrikon/ },
+  ];
+  for (const { name, at, says } of cases) {
+    await page.goto('about:blank');
+    await page.goto(at);
+    await page.waitForFunction(() => window.vmx && vmx.notice !== '', null, { timeout: 20000 });
+    assert.match(await page.textContent('#notice'), says, name);
+    assert.equal(await page.textContent('#again'), 'Play a game', name);
+    await page.click('#again');
+    await page.waitForFunction(() => vmx.started && vmx.glance && vmx.glance.frames > 0 && vmx.watch === null);
+    assert.doesNotMatch(page.url(), /#/, name);
+  }
+  await context.close();
+  fs.rmSync(dir, { recursive: true, force: true });
 });
 
 // Every page opened above was watched for errors in its console.

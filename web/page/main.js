@@ -137,5 +137,12 @@ async function boot() {
   play(replay);
 }
 
+// A link to a replay opened where the page is already open changes only
+// the fragment: the page loads again to play it (one game per load).
+window.addEventListener('hashchange', () => {
+  if (location.hash.startsWith('#watch='))
+    location.reload();
+});
+
 window.vmxBooted = true;
 boot();
