@@ -231,6 +231,8 @@ struct State {
     bool stop_handed = false;
     bool pacing = false;
     std::int64_t real_base_ns = 0;
+    Pacer pacer = nullptr;
+    void* pacer_context = nullptr;
 
     // Signals kept for the main thread's next wake.
     std::atomic<std::uint64_t> pending_signals{0};
@@ -348,6 +350,8 @@ void reset() {
     s.ran_out.store(false);
     s.stop_handed = false;
     s.pacing = false;
+    s.pacer = nullptr;
+    s.pacer_context = nullptr;
     s.pending_signals.store(0);
     for (auto& handler : s.handlers)
         handler.store(nullptr);
@@ -517,6 +521,13 @@ void pace(bool real_speed) {
     state().pacing = real_speed;
 }
 
+void pace_by(Pacer pacer, void* context) {
+    State& s = state();
+    s.pacer = pacer;
+    s.pacer_context = context;
+    s.pacing = pacer != nullptr;
+}
+
 bool ran_out() {
     return state().ran_out.load();
 }
@@ -558,10 +569,14 @@ std::int64_t clock_ns(std::int64_t live_ns) {
     s.slept_us = 0;
     const std::int64_t ns = ticks * s.tick_us * 1000;
     if (s.pacing && !clock::wait_for_pace(ns)) {
-        const std::int64_t due_ns = s.real_base_ns + (ns - s.start.origin_us * 1000);
+        const std::int64_t game_ns = ns - s.start.origin_us * 1000;
+        const std::int64_t due_ns = s.real_base_ns + game_ns;
+        const auto wait_left = [&] {
+            return s.pacer != nullptr ? s.pacer(game_ns, s.pacer_context) : due_ns - real_now_ns();
+        };
         // A wait of so long, not until a time: the browser's C library
         // takes no absolute one.
-        for (std::int64_t left = due_ns - real_now_ns(); left > 0; left = due_ns - real_now_ns()) {
+        for (std::int64_t left = wait_left(); left > 0; left = wait_left()) {
             const struct timespec wait = {static_cast<time_t>(left / 1000000000),
                                           static_cast<long>(left % 1000000000)};
             nanosleep(&wait, nullptr);

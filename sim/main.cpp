@@ -9,6 +9,7 @@
 
 #include "sim/frame_store.h"
 #include "sim/options.h"
+#include "sim/replay_watch.h"
 #include "sim/session.h"
 #include "sim/speaker.h"
 #include "sim/window.h"
@@ -21,7 +22,8 @@ void say(const std::string& text) {
     std::fprintf(stderr, "vmxbrikon-sim: %s\n", text.c_str());
 }
 
-int run_with_window(sim::Session& session, const sim::SimOptions& options) {
+int run_with_window(sim::Session& session, const sim::SimOptions& options,
+                    sim::ReplayWatch* watch) {
     // The game's own handlers take SIGTERM and SIGINT; SDL leaves them be.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(0) != 0) {
@@ -51,7 +53,7 @@ int run_with_window(sim::Session& session, const sim::SimOptions& options) {
         session.show_frames_in(frames.get());
         if (session.start()) {
             speaker.play();
-            window.run(session, *frames);
+            window.run(session, *frames, watch);
         } else {
             say("cannot start the game's thread");
         }
@@ -102,5 +104,14 @@ int main(int argc, char** argv) {
         say(reason);
         return 2;
     }
-    return options.headless ? run_headless(session) : run_with_window(session, options);
+    // A replay in the window is paced by its watcher's keys; headless, it
+    // runs as fast as it can unless given a speed.
+    std::unique_ptr<sim::ReplayWatch> watch;
+    if (!options.replay_path.empty() && (!options.headless || options.replay_speed > 0)) {
+        watch = std::make_unique<sim::ReplayWatch>(options.replay_speed > 0 ? options.replay_speed
+                                                                            : 1.0);
+        watch->attach();
+    }
+    return options.headless ? run_headless(session)
+                            : run_with_window(session, options, watch.get());
 }

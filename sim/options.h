@@ -37,6 +37,7 @@ struct SimOptions {
     std::string record_path;     // --record: the run's replay is written here
     std::string replay_path;     // --replay: the run plays this replay back
     std::string frame_log_path;  // --frame-log: a line for each frame shown
+    double replay_speed = 0;     // --speed: a replay at so many times its speed; 0: not given
     bool help = false;
 };
 

@@ -112,7 +112,9 @@ export function step() {
 // Space or K pauses, ← / → go back or on 5 s, , and . step a frame while
 // paused, + and − change the speed. Answers whether the key was taken.
 export function watchKey(event) {
-  if (!watch.on || event.ctrlKey || event.altKey || event.metaKey || event.target === timeline)
+  // A focused control (reached with Tab) takes its own keys.
+  const control = event.target instanceof HTMLButtonElement || event.target instanceof HTMLInputElement;
+  if (!watch.on || event.ctrlKey || event.altKey || event.metaKey || control)
     return false;
   const actions = {
     Space: togglePause, KeyK: togglePause,
