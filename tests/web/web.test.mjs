@@ -1135,6 +1135,21 @@ test('a replay watched in the page seeks, pauses, steps and speeds up', async ()
     }));
     assert.ok(Math.abs(rate - 4) < 0.4, `4× played ${rate.toFixed(2)} game seconds a second`);
 
+    // On a touch screen: a tap on Pause pauses, and a tap on the timeline
+    // takes the game there (the game's own buttons are not shown).
+    const phone = await open(`?replay=${served}`, { touch: true });
+    await phone.waitForFunction(() => vmx.watch.lengthMs > 0, null, { timeout: 30000 });
+    assert.equal(await phone.isHidden('#touch'), true);
+    await phone.tap('#watch-pause');
+    await settled(phone);
+    assert.equal(await phone.evaluate(() => vmx.watch.paused), true);
+    const box = await phone.locator('#watch-time').boundingBox();
+    await phone.touchscreen.tap(box.x + box.width * 0.75, box.y + box.height / 2);
+    await phone.waitForFunction(() => vmx.watch.settled && vmx.watch.atMs > 15000, null, { timeout: 30000 });
+    const tapped = await phone.evaluate(() => vmx.watch.atMs);
+    assert.ok(Math.abs(tapped - 22500) < 2000, `a tap at three quarters of the timeline went to ${tapped} ms`);
+    await phone.context().close();
+
     // Leaving the replay is a game of one's own.
     await page.click('#watch-leave');
     await page.waitForFunction((title) => vmx.started && vmx.glance && vmx.glance.phase === title && vmx.watch === null,
