@@ -3,9 +3,15 @@
 // or run headless for screenshots, scripts and the autoplay.
 #include <SDL.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "sim/frame_store.h"
 #include "sim/options.h"
@@ -22,8 +28,10 @@ void say(const std::string& text) {
     std::fprintf(stderr, "vmxbrikon-sim: %s\n", text.c_str());
 }
 
-int run_with_window(sim::Session& session, const sim::SimOptions& options,
-                    sim::ReplayWatch* watch) {
+// restart_ms: set when a replay's Left asked to play it again from its
+// start up to that moment; the game is then left running, for exec.
+int run_with_window(sim::Session& session, const sim::SimOptions& options, sim::ReplayWatch* watch,
+                    std::int64_t* restart_ms) {
     // The game's own handlers take SIGTERM and SIGINT; SDL leaves them be.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(0) != 0) {
@@ -54,10 +62,12 @@ int run_with_window(sim::Session& session, const sim::SimOptions& options,
         if (session.start()) {
             speaker.play();
             window.run(session, *frames, watch);
+            *restart_ms = window.restart_from_ms();
         } else {
             say("cannot start the game's thread");
         }
-        status = session.finish();
+        if (*restart_ms < 0)
+            status = session.finish();
     }
     SDL_Quit();
     return status;
@@ -82,6 +92,26 @@ int run_headless(sim::Session& session) {
         }
     }
     return session.finish();
+}
+
+// The same command line, the replay run ahead to from_ms in a new process
+// image (the game runs once per process), at the watch's pace.
+void replay_again(int argc, char** argv, std::int64_t from_ms, const sim::ReplayWatch& watch) {
+    std::vector<std::string> words(argv, argv + argc);
+    words.push_back("--from");
+    words.push_back(std::to_string(from_ms));
+    char speed[32];
+    std::snprintf(speed, sizeof speed, "%g", watch.speed());
+    words.push_back("--speed");
+    words.push_back(speed);
+    if (watch.paused())
+        words.push_back("--paused");
+    std::vector<char*> args;
+    for (std::string& word : words)
+        args.push_back(word.data());
+    args.push_back(nullptr);
+    execv("/proc/self/exe", args.data());
+    say(std::string("cannot play the replay again: ") + std::strerror(errno));
 }
 
 }  // namespace
@@ -110,8 +140,16 @@ int main(int argc, char** argv) {
     if (!options.replay_path.empty() && (!options.headless || options.replay_speed > 0)) {
         watch = std::make_unique<sim::ReplayWatch>(options.replay_speed > 0 ? options.replay_speed
                                                                             : 1.0);
+        watch->start_at(options.replay_from_ms, options.replay_paused);
         watch->attach();
     }
-    return options.headless ? run_headless(session)
-                            : run_with_window(session, options, watch.get());
+    if (options.headless)
+        return run_headless(session);
+    std::int64_t restart_ms = -1;
+    const int status = run_with_window(session, options, watch.get(), &restart_ms);
+    if (restart_ms >= 0 && watch) {
+        replay_again(argc, argv, restart_ms, *watch);
+        return 1;
+    }
+    return status;
 }

@@ -58,7 +58,7 @@ const PathOption* path_option(const std::string& arg) {
 
 bool takes_value(const std::string& arg) {
     return arg == "--seconds" || arg == "--goggle-mode" || arg == "--screenshot-at" ||
-           arg == "--speed" || path_option(arg) != nullptr;
+           arg == "--speed" || arg == "--from" || path_option(arg) != nullptr;
 }
 
 // An option with its value; "" or why it is refused.
@@ -89,6 +89,11 @@ std::string take_value(const std::string& arg, const char* value, SimOptions* pa
         if (end == value || *end != '\0' || !(speed >= 0.25 && speed <= 8))
             return std::string("--speed wants a number from 0.25 to 8, not '") + value + "'";
         parsed->replay_speed = speed;
+    } else if (arg == "--from") {
+        std::vector<std::int64_t> ms;
+        if (!parse_ms_list(value, &ms) || ms.size() != 1)
+            return std::string("--from wants milliseconds like 5000, not '") + value + "'";
+        parsed->replay_from_ms = ms[0];
     } else {
         parsed->*path_option(arg)->member = value;
     }
@@ -107,6 +112,8 @@ bool take_flag(const std::string& arg, SimOptions* parsed) {
         parsed->virtual_time = true;
     else if (arg == "--autoplay")
         parsed->autoplay = true;
+    else if (arg == "--paused")
+        parsed->replay_paused = true;
     else if (arg == "--help" || arg == "-h")
         parsed->help = true;
     else
@@ -122,7 +129,9 @@ std::string check_together(const SimOptions& parsed) {
         return "--out needs --screenshot-at MS[,MS...]";
     // A replay brings its game's options, its clock and its best score.
     if (parsed.replay_path.empty())
-        return parsed.replay_speed > 0 ? "--speed is a replay's (--replay FILE)" : "";
+        return parsed.replay_speed > 0 || parsed.replay_from_ms > 0 || parsed.replay_paused
+                   ? "--speed, --from and --paused are a replay's (--replay FILE)"
+                   : "";
     if (!parsed.record_path.empty())
         return "--replay and --record do not go together";
     if (!parsed.game_args.empty())
@@ -142,7 +151,7 @@ const char kSimUsage[] =
     "                     [--screenshot-at MS[,MS...] --out DIR] [--autoplay]\n"
     "                     [--data DIR] [--record FILE] [--frame-log FILE]\n"
     "                     [-- GAME-ARGUMENTS...]\n"
-    "       vmxbrikon-sim --replay FILE [--headless] [--mute] [--speed X]\n"
+    "       vmxbrikon-sim --replay FILE [--headless] [--mute] [--speed X] [--from MS] [--paused]\n"
     "                     [--screenshot-at MS[,MS...] --out DIR] [--frame-log FILE]\n";
 
 bool parse_ms_list(const char* text, std::vector<std::int64_t>* out) {

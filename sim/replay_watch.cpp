@@ -85,6 +85,17 @@ void ReplayWatch::skip_ahead(std::int64_t ms) {
     seek_ns_ = game_ns_ + ms * 1000000;
 }
 
+void ReplayWatch::start_at(std::int64_t ms, bool paused) {
+    std::lock_guard<std::mutex> hold(lock_);
+    seek_ns_ = ms * 1000000;
+    paused_ = paused;
+}
+
+std::int64_t ReplayWatch::game_ms() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return game_ns_ / 1000000;
+}
+
 bool ReplayWatch::paused() const {
     std::lock_guard<std::mutex> hold(lock_);
     return paused_;

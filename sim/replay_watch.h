@@ -29,6 +29,11 @@ class ReplayWatch {
     void slower();
     // Runs ahead ms of game time from where the game stands.
     void skip_ahead(std::int64_t ms);
+    // Before the game starts: runs ahead to ms of its time, and holds there
+    // if paused.
+    void start_at(std::int64_t ms, bool paused);
+    // Where the game stands, in ms of its time.
+    std::int64_t game_ms() const;
 
     bool paused() const;
     double speed() const;

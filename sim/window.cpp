@@ -78,7 +78,7 @@ void Window::run(Session& session, FrameStore& frames, ReplayWatch* watch) {
     watch_ = watch;
     bool close_sent = false;
     bool have_picture = false;
-    while (!session.finished()) {
+    while (!session.finished() && restart_from_ms_ < 0) {
         bool redraw = take_events(session);
         if (close_asked_ && !close_sent && game_takes_sigterm()) {
             kill(getpid(), SIGTERM);
@@ -145,6 +145,11 @@ bool Window::watch_key(int usage) {
         case SDL_SCANCODE_RIGHT:
             watch_->skip_ahead(kSkipMs);
             return true;
+        case SDL_SCANCODE_LEFT: {
+            const std::int64_t back_ms = watch_->game_ms() - kSkipMs;
+            restart_from_ms_ = back_ms > 0 ? back_ms : 0;
+            return true;
+        }
         case SDL_SCANCODE_EQUALS:
         case SDL_SCANCODE_KP_PLUS:
             watch_->faster();

@@ -12,11 +12,13 @@
 // While a replay plays (the game's keys doing nothing):
 //
 //   Space               pause, play on
-//   Right               5 s on
+//   Left / Right        5 s back / on (back: the window ends, and the
+//                       replay runs again from its start: restart_from_ms)
 //   + / -               faster, slower (0.25x to 8x)
 //
 // Closing the window sends the game SIGTERM, as a desktop would, and the
 // game stops in order.
+#include <cstdint>
 #include <string>
 
 struct SDL_Window;
@@ -41,6 +43,9 @@ class Window {
     // Shows frames and takes keys until the game has ended; watch: a
     // replay's pace, which the keys set, or null.
     void run(Session& session, FrameStore& frames, ReplayWatch* watch = nullptr);
+    // A replay's Left asked to play it again from its start up to this
+    // moment (one game per process); -1 when it did not.
+    std::int64_t restart_from_ms() const { return restart_from_ms_; }
 
   private:
     // Waits a little for events and acts on every one that came; true when
@@ -56,6 +61,7 @@ class Window {
     bool full_screen_ = false;
     bool close_asked_ = false;
     ReplayWatch* watch_ = nullptr;
+    std::int64_t restart_from_ms_ = -1;
 };
 
 }  // namespace sim

@@ -259,7 +259,9 @@ TEST(SimRun, BadCommandLinesGiveTheUsageAndStatusTwo) {
         {{"--bogus"}, "Usage: vmxbrikon-sim"},
         {{"--headless", "--script", "/nonexistent/play.txt"}, "cannot read the script"},
         {{"--headless", "--", "--bogus"}, "Usage: vmxbrikon [--seconds N] [--probe]"},
-        {{"--headless", "--speed", "2"}, "--speed is a replay's (--replay FILE)"},
+        {{"--headless", "--speed", "2"}, "--speed, --from and --paused are a replay's"},
+        {{"--headless", "--paused"}, "--speed, --from and --paused are a replay's"},
+        {{"--replay", "run.vmxr", "--from", "5s"}, "--from wants milliseconds like 5000, not '5s'"},
         {{"--replay", "run.vmxr", "--speed", "9"},
          "--speed wants a number from 0.25 to 8, not '9'"},
         {{"--replay", "run.vmxr", "--speed", "2x"},
@@ -848,8 +850,9 @@ TEST(SimWindow, ShowsTheGameOnAnXDisplayAndEveryEndingStopsItInOrder) {
 }
 
 // A replay in the window: Space pauses and the picture holds; Right while
-// paused takes the game 5 s on and holds there; Space plays on, + makes it
-// faster, and however it was paced, the replay shows the recorded frames.
+// paused takes the game 5 s on and holds there, Left 5 s back (the replay
+// again from its start); Space plays on, + makes it faster, and however it
+// was paced, the replay shows the recorded frames.
 TEST(SimWindow, AReplaysKeysPauseSkipAndSpeedItUp) {
     if (std::string(VMX_X_DISPLAY_BINARY).empty() ||
         system("{ command -v xvfb-run && command -v xauth; } >/dev/null") != 0) {
@@ -872,6 +875,12 @@ TEST(SimWindow, AReplaysKeysPauseSkipAndSpeedItUp) {
                    "\"$2\" grab \"$3/held.png\" vmxbrikon || exit 5\n"
                    "\"$2\" key vmxbrikon Right 0.5 || exit 4\n"
                    "\"$2\" grab \"$3/ahead.png\" vmxbrikon || exit 5\n"
+                   // Left plays the replay again from its start, in a new window: the
+                   // old one may be gone before the key is let go.
+                   "\"$2\" key vmxbrikon Left 0.1\n"
+                   "sleep 1\n"
+                   "\"$2\" wait vmxbrikon 30 || exit 3\n"
+                   "\"$2\" grab \"$3/back.png\" vmxbrikon || exit 5\n"
                    "\"$2\" key vmxbrikon space 0.1 && \"$2\" key vmxbrikon equal 0.1 &&\n"
                    "  \"$2\" key vmxbrikon equal 0.1 && \"$2\" key vmxbrikon equal 0.1 || exit 4\n"
                    "wait $sim; echo $? >\"$3/status.txt\"\n");
@@ -886,6 +895,8 @@ TEST(SimWindow, AReplaysKeysPauseSkipAndSpeedItUp) {
     const std::string paused = read_file(dir + "/paused.png");
     EXPECT_TRUE(read_file(dir + "/held.png") == paused) << "the picture moved while paused";
     EXPECT_FALSE(read_file(dir + "/ahead.png") == paused) << "Right did not take the game on";
+    EXPECT_FALSE(read_file(dir + "/back.png") == read_file(dir + "/ahead.png"))
+        << "Left did not take the game back";
     EXPECT_EQ(first_difference(read_file(dir + "/played.txt"), read_file(dir + "/recorded.txt")),
               "");
 }
