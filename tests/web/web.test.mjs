@@ -1134,6 +1134,17 @@ test('a replay watched in the page seeks, pauses, steps and speeds up', async ()
       look();
     }));
     assert.ok(Math.abs(rate - 4) < 0.4, `4× played ${rate.toFixed(2)} game seconds a second`);
+    // Playing, the game is ahead of the last glance the page has: the
+    // moment of that glance, which the page takes to be ahead, is one the
+    // game has passed, and is still reached (the replay played again from
+    // its start).
+    const soon = await page.evaluate(() => vmx.watch.atMs);
+    await page.$eval('#watch-time', (timeline, to) => {
+      timeline.value = String(to);
+      timeline.dispatchEvent(new Event('change'));
+    }, soon);
+    await settled(page);
+    assert.ok(Math.abs((await glance(page)).elapsedMs - soon) < 2000);
 
     // On a touch screen: a tap on Pause pauses, and a tap on the timeline
     // takes the game there (the game's own buttons are not shown).

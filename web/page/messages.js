@@ -26,7 +26,7 @@ export const TO_PAGE = Object.freeze({
   glance: 'glance',      // glance, drawn
   replay: 'replay',      // bytes, games
   ended: 'ended',        // status
-  watch: 'watch',        // paused, speed, seeking, atMs: a replay's pace
+  watch: 'watch',        // paused, speed, seeking, atMs, or passed: a replay's pace
 });
 
 // A moment as both sides can read it: the page's and the worker's clocks

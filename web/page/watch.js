@@ -90,17 +90,20 @@ export function seek(ms) {
   watch.seekMs = target;
   watch.said = '';
   watch.seekingSince = performance.now();
-  if (target < watch.atMs || watch.ended) {
-    watch.ended = false;
-    watch.atMs = 0;
-    watch.restart({ seekMs: target, paused: watch.paused, speed: watch.speed });
-    // The fresh worker hears these with its start.
-    watch.sent = 1;
-    watch.settled = false;
-  } else {
+  if (target < watch.atMs || watch.ended)
+    fromTheStart(target);
+  else
     pace({ seekMs: target });
-  }
   show();
+}
+
+function fromTheStart(target) {
+  watch.ended = false;
+  watch.atMs = 0;
+  watch.restart({ seekMs: target, paused: watch.paused, speed: watch.speed });
+  // The fresh worker hears these with its start.
+  watch.sent = 1;
+  watch.settled = false;
 }
 
 export function step() {
@@ -127,7 +130,7 @@ export function watchKey(event) {
   if (!action)
     return false;
   event.preventDefault();
-  if (!event.repeat || event.code.startsWith('Arrow'))
+  if (!event.repeat)
     action();
   return true;
 }
@@ -178,6 +181,12 @@ export function watchSays(text) {
 export function watchReported(message) {
   if (!watch.on || message.heard !== watch.sent)
     return;
+  // The game had already passed the moment the page thought ahead of it.
+  if (typeof message.passed === 'number') {
+    fromTheStart(message.passed);
+    show();
+    return;
+  }
   watch.atMs = message.atMs;
   watch.settled = !message.seeking;
   if (watch.settled)

@@ -100,8 +100,9 @@ function pace(message) {
     module._web_watch_speed(message.speed);
   if (typeof message.paused === 'boolean')
     module._web_watch_pause(message.paused ? 1 : 0);
-  if (typeof message.seekMs === 'number')
-    module._web_watch_seek(message.seekMs);
+  // A moment the game has passed is had by playing the replay again.
+  if (typeof message.seekMs === 'number' && module._web_watch_seek(message.seekMs) !== 0)
+    post({ type: TO_PAGE.watch, passed: message.seekMs, heard: paceHeard });
   if (message.step)
     module._web_watch_step();
 }
