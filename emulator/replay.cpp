@@ -111,6 +111,10 @@ void pace(bool real_speed) {
     state().player.pace(real_speed);
 }
 
+void pace_by(Pacer pacer, void* context) {
+    state().player.pace_by(pacer, context);
+}
+
 bool ran_out() {
     return state().player.ran_out();
 }

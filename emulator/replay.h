@@ -41,6 +41,12 @@ void play(const std::uint8_t* bytes, std::size_t size);
 // In a window: each reading waits until as much real time has passed since
 // play() as game time since the start.
 void pace(bool real_speed);
+// A watcher's pace instead (paused, faster, slower, ahead): before each
+// reading the pacer is given the game's time since the replay's start and
+// answers how long the reading still waits (0 or less: none); it is asked
+// again after each wait, so it should answer short waits.
+using Pacer = std::int64_t (*)(std::int64_t game_ns, void* context);
+void pace_by(Pacer pacer, void* context);
 // The game went past the end of the replay (it is then asked to stop, as
 // by SIGTERM, at its next sleep).
 bool ran_out();

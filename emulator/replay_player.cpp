@@ -93,8 +93,12 @@ void Player::load_signal() {
 void Player::wait_for(std::int64_t reading_ns) const {
     if (clock::wait_for_pace(reading_ns))
         return;
-    const std::int64_t due_ns = real_base_ns_ + (reading_ns - start_.origin_us * 1000);
-    for (std::int64_t left = due_ns - host_now_ns(); left > 0; left = due_ns - host_now_ns()) {
+    const std::int64_t game_ns = reading_ns - start_.origin_us * 1000;
+    const std::int64_t due_ns = real_base_ns_ + game_ns;
+    const auto wait_left = [&] {
+        return pacer_ != nullptr ? pacer_(game_ns, pacer_context_) : due_ns - host_now_ns();
+    };
+    for (std::int64_t left = wait_left(); left > 0; left = wait_left()) {
         const struct timespec wait = {static_cast<time_t>(left / 1000000000),
                                       static_cast<long>(left % 1000000000)};
         nanosleep(&wait, nullptr);

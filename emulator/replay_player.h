@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "emulator/replay.h"
 #include "emulator/replay_format.h"
 
 namespace emu::replay {
@@ -19,6 +20,12 @@ class Player {
     // In a window: each reading waits until as much real time has passed
     // since open() as game time since the start.
     void pace(bool real_speed) { pacing_ = real_speed; }
+    // A watcher's pace instead (see replay.h).
+    void pace_by(Pacer pacer, void* context) {
+        pacer_ = pacer;
+        pacer_context_ = context;
+        pacing_ = pacer != nullptr;
+    }
 
     // The next reading of the clock, in nanoseconds; past the replay's end
     // the sleeps alone move it, and ran_out() is true.
@@ -50,6 +57,8 @@ class Player {
     std::uint64_t signal_due_sleep_ = 0;
     std::atomic<bool> ran_out_{false};
     bool pacing_ = false;
+    Pacer pacer_ = nullptr;
+    void* pacer_context_ = nullptr;
     std::int64_t real_base_ns_ = 0;
 };
 

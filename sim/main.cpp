@@ -3,12 +3,19 @@
 // or run headless for screenshots, scripts and the autoplay.
 #include <SDL.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "sim/frame_store.h"
 #include "sim/options.h"
+#include "sim/replay_watch.h"
 #include "sim/session.h"
 #include "sim/speaker.h"
 #include "sim/window.h"
@@ -21,7 +28,10 @@ void say(const std::string& text) {
     std::fprintf(stderr, "vmxbrikon-sim: %s\n", text.c_str());
 }
 
-int run_with_window(sim::Session& session, const sim::SimOptions& options) {
+// restart_ms: set when a replay's Left asked to play it again from its
+// start up to that moment; the game is then left running, for exec.
+int run_with_window(sim::Session& session, const sim::SimOptions& options, sim::ReplayWatch* watch,
+                    std::int64_t* restart_ms) {
     // The game's own handlers take SIGTERM and SIGINT; SDL leaves them be.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(0) != 0) {
@@ -51,11 +61,13 @@ int run_with_window(sim::Session& session, const sim::SimOptions& options) {
         session.show_frames_in(frames.get());
         if (session.start()) {
             speaker.play();
-            window.run(session, *frames);
+            window.run(session, *frames, watch);
+            *restart_ms = window.restart_from_ms();
         } else {
             say("cannot start the game's thread");
         }
-        status = session.finish();
+        if (*restart_ms < 0)
+            status = session.finish();
     }
     SDL_Quit();
     return status;
@@ -82,6 +94,26 @@ int run_headless(sim::Session& session) {
     return session.finish();
 }
 
+// The same command line, the replay run ahead to from_ms in a new process
+// image (the game runs once per process), at the watch's pace.
+void replay_again(int argc, char** argv, std::int64_t from_ms, const sim::ReplayWatch& watch) {
+    std::vector<std::string> words(argv, argv + argc);
+    words.push_back("--from");
+    words.push_back(std::to_string(from_ms));
+    char speed[32];
+    std::snprintf(speed, sizeof speed, "%g", watch.speed());
+    words.push_back("--speed");
+    words.push_back(speed);
+    if (watch.paused())
+        words.push_back("--paused");
+    std::vector<char*> args;
+    for (std::string& word : words)
+        args.push_back(word.data());
+    args.push_back(nullptr);
+    execv("/proc/self/exe", args.data());
+    say(std::string("cannot play the replay again: ") + std::strerror(errno));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,5 +134,22 @@ int main(int argc, char** argv) {
         say(reason);
         return 2;
     }
-    return options.headless ? run_headless(session) : run_with_window(session, options);
+    // A replay in the window is paced by its watcher's keys; headless, it
+    // runs as fast as it can unless given a speed.
+    std::unique_ptr<sim::ReplayWatch> watch;
+    if (!options.replay_path.empty() && (!options.headless || options.replay_speed > 0)) {
+        watch = std::make_unique<sim::ReplayWatch>(options.replay_speed > 0 ? options.replay_speed
+                                                                            : 1.0);
+        watch->start_at(options.replay_from_ms, options.replay_paused);
+        watch->attach();
+    }
+    if (options.headless)
+        return run_headless(session);
+    std::int64_t restart_ms = -1;
+    const int status = run_with_window(session, options, watch.get(), &restart_ms);
+    if (restart_ms >= 0 && watch) {
+        replay_again(argc, argv, restart_ms, *watch);
+        return 1;
+    }
+    return status;
 }

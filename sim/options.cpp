@@ -1,6 +1,7 @@
 #include "sim/options.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace sim {
@@ -57,7 +58,7 @@ const PathOption* path_option(const std::string& arg) {
 
 bool takes_value(const std::string& arg) {
     return arg == "--seconds" || arg == "--goggle-mode" || arg == "--screenshot-at" ||
-           path_option(arg) != nullptr;
+           arg == "--speed" || arg == "--from" || path_option(arg) != nullptr;
 }
 
 // An option with its value; "" or why it is refused.
@@ -80,6 +81,19 @@ std::string take_value(const std::string& arg, const char* value, SimOptions* pa
         if (!parse_ms_list(value, &parsed->screenshot_ms))
             return std::string("--screenshot-at wants milliseconds like 500,2000, not '") + value +
                    "'";
+    } else if (arg == "--speed") {
+        // As the window's + and - step: from a quarter of the speed played
+        // to eight times it.
+        char* end = nullptr;
+        const double speed = std::strtod(value, &end);
+        if (end == value || *end != '\0' || !(speed >= 0.25 && speed <= 8))
+            return std::string("--speed wants a number from 0.25 to 8, not '") + value + "'";
+        parsed->replay_speed = speed;
+    } else if (arg == "--from") {
+        std::vector<std::int64_t> ms;
+        if (!parse_ms_list(value, &ms) || ms.size() != 1)
+            return std::string("--from wants milliseconds like 5000, not '") + value + "'";
+        parsed->replay_from_ms = ms[0];
     } else {
         parsed->*path_option(arg)->member = value;
     }
@@ -98,6 +112,8 @@ bool take_flag(const std::string& arg, SimOptions* parsed) {
         parsed->virtual_time = true;
     else if (arg == "--autoplay")
         parsed->autoplay = true;
+    else if (arg == "--paused")
+        parsed->replay_paused = true;
     else if (arg == "--help" || arg == "-h")
         parsed->help = true;
     else
@@ -113,7 +129,9 @@ std::string check_together(const SimOptions& parsed) {
         return "--out needs --screenshot-at MS[,MS...]";
     // A replay brings its game's options, its clock and its best score.
     if (parsed.replay_path.empty())
-        return "";
+        return parsed.replay_speed > 0 || parsed.replay_from_ms > 0 || parsed.replay_paused
+                   ? "--speed, --from and --paused are a replay's (--replay FILE)"
+                   : "";
     if (!parsed.record_path.empty())
         return "--replay and --record do not go together";
     if (!parsed.game_args.empty())
@@ -133,7 +151,7 @@ const char kSimUsage[] =
     "                     [--screenshot-at MS[,MS...] --out DIR] [--autoplay]\n"
     "                     [--data DIR] [--record FILE] [--frame-log FILE]\n"
     "                     [-- GAME-ARGUMENTS...]\n"
-    "       vmxbrikon-sim --replay FILE [--headless] [--mute]\n"
+    "       vmxbrikon-sim --replay FILE [--headless] [--mute] [--speed X] [--from MS] [--paused]\n"
     "                     [--screenshot-at MS[,MS...] --out DIR] [--frame-log FILE]\n";
 
 bool parse_ms_list(const char* text, std::vector<std::int64_t>* out) {

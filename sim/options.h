@@ -33,10 +33,13 @@ struct SimOptions {
     std::vector<std::int64_t> screenshot_ms;  // ascending, no repeats
     std::string out_dir;
     bool autoplay = false;
-    std::string data_dir;        // empty: chosen by the run (see session.h)
-    std::string record_path;     // --record: the run's replay is written here
-    std::string replay_path;     // --replay: the run plays this replay back
-    std::string frame_log_path;  // --frame-log: a line for each frame shown
+    std::string data_dir;             // empty: chosen by the run (see session.h)
+    std::string record_path;          // --record: the run's replay is written here
+    std::string replay_path;          // --replay: the run plays this replay back
+    std::string frame_log_path;       // --frame-log: a line for each frame shown
+    double replay_speed = 0;          // --speed: a replay at so many times its speed; 0: not given
+    std::int64_t replay_from_ms = 0;  // --from: the window's replay runs ahead to this moment
+    bool replay_paused = false;       // --paused: and holds there
     bool help = false;
 };
 

@@ -6,6 +6,7 @@
 
 #include "sim/frame_store.h"
 #include "sim/keys.h"
+#include "sim/replay_watch.h"
 #include "sim/session.h"
 
 namespace sim {
@@ -18,6 +19,8 @@ static_assert(SDL_SCANCODE_A == 0x04 && SDL_SCANCODE_KP_ENTER == 0x58,
 // How long the loop waits for an event before it looks for a new frame;
 // the game draws one every 33 ms.
 constexpr int kEventWaitMs = 4;
+// How far a replay's Right key takes the game.
+constexpr std::int64_t kSkipMs = 5000;
 // Fits the window into the desktop's usable area, at most at 1:1.
 constexpr float kDesktopShare = 0.9f;
 
@@ -71,10 +74,11 @@ std::string Window::open() {
     return "";
 }
 
-void Window::run(Session& session, FrameStore& frames) {
+void Window::run(Session& session, FrameStore& frames, ReplayWatch* watch) {
+    watch_ = watch;
     bool close_sent = false;
     bool have_picture = false;
-    while (!session.finished()) {
+    while (!session.finished() && restart_from_ms_ < 0) {
         bool redraw = take_events(session);
         if (close_asked_ && !close_sent && game_takes_sigterm()) {
             kill(getpid(), SIGTERM);
@@ -109,6 +113,8 @@ bool Window::take_events(Session& session) {
                 close_asked_ = true;
                 break;
             case SDL_KEYDOWN:
+                if (watch_key(event.key.keysym.scancode))
+                    break;
                 if (!event.key.repeat)
                     press_key(session, event.key.keysym.scancode);
                 break;
@@ -127,6 +133,34 @@ bool Window::take_events(Session& session) {
         }
     }
     return redraw;
+}
+
+bool Window::watch_key(int usage) {
+    if (watch_ == nullptr)
+        return false;
+    switch (usage) {
+        case SDL_SCANCODE_SPACE:
+            watch_->toggle_pause();
+            return true;
+        case SDL_SCANCODE_RIGHT:
+            watch_->skip_ahead(kSkipMs);
+            return true;
+        case SDL_SCANCODE_LEFT: {
+            const std::int64_t back_ms = watch_->game_ms() - kSkipMs;
+            restart_from_ms_ = back_ms > 0 ? back_ms : 0;
+            return true;
+        }
+        case SDL_SCANCODE_EQUALS:
+        case SDL_SCANCODE_KP_PLUS:
+            watch_->faster();
+            return true;
+        case SDL_SCANCODE_MINUS:
+        case SDL_SCANCODE_KP_MINUS:
+            watch_->slower();
+            return true;
+        default:
+            return false;
+    }
 }
 
 void Window::press_key(Session& session, int usage) {

@@ -45,6 +45,23 @@ constexpr std::int64_t kMostBehindNs = 250000000;
 constexpr std::int64_t kGlanceEveryNs = 200000000;
 // Presses, releases and drags waiting for their moment in the game.
 constexpr int kMaxInputs = 128;
+// A step while a replay is paused lets the game go a frame's interval at
+// once, then a little more at a time until the next frame is shown.
+constexpr std::int64_t kFrameIntervalNs = 33000000;
+constexpr std::int64_t kStepMoreNs = 2000000;
+
+// A replay being watched: how far the page lets its game go. Its pace is
+// the watcher's: paused, faster or slower, or as fast as the worker can
+// run until it reaches a moment the timeline was taken to.
+struct Watch {
+    bool paused = false;
+    double speed = 1.0;
+    std::int64_t limit_ns = 0;  // the game's clock goes no further
+    std::int64_t host_ns = 0;   // the host's clock at the last display frame
+    std::int64_t seek_ns = -1;  // running to this moment; -1: not seeking
+    long step_from = -1;        // stepping past this frame; -1: not stepping
+    bool changed = true;        // the page has not heard the latest
+};
 
 struct Input {
     enum class Kind { Press, Release, Steer, Demo, Away } kind = Kind::Press;
@@ -62,7 +79,9 @@ struct WebRun {
     bool started = false;
     bool finished = false;
     int status = -1;
-    bool paced = false;  // a real game, or a replay: the display paces the clock
+    bool paced = false;    // a real game, or a replay: the display paces the clock
+    bool watched = false;  // a replay in a window: the watcher paces it
+    Watch watch;
     // The game's clock is the host's, less this.
     std::int64_t offset_ns = 0;
     Input inputs[kMaxInputs];
@@ -113,6 +132,60 @@ std::int64_t paced_present() {
     if (behind > kMostBehindNs)
         run->offset_ns += behind - kMostBehindNs;
     return present_ns();
+}
+
+// The game's clock at elapsed_ms of the replay, less a nanosecond: the
+// game stops at the last reading before that moment, so the picture is the
+// one shown then, as the simulator's screenshot at that moment has it.
+std::int64_t watch_moment_ns(std::int64_t elapsed_ms) {
+    const std::int64_t base_ms = emu::clock_ms() - run->session.elapsed_ms();
+    return (base_ms + elapsed_ms) * 1000000 - 1;
+}
+
+// What the next display frame lets a watched replay reach. present() is
+// asked only once the game has gone as far as it was let.
+std::int64_t watched_present() {
+    Watch& w = run->watch;
+    const std::int64_t host_ns = emu::host_now_ns();
+    std::int64_t passed_ns = host_ns - w.host_ns;
+    if (passed_ns > kMostBehindNs)
+        passed_ns = kMostBehindNs;
+    w.host_ns = host_ns;
+    if (w.seek_ns >= 0) {
+        if (w.limit_ns < w.seek_ns) {
+            w.limit_ns = w.seek_ns;
+        } else {
+            w.seek_ns = -1;
+            w.changed = true;
+        }
+    } else if (w.step_from >= 0) {
+        if (run->session.frames_shown() > w.step_from) {
+            w.step_from = -1;
+            w.changed = true;
+        } else {
+            w.limit_ns += kStepMoreNs;
+        }
+    } else if (!w.paused) {
+        w.limit_ns += static_cast<std::int64_t>(static_cast<double>(passed_ns) * w.speed);
+    }
+    // The sound follows the game's clock, not the host's.
+    run->offset_ns = host_ns - w.limit_ns;
+    return w.limit_ns;
+}
+
+void tell_page(bool now);
+
+// Where the watch stands, for the page's controls: once a seek or a step
+// is over, with the latest glance before it.
+void tell_watch() {
+    Watch& w = run->watch;
+    if (!w.changed)
+        return;
+    w.changed = false;
+    tell_page(true);
+    EM_ASM({ Module.vmxWatch($0, $1, $2, $3); }, w.paused ? 1 : 0, w.speed,
+           w.seek_ns >= 0 || w.step_from >= 0 ? 1 : 0,
+           static_cast<double>(run->session.elapsed_ms()));
 }
 
 void apply(const Input& input) {
@@ -235,6 +308,8 @@ void between_turns() {
                    after - before, web::SoundRing::kCapacity);
     }
     tell_page(false);
+    if (run->watched)
+        tell_watch();
 }
 
 }  // namespace
@@ -279,17 +354,23 @@ EMSCRIPTEN_KEEPALIVE int web_start(const char* args, const char* best) {
 
     run = new WebRun;
     run->muted = options.mute;
-    run->paced = real_game;
-    reason = run->session.prepare(options, true, keeps_best ? best : "");
+    // --headless: a replay run through as fast as the worker can, unseen
+    // (the page learns how long it is).
+    run->paced = real_game && !options.headless;
+    run->watched = replaying && run->paced;
+    reason = run->session.prepare(options, !options.headless, keeps_best ? best : "");
     if (!reason.empty()) {
         say(reason);
         return 2;
     }
     if (idle_player)
         run->session.set_demo(false);
-    run->session.show_frames_in(&run->frames);
+    if (!options.headless)
+        run->session.show_frames_in(&run->frames);
     run->offset_ns = emu::host_now_ns() - emu::clock_ns();
     run->last_input_ns = emu::clock_ns();
+    run->watch.limit_ns = emu::clock_ns();
+    run->watch.host_ns = emu::host_now_ns();
     if (run->paced)
         emu::pace_virtual_time(emu::clock_ns());
     if (!run->session.start()) {
@@ -340,7 +421,7 @@ EMSCRIPTEN_KEEPALIVE void web_run() {
     emu::TurnsHost host;
     host.idle = between_turns;
     if (run->paced)
-        host.present = paced_present;
+        host.present = run->watched ? watched_present : paced_present;
     emu::run_turns(host);
     web_poll();
     between_turns();
@@ -389,6 +470,52 @@ EMSCRIPTEN_KEEPALIVE int web_write_last_game(const char* path) {
     if (bytes.empty() || !sim::write_file(path, bytes))
         return 0;
     return static_cast<int>(bytes.size());
+}
+
+// A watched replay pauses (1) or plays on (0).
+EMSCRIPTEN_KEEPALIVE void web_watch_pause(int paused) {
+    if (run == nullptr || !run->watched)
+        return;
+    run->watch.paused = paused != 0;
+    run->watch.changed = true;
+}
+
+// A watched replay plays at this many times the speed it was played.
+EMSCRIPTEN_KEEPALIVE void web_watch_speed(double speed) {
+    if (run == nullptr || !run->watched || !(speed > 0))
+        return;
+    run->watch.speed = speed;
+    run->watch.changed = true;
+}
+
+// A watched replay runs as fast as it can to elapsed_ms of its game, and
+// stays there if paused. Answers 0, or 1 when the game is already past it
+// (the page then plays the replay again from its start).
+EMSCRIPTEN_KEEPALIVE int web_watch_seek(double elapsed_ms) {
+    if (run == nullptr || !run->watched)
+        return 1;
+    const std::int64_t moment_ns = watch_moment_ns(static_cast<std::int64_t>(elapsed_ms));
+    if (moment_ns < emu::clock_ns())
+        return 1;
+    run->watch.step_from = -1;
+    run->watch.seek_ns = moment_ns;
+    // A game on its way to a later moment stops at this one instead.
+    if (run->watch.limit_ns > moment_ns) {
+        run->watch.limit_ns = moment_ns;
+        emu::pace_virtual_time(moment_ns);
+    }
+    run->watch.changed = true;
+    return 0;
+}
+
+// A paused replay shows its next frame.
+EMSCRIPTEN_KEEPALIVE void web_watch_step() {
+    Watch* w = run != nullptr && run->watched ? &run->watch : nullptr;
+    if (w == nullptr || !w->paused || w->seek_ns >= 0 || w->step_from >= 0)
+        return;
+    w->step_from = run->session.frames_shown();
+    w->limit_ns += kFrameIntervalNs;
+    w->changed = true;
 }
 
 }  // extern "C"

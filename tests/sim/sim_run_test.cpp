@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -258,6 +259,13 @@ TEST(SimRun, BadCommandLinesGiveTheUsageAndStatusTwo) {
         {{"--bogus"}, "Usage: vmxbrikon-sim"},
         {{"--headless", "--script", "/nonexistent/play.txt"}, "cannot read the script"},
         {{"--headless", "--", "--bogus"}, "Usage: vmxbrikon [--seconds N] [--probe]"},
+        {{"--headless", "--speed", "2"}, "--speed, --from and --paused are a replay's"},
+        {{"--headless", "--paused"}, "--speed, --from and --paused are a replay's"},
+        {{"--replay", "run.vmxr", "--from", "5s"}, "--from wants milliseconds like 5000, not '5s'"},
+        {{"--replay", "run.vmxr", "--speed", "9"},
+         "--speed wants a number from 0.25 to 8, not '9'"},
+        {{"--replay", "run.vmxr", "--speed", "2x"},
+         "--speed wants a number from 0.25 to 8, not '2x'"},
     };
     for (const auto& test : cases) {
         SimRun run;
@@ -394,6 +402,29 @@ TEST(SimReplay, ScreenshotsOfAReplayAreTheRecordedRunsPictures) {
         ASSERT_GT(shot(dir + "/rec", ms).size(), 1000u) << ms;
         EXPECT_EQ(shot(dir + "/play", ms), shot(dir + "/rec", ms)) << ms;
     }
+}
+
+// A replay at a speed shows the same frames as one run through as fast as
+// it goes, and takes at least its game's time over the speed.
+TEST(SimReplay, AReplayAtASpeedShowsTheSameFrames) {
+    const std::string dir = make_temp_dir();
+    const std::string replay = dir + "/run.vmxr";
+    SimRun record;
+    record.args = {"--headless", "--virtual-time", "--autoplay", "--seconds",
+                   "6",          "--record",       replay};
+    ASSERT_EQ(run_sim(record).status, 0);
+    SimRun fast;
+    fast.args = {"--headless", "--replay", replay, "--frame-log", dir + "/fast.txt"};
+    ASSERT_EQ(run_sim(fast).status, 0);
+    SimRun paced;
+    paced.args = {"--headless",  "--replay",        replay, "--speed", "8",
+                  "--frame-log", dir + "/paced.txt"};
+    const auto start = std::chrono::steady_clock::now();
+    const SimResult played = run_sim(paced);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(played.status, 0) << played.stderr_text;
+    EXPECT_EQ(first_difference(read_file(dir + "/paced.txt"), read_file(dir + "/fast.txt")), "");
+    EXPECT_GE(took, std::chrono::milliseconds(6000 / 8 - 50));
 }
 
 // A replay that is not whole, not this build's or not a replay at all is
@@ -816,6 +847,58 @@ TEST(SimWindow, ShowsTheGameOnAnXDisplayAndEveryEndingStopsItInOrder) {
             EXPECT_TRUE(has(err, "score 0, best 0, level 1")) << "Q held 3 s ended the game";
         }
     }
+}
+
+// A replay in the window: Space pauses and the picture holds; Right while
+// paused takes the game 5 s on and holds there, Left 5 s back (the replay
+// again from its start); Space plays on, + makes it faster, and however it
+// was paced, the replay shows the recorded frames.
+TEST(SimWindow, AReplaysKeysPauseSkipAndSpeedItUp) {
+    if (std::string(VMX_X_DISPLAY_BINARY).empty() ||
+        system("{ command -v xvfb-run && command -v xauth; } >/dev/null") != 0) {
+        GTEST_SKIP() << "needs Xvfb, xauth and the X helper";
+    }
+    const std::string dir = make_temp_dir();
+    SimRun record;
+    record.args = {"--headless", "--virtual-time",  "--autoplay",  "--seconds",          "20",
+                   "--record",   dir + "/run.vmxr", "--frame-log", dir + "/recorded.txt"};
+    ASSERT_EQ(run_sim(record).status, 0);
+    const std::string script =
+        write_text(dir, "window.sh",
+                   "\"$1\" --replay \"$3/run.vmxr\" --mute --frame-log \"$3/played.txt\" "
+                   "2>\"$3/stderr.txt\" & sim=$!\n"
+                   "\"$2\" wait vmxbrikon 30 || exit 3\n"
+                   "sleep 1\n"
+                   "\"$2\" key vmxbrikon space 0.2 || exit 4\n"
+                   "\"$2\" grab \"$3/paused.png\" vmxbrikon || exit 5\n"
+                   "sleep 0.5\n"
+                   "\"$2\" grab \"$3/held.png\" vmxbrikon || exit 5\n"
+                   "\"$2\" key vmxbrikon Right 0.5 || exit 4\n"
+                   "\"$2\" grab \"$3/ahead.png\" vmxbrikon || exit 5\n"
+                   // Left plays the replay again from its start, in a new window: the
+                   // old one may be gone before the key is let go.
+                   "\"$2\" key vmxbrikon Left 0.1\n"
+                   "sleep 1\n"
+                   "\"$2\" wait vmxbrikon 30 || exit 3\n"
+                   "\"$2\" grab \"$3/back.png\" vmxbrikon || exit 5\n"
+                   "\"$2\" key vmxbrikon space 0.1 && \"$2\" key vmxbrikon equal 0.1 &&\n"
+                   "  \"$2\" key vmxbrikon equal 0.1 && \"$2\" key vmxbrikon equal 0.1 || exit 4\n"
+                   "wait $sim; echo $? >\"$3/status.txt\"\n");
+    const std::string command = std::string(
+                                    "SDL_AUDIODRIVER=dummy SDL_RENDER_DRIVER=software "
+                                    "SDL_FRAMEBUFFER_ACCELERATION=0 ") +
+                                kDesktopLibrariesKeepMemory +
+                                " xvfb-run -a -s '-screen 0 1600x900x24' sh '" + script + "' '" +
+                                VMX_SIM_BINARY "' '" VMX_X_DISPLAY_BINARY "' '" + dir + "'";
+    ASSERT_EQ(system(command.c_str()), 0) << read_file(dir + "/stderr.txt");
+    EXPECT_EQ(read_file(dir + "/status.txt"), "0\n") << read_file(dir + "/stderr.txt");
+    const std::string paused = read_file(dir + "/paused.png");
+    EXPECT_TRUE(read_file(dir + "/held.png") == paused) << "the picture moved while paused";
+    EXPECT_FALSE(read_file(dir + "/ahead.png") == paused) << "Right did not take the game on";
+    EXPECT_FALSE(read_file(dir + "/back.png") == read_file(dir + "/ahead.png"))
+        << "Left did not take the game back";
+    EXPECT_EQ(first_difference(read_file(dir + "/played.txt"), read_file(dir + "/recorded.txt")),
+              "");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@ import { spawn, spawnSync, execFileSync } from 'node:child_process';
 import http from 'node:http';
 import fs from 'node:fs';
 import os from 'node:os';
+import zlib from 'node:zlib';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -991,7 +992,10 @@ test('replays cross between the page and the simulator, frame for frame', async 
 
   // A replay that does not fit is refused by its file's name, with the way
   // back to a game of one's own (whose best is kept again).
-  page = await open('', { started: false });
+  // The file comes from the test itself, which a service worker's fetch
+  // would pass by.
+  const unkept = await browser.newContext({ viewport: { width: 1280, height: 800 }, serviceWorkers: 'block' });
+  page = await open('', { context: unkept, started: false });
   await page.route('**/broken.vmxr', (route) => route.fulfill({ body: Buffer.from('not a replay at all') }));
   await page.goto(address + '?replay=broken.vmxr');
   await page.waitForFunction(() => vmx.notice !== '');
@@ -1059,6 +1063,191 @@ test('the pinned replays play in the page as pinned', { timeout: 600000 }, async
       fs.rmSync(path.join(site, served), { force: true });
     }
   }
+});
+
+// A recorded game watched in the page: seeks forward and back each land on
+// the simulator's screenshot at that moment, pause holds the picture, a
+// step shows the next frame of the simulator's frame log, and 4× plays four
+// game seconds a second.
+test('a replay watched in the page seeks, pauses, steps and speeds up', async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-web-watch-'));
+  const run = path.join(dir, 'run.vmxr');
+  execFileSync(sim, ['--headless', '--virtual-time', '--autoplay', '--seconds', '30', '--record', run],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  // Forward, back, forward past the last, and back again.
+  const moments = [9000, 4000, 21000, 12500];
+  execFileSync(sim, ['--headless', '--replay', run, '--frame-log', path.join(dir, 'frames.txt'),
+    '--screenshot-at', [...moments].sort((a, b) => a - b).join(','), '--out', dir],
+  { stdio: ['ignore', 'ignore', 'pipe'] });
+  const frameLog = new Map(fs.readFileSync(path.join(dir, 'frames.txt'), 'utf8').trim().split('\n')
+    .map((line) => line.split(' ')));
+  const served = `test-watch-${process.pid}.vmxr`;
+  fs.copyFileSync(run, path.join(site, served));
+  const settled = (page) => page.waitForFunction(() => vmx.watch && vmx.watch.settled, null, { timeout: 30000 });
+  try {
+    const page = await open(`?replay=${served}`);
+    await page.waitForFunction(() => vmx.watch && vmx.watch.lengthMs > 0, null, { timeout: 30000 });
+    assert.ok(Math.abs(await page.evaluate(() => vmx.watch.lengthMs) - 30000) < 100);
+    await page.keyboard.press('Space');
+    await settled(page);
+    assert.equal(await page.evaluate(() => vmx.watch.paused), true);
+
+    for (const ms of moments) {
+      await page.$eval('#watch-time', (timeline, to) => {
+        timeline.value = String(to);
+        timeline.dispatchEvent(new Event('change'));
+      }, ms);
+      await settled(page);
+      const shown = await pictureBytes(page);
+      const want = decode(fs.readFileSync(path.join(dir, `frame-${String(ms).padStart(6, '0')}.png`)));
+      if (!shown.equals(want.data)) {
+        fs.writeFileSync(path.join(shotDir, `watch-${ms}-canvas.png`), PNG.sync.write(rgbaImage(shown)));
+        assert.fail(`after a seek to ${ms} ms the canvas is not the simulator's frame (kept in ${shotDir})`);
+      }
+      assert.match(await page.textContent('#watch-where'), /score \d+ · level \d+/);
+    }
+
+    // Paused, the picture holds while the display goes on.
+    const held = await pictureBytes(page);
+    const framesHeld = (await glance(page)).frames;
+    await page.evaluate(() => new Promise((resolve) => {
+      let left = 30;
+      const next = () => (--left > 0 ? requestAnimationFrame(next) : resolve());
+      requestAnimationFrame(next);
+    }));
+    assert.ok((await pictureBytes(page)).equals(held), 'the picture moved while paused');
+    assert.equal((await glance(page)).frames, framesHeld);
+
+    // A step shows the next frame, the simulator's, and no more.
+    await page.keyboard.press('Period');
+    await settled(page);
+    const stepped = await glance(page);
+    assert.equal(stepped.frames, framesHeld + 1);
+    assert.equal(frameHash(await pictureBytes(page)), frameLog.get(String(stepped.frames)));
+
+    // At 4×, four game seconds a second, read from the glances as they come.
+    await page.keyboard.press('Equal');
+    await page.keyboard.press('Equal');
+    await page.keyboard.press('Space');
+    await settled(page);
+    assert.equal(await page.textContent('#watch-speed'), '4×');
+    const rate = await page.evaluate(() => new Promise((resolve) => {
+      let seen = vmx.glance;
+      let first = null;
+      const look = () => {
+        if (vmx.glance !== seen) {
+          seen = vmx.glance;
+          const at = performance.now();
+          if (first === null)
+            first = { at, ms: seen.elapsedMs };
+          else if (seen.elapsedMs - first.ms >= 12000)
+            return resolve((seen.elapsedMs - first.ms) / (at - first.at));
+        }
+        setTimeout(look, 4);
+      };
+      look();
+    }));
+    assert.ok(Math.abs(rate - 4) < 0.4, `4× played ${rate.toFixed(2)} game seconds a second`);
+    // Playing, the game is ahead of the last glance the page has: the
+    // moment of that glance, which the page takes to be ahead, is one the
+    // game has passed, and is still reached (the replay played again from
+    // its start).
+    const soon = await page.evaluate(() => vmx.watch.atMs);
+    await page.$eval('#watch-time', (timeline, to) => {
+      timeline.value = String(to);
+      timeline.dispatchEvent(new Event('change'));
+    }, soon);
+    await settled(page);
+    assert.ok(Math.abs((await glance(page)).elapsedMs - soon) < 2000);
+
+    // On a touch screen: a tap on Pause pauses, and a tap on the timeline
+    // takes the game there (the game's own buttons are not shown).
+    const phone = await open(`?replay=${served}`, { touch: true });
+    await phone.waitForFunction(() => vmx.watch.lengthMs > 0, null, { timeout: 30000 });
+    assert.equal(await phone.isHidden('#touch'), true);
+    await phone.tap('#watch-pause');
+    await settled(phone);
+    assert.equal(await phone.evaluate(() => vmx.watch.paused), true);
+    const box = await phone.locator('#watch-time').boundingBox();
+    await phone.touchscreen.tap(box.x + box.width * 0.75, box.y + box.height / 2);
+    await phone.waitForFunction(() => vmx.watch.settled && vmx.watch.atMs > 15000, null, { timeout: 30000 });
+    const tapped = await phone.evaluate(() => vmx.watch.atMs);
+    assert.ok(Math.abs(tapped - 22500) < 2000, `a tap at three quarters of the timeline went to ${tapped} ms`);
+    await phone.context().close();
+
+    // Leaving the replay is a game of one's own.
+    await page.click('#watch-leave');
+    await page.waitForFunction((title) => vmx.started && vmx.glance && vmx.glance.phase === title && vmx.watch === null,
+      PHASE.title);
+    assert.doesNotMatch(page.url(), /replay=/);
+    assert.equal(await page.isHidden('#watch'), true);
+    await page.context().close();
+  } finally {
+    fs.rmSync(path.join(site, served), { force: true });
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+// A replay as a link: made in one page, it plays in a fresh browser that
+// has the page offline; a link damaged, cut short or of another version is
+// refused in words, with the way back to a game of one's own.
+test('a replay shared as a link plays elsewhere, offline; a bad link is refused', async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vmx-web-link-'));
+  const run = path.join(dir, 'run.vmxr');
+  execFileSync(sim, ['--headless', '--virtual-time', '--autoplay', '--seconds', '12', '--record', run],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  const bytes = fs.readFileSync(run);
+  const served = `test-link-${process.pid}.vmxr`;
+  fs.copyFileSync(run, path.join(site, served));
+  let link;
+  try {
+    const page = await open(`?replay=${served}`);
+    await page.click('#watch-link');
+    await page.waitForFunction(() => vmx.link !== null);
+    link = await page.evaluate(() => vmx.link);
+    assert.equal(page.url(), link);
+    await page.context().close();
+  } finally {
+    fs.rmSync(path.join(site, served), { force: true });
+  }
+  assert.match(link, /#watch=[A-Za-z0-9_-]+$/);
+
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  const page = await open('', { context });
+  await page.waitForFunction(() => navigator.serviceWorker.controller !== null);
+  await context.setOffline(true);
+  await page.goto(link);
+  await page.waitForFunction(() => window.vmx && vmx.watch && vmx.watch.lengthMs > 0 && vmx.glance && vmx.glance.elapsedMs > 1000,
+    null, { timeout: 30000 });
+  assert.ok(Math.abs(await page.evaluate(() => vmx.watch.lengthMs) - 12000) < 100);
+
+  // Another version's replay, whole and with its check, as its link.
+  const other = Buffer.from(bytes);
+  const versionAt = 11;
+  other[versionAt] = other[versionAt] === 0x39 ? 0x38 : 0x39;
+  other.writeUInt32LE(zlib.crc32(other.subarray(0, other.length - 4)), other.length - 4);
+  const otherLink = address.replace(/\/?$/, '/') + '#watch=' + zlib.gzipSync(other).toString('base64url');
+  const fragment = link.slice(link.indexOf('#watch=') + 7);
+  const middle = fragment.length >> 1;
+  const cases = [
+    { name: 'damaged', at: link.replace(/#.*/, '#watch=' + fragment.slice(0, middle) +
+      (fragment[middle] === 'A' ? 'B' : 'A') + fragment.slice(middle + 1)), says: /damaged or cut short/ },
+    { name: 'cut short', at: link.slice(0, link.length - 12), says: /damaged or cut short/ },
+    { name: 'not base64url', at: link.replace(/#.*/, '#watch=%%%'), says: /damaged or cut short/ },
+    { name: 'another version', at: otherLink, says: /cannot be played: recorded by vmxbrikon \S+; this is vmxbrikon/ },
+  ];
+  for (const { name, at, says } of cases) {
+    await page.goto('about:blank');
+    await page.goto(at);
+    await page.waitForFunction(() => window.vmx && vmx.notice !== '', null, { timeout: 20000 });
+    assert.match(await page.textContent('#notice'), says, name);
+    assert.equal(await page.textContent('#again'), 'Play a game', name);
+    await page.click('#again');
+    await page.waitForFunction(() => vmx.started && vmx.glance && vmx.glance.frames > 0 && vmx.watch === null);
+    assert.doesNotMatch(page.url(), /#/, name);
+  }
+  await context.close();
+  fs.rmSync(dir, { recursive: true, force: true });
 });
 
 // Every page opened above was watched for errors in its console.

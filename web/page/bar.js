@@ -82,7 +82,7 @@ export function wireBar({ onDemo, onAgain, away, toggleFullScreen }) {
   });
   // A button clicked with the mouse gives the keyboard back to the game
   // (Space would click it again); one reached with Tab keeps it.
-  document.querySelectorAll('#bar button, #notice button').forEach((element) => {
+  document.querySelectorAll('#bar button, #notice button, #watch button').forEach((element) => {
     element.addEventListener('pointerup', (event) => {
       if (event.pointerType === 'mouse')
         element.blur();

@@ -9,6 +9,7 @@ import { connectSound } from './sound.js';
 import { offerReplay, showBest, showDemo, tell } from './bar.js';
 import { replayFileName } from './replay.js';
 import { vmx } from './vmx.js';
+import { watchEnded, watchGlanced, watchReported } from './watch.js';
 
 const PHASE_TITLE = CONTRACT.phases.title;
 const PHASE_GAME_OVER = CONTRACT.phases.gameOver;
@@ -124,6 +125,11 @@ function onMessage(event) {
       break;
     case TO_PAGE.glance:
       glanced(message);
+      if (link.replay)
+        watchGlanced(message.glance);
+      break;
+    case TO_PAGE.watch:
+      watchReported(message);
       break;
     case TO_PAGE.log:
       vmx.logs.push(message.line);
@@ -148,6 +154,7 @@ function onMessage(event) {
       break;
     case TO_PAGE.ended:
       ended(message.status);
+      watchEnded();
       break;
   }
 }
@@ -191,6 +198,7 @@ export function startGame(options, replay = null) {
       demo: link.demo,
       virtualTime: options.virtualTime,
       replay: replay && replay.bytes,
+      watch: replay && replay.watch,
     },
     canvas,
   }, canvas ? [canvas] : []);

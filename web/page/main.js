@@ -10,7 +10,9 @@ import { letGo, wireInput } from './input.js';
 import { currentWorker, demoOn, onFirstFrame, onStarted, send, setDemo, startGame } from './link.js';
 import { picture } from './picture.js';
 import { onBestChanged } from './storage.js';
-import { addressWithoutReplay, replayToPlay, watchReplayDrops } from './replay.js';
+import { addressWithoutReplay, measureReplay, replayToPlay, watchReplayDrops } from './replay.js';
+import { replayLength, startWatching, stopWatching, watchKey, watchSays, watchedReplay, wireWatch } from './watch.js';
+import { copyLink, linkedReplay } from './share.js';
 
 const params = new URLSearchParams(location.search);
 const simArgs = params.get('sim') || '';
@@ -58,6 +60,13 @@ function firstFrame() {
 function play(replay = null) {
   if (!startGame(options, replay))
     return;
+  if (replay) {
+    startWatching(replay, { send, restart: (from) => play(Object.assign({}, replay, { watch: from })) });
+    if (!replay.watch)
+      measureReplay(replay.bytes).then(replayLength);
+  } else {
+    stopWatching();
+  }
   const game = vmx.games;
   setTimeout(() => {
     if (vmx.games === game && !vmx.started && vmx.ended === null && !noticeShown())
@@ -69,9 +78,21 @@ function play(replay = null) {
 // After a replay (played or refused), the way back is a game of one's own,
 // at an address that no longer asks for the replay.
 function playOwnGame() {
-  if (params.has('replay'))
+  if (params.has('replay') || location.hash)
     history.replaceState(null, '', addressWithoutReplay());
   play(null);
+}
+
+// The replay being watched as a link: copied where the browser lets the
+// page, and in the address bar either way.
+async function shareReplay() {
+  const replay = watchedReplay();
+  if (!replay)
+    return;
+  const link = await copyLink(replay.bytes);
+  history.replaceState(null, '', link);
+  vmx.link = link;
+  watchSays(`Link copied (${link.length} characters)`);
 }
 
 async function boot() {
@@ -87,6 +108,12 @@ async function boot() {
   }
   vmx.picture = () => picture(currentWorker());
   buildSound();
+  // A replay's keys come before the game's, which do nothing in a replay.
+  window.addEventListener('keydown', (event) => {
+    if (!helpOpen() && watchKey(event))
+      event.stopImmediatePropagation();
+  }, true);
+  wireWatch({ leave: playOwnGame, share: shareReplay });
   wireInput({ send, pressed: resumeSound, helpOpen, toggleFullScreen });
   wireBar({
     onDemo: () => setDemo(!demoOn()),
@@ -102,13 +129,20 @@ async function boot() {
   if (params.has('demo'))
     setDemo(true);
   watchReplayDrops((text) => tell(text, { again: vmx.started ? null : 'Play a game' }));
-  const replay = await replayToPlay(params);
+  const replay = await linkedReplay(location.hash) || await replayToPlay(params);
   if (replay instanceof Error) {
     tell('The replay cannot be played: ' + replay.message, { again: 'Play a game' });
     return;
   }
   play(replay);
 }
+
+// A link to a replay opened where the page is already open changes only
+// the fragment: the page loads again to play it (one game per load).
+window.addEventListener('hashchange', () => {
+  if (location.hash.startsWith('#watch='))
+    location.reload();
+});
 
 window.vmxBooted = true;
 boot();

@@ -11,6 +11,7 @@ export const TO_WORKER = Object.freeze({
   sound: 'sound',        // sampleRate, leadMs, port
   picture: 'picture',    // id: the canvas's pixels, please
   files: 'files',        // id, dir: a folder's files, please
+  watch: 'watch',        // paused, speed, seekMs or step: a replay's pace
 });
 
 export const TO_PAGE = Object.freeze({
@@ -25,6 +26,7 @@ export const TO_PAGE = Object.freeze({
   glance: 'glance',      // glance, drawn
   replay: 'replay',      // bytes, games
   ended: 'ended',        // status
+  watch: 'watch',        // paused, speed, seeking, atMs, or passed: a replay's pace
 });
 
 // A moment as both sides can read it: the page's and the worker's clocks

@@ -2,6 +2,7 @@
 // file dropped on the page, and the file name a saved one gets. The game
 // side (recording, playing, refusing a file that does not fit) is the
 // simulator's, in the worker's module.
+import { TO_PAGE, TO_WORKER } from './messages.js';
 import { storageGet, storageRemove, storageSet } from './storage.js';
 
 // A dropped replay waits here while the page loads again to play it (the
@@ -86,5 +87,33 @@ export function watchReplayDrops(onRefused) {
 export function addressWithoutReplay() {
   const address = new URL(location.href);
   address.searchParams.delete('replay');
+  address.hash = '';
   return address.href;
+}
+
+// How long a replay's game lasts, in ms of its time: the replay run through
+// unseen, as fast as a worker of its own can, to its end.
+export function measureReplay(bytes) {
+  return new Promise((resolve) => {
+    const worker = new Worker('worker.js', { type: 'module' });
+    let lastMs = 0;
+    const done = (ms) => {
+      worker.terminate();
+      resolve(ms);
+    };
+    worker.onmessage = (event) => {
+      const message = event.data;
+      if (message.type === TO_PAGE.glance)
+        lastMs = message.glance.elapsedMs;
+      else if (message.type === TO_PAGE.ended)
+        done(lastMs);
+      else if (message.type === TO_PAGE.refused || message.type === TO_PAGE.failed)
+        done(0);
+    };
+    worker.onerror = () => done(0);
+    worker.postMessage({
+      type: TO_WORKER.start,
+      options: { args: '', script: '', best: '', demo: false, virtualTime: false, replay: bytes, measure: true },
+    });
+  });
 }

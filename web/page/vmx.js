@@ -15,6 +15,8 @@ export const vmx = {
   faults: [],  // the page's own uncaught errors
   drawnBy: null,
   lastReplay: null,
+  watch: null,  // a replay's pace: paused, speed, seeking, atMs, lengthMs
+  link: null,   // the latest link made of a replay
 };
 window.vmx = vmx;
 // Kept for drivers that cannot read a browser's console (WebDriver's

@@ -87,6 +87,26 @@ function glance(at, games) {
   }
 }
 
+// Where a watched replay stands, once a seek or a step is over; heard: the
+// page's messages about its pace so far, so that it knows which this is.
+let paceHeard = 0;
+function watch(paused, speed, seeking, atMs) {
+  post({ type: TO_PAGE.watch, paused: paused === 1, speed, seeking: seeking === 1, atMs, heard: paceHeard });
+}
+
+function pace(message) {
+  paceHeard += 1;
+  if (typeof message.speed === 'number')
+    module._web_watch_speed(message.speed);
+  if (typeof message.paused === 'boolean')
+    module._web_watch_pause(message.paused ? 1 : 0);
+  // A moment the game has passed is had by playing the replay again.
+  if (typeof message.seekMs === 'number' && module._web_watch_seek(message.seekMs) !== 0)
+    post({ type: TO_PAGE.watch, passed: message.seekMs, heard: paceHeard });
+  if (message.step)
+    module._web_watch_step();
+}
+
 // ---- Starting ---------------------------------------------------------------
 
 async function load() {
@@ -117,7 +137,7 @@ async function start(options) {
   module = await load();
   if (module === null)
     return;
-  Object.assign(module, { vmxFrame: frame, vmxSound: sound, vmxGlance: glance });
+  Object.assign(module, { vmxFrame: frame, vmxSound: sound, vmxGlance: glance, vmxWatch: watch });
   let text = options.args;
   if (options.script) {
     // A test's timed presses, as the simulator reads them from a file.
@@ -128,6 +148,9 @@ async function start(options) {
     // A replay to play back, from ?replay=URL or a file dropped on the page.
     module.FS.writeFile('/replay.vmxr', options.replay);
     text += ' --replay /replay.vmxr';
+    // Run through unseen, as fast as it goes: how long is it?
+    if (options.measure)
+      text += ' --headless --mute';
   }
   const args = cString(text);
   const best = cString(options.best);
@@ -139,6 +162,8 @@ async function start(options) {
     return;
   }
   running = true;
+  if (options.watch)
+    pace(options.watch);
   if (options.demo && !options.virtualTime)
     module._web_set_demo(1, performance.now());
   post({ type: TO_PAGE.ready });
@@ -171,6 +196,7 @@ const handlers = {
   [TO_WORKER.demo]: (m, at) => module._web_set_demo(m.on ? 1 : 0, at),
   [TO_WORKER.away]: (m, at) => module._web_hidden(at),
   [TO_WORKER.sound]: (m) => startSound(m),
+  [TO_WORKER.watch]: (m) => pace(m),
   [TO_WORKER.files]: (m) => {
     // The files of a folder (a test's screenshots), by name.
     const files = {};
