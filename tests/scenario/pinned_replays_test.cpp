@@ -30,22 +30,6 @@ std::string without_comments(const std::string& text) {
     return out;
 }
 
-// "" when the two are the same, or the first line that differs of each.
-std::string first_difference(const std::string& got, const std::string& want) {
-    std::size_t at = 0;
-    while (at < got.size() && at < want.size() && got[at] == want[at])
-        at += 1;
-    if (at == got.size() && at == want.size())
-        return "";
-    const std::size_t newline = at == 0 ? std::string::npos : got.rfind('\n', at - 1);
-    const std::size_t line = newline == std::string::npos ? 0 : newline + 1;
-    auto line_at = [line](const std::string& text) {
-        return line >= text.size() ? std::string("(the end)")
-                                   : text.substr(line, text.find('\n', line) - line);
-    };
-    return "\"" + line_at(got) + "\" instead of \"" + line_at(want) + "\"";
-}
-
 class PinnedReplay : public testing::TestWithParam<std::string> {};
 
 TEST_P(PinnedReplay, PlaysAsPinned) {

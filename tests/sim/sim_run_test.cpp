@@ -25,6 +25,7 @@
 #include "png_image.h"
 #include "shell/high_score.h"
 #include "sim/session.h"
+#include "support/pinned_replay.h"
 #include "support/run_game.h"
 
 namespace {
@@ -308,23 +309,6 @@ std::string line_of(const std::string& text, const std::string& name) {
 
 long line_count(const std::string& text) {
     return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
-}
-
-// Where two frame logs part: "" when they are the same, or the first line
-// that differs (the frame's number and fingerprint) of each.
-std::string first_difference(const std::string& got, const std::string& want) {
-    std::size_t at = 0;
-    while (at < got.size() && at < want.size() && got[at] == want[at])
-        at += 1;
-    if (at == got.size() && at == want.size())
-        return "";
-    const std::size_t newline = at == 0 ? std::string::npos : got.rfind('\n', at - 1);
-    const std::size_t line = newline == std::string::npos ? 0 : newline + 1;
-    auto line_at = [line](const std::string& text) {
-        return line >= text.size() ? std::string("(the end)")
-                                   : text.substr(line, text.find('\n', line) - line);
-    };
-    return line_at(got) + " instead of " + line_at(want);
 }
 
 // A run recorded, then played back headless: the same frames (the frame

@@ -84,3 +84,7 @@ bool of_this_build(const ReplayHeader& header);
 // How this build refuses a replay of another format or game version that it
 // does not play (the reader's own words).
 std::string refusal_by_name(const ReplayHeader& header);
+
+// Where two texts (frame logs, expectations) part: "" when they are the
+// same, or the first line that differs of each.
+std::string first_difference(const std::string& got, const std::string& want);
