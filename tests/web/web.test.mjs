@@ -867,6 +867,31 @@ test('the bar: one line, within the screen, at every width from 320 px', async (
   await page.context().close();
 });
 
+test('the controls of a replay: within their row, at every width from 320 px', async () => {
+  const served = `test-controls-${process.pid}.vmxr`;
+  fs.copyFileSync(path.join(repo, 'tests/replays/real-autoplay.vmxr'), path.join(site, served));
+  try {
+    const page = await open(`?replay=${served}`, { viewport: { width: 1280, height: 700 } });
+    await page.waitForFunction(() => vmx.watch);
+    for (let width = 320; width <= 1280; width += 10) {
+      await page.setViewportSize({ width, height: 700 });
+      const row = await page.evaluate(() => {
+        const box = document.getElementById('watch').getBoundingClientRect();
+        const cut = [...document.querySelectorAll('#watch button, #watch input')].filter((control) => {
+          const each = control.getBoundingClientRect();
+          return each.left < 0 || each.right > box.right || each.top < box.top || each.bottom > box.bottom;
+        }).map((control) => control.id);
+        return { cut, screenBottom: document.getElementById('screen').getBoundingClientRect().bottom, top: box.top };
+      });
+      assert.deepEqual(row.cut, [], `${width} px: cut off`);
+      assert.ok(row.screenBottom <= row.top + 1, `${width} px: the controls cover the picture`);
+    }
+    await page.context().close();
+  } finally {
+    fs.rmSync(path.join(site, served), { force: true });
+  }
+});
+
 test('the development server: nothing outside the site, a bad address is a 400, a bad start one line and status 2', async () => {
   const get = (url) => new Promise((resolve, reject) => {
     http.get(url, (response) => {
