@@ -28,10 +28,32 @@ void say(const std::string& text) {
     std::fprintf(stderr, "vmxbrikon-sim: %s\n", text.c_str());
 }
 
-// restart_ms: set when a replay's Left asked to play it again from its
-// start up to that moment; the game is then left running, for exec.
+// The same command line, the replay run ahead to from_ms in a new process
+// image (the game runs once per process), at the watch's pace.
+void replay_again(int argc, char** argv, std::int64_t from_ms, const sim::ReplayWatch& watch) {
+    std::vector<std::string> words(argv, argv + argc);
+    words.push_back("--from");
+    words.push_back(std::to_string(from_ms));
+    char speed[32];
+    std::snprintf(speed, sizeof speed, "%g", watch.speed());
+    words.push_back("--speed");
+    words.push_back(speed);
+    if (watch.paused())
+        words.push_back("--paused");
+    std::vector<char*> args;
+    for (std::string& word : words)
+        args.push_back(word.data());
+    args.push_back(nullptr);
+    execv("/proc/self/exe", args.data());
+    say(std::string("cannot play the replay again: ") + std::strerror(errno));
+}
+
+// When a replay's Left asks to play it again from its start up to a moment,
+// the new process image replaces this one right there: the game's thread is
+// still running and still draws into the frame store and plays through the
+// speaker, so neither may be destroyed before it.
 int run_with_window(sim::Session& session, const sim::SimOptions& options, sim::ReplayWatch* watch,
-                    std::int64_t* restart_ms) {
+                    int argc, char** argv) {
     // The game's own handlers take SIGTERM and SIGINT; SDL leaves them be.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(0) != 0) {
@@ -62,12 +84,12 @@ int run_with_window(sim::Session& session, const sim::SimOptions& options, sim::
         if (session.start()) {
             speaker.play();
             window.run(session, *frames, watch);
-            *restart_ms = window.restart_from_ms();
+            if (watch != nullptr && window.restart_from_ms() >= 0)
+                replay_again(argc, argv, window.restart_from_ms(), *watch);
         } else {
             say("cannot start the game's thread");
         }
-        if (*restart_ms < 0)
-            status = session.finish();
+        status = session.finish();
     }
     SDL_Quit();
     return status;
@@ -92,26 +114,6 @@ int run_headless(sim::Session& session) {
         }
     }
     return session.finish();
-}
-
-// The same command line, the replay run ahead to from_ms in a new process
-// image (the game runs once per process), at the watch's pace.
-void replay_again(int argc, char** argv, std::int64_t from_ms, const sim::ReplayWatch& watch) {
-    std::vector<std::string> words(argv, argv + argc);
-    words.push_back("--from");
-    words.push_back(std::to_string(from_ms));
-    char speed[32];
-    std::snprintf(speed, sizeof speed, "%g", watch.speed());
-    words.push_back("--speed");
-    words.push_back(speed);
-    if (watch.paused())
-        words.push_back("--paused");
-    std::vector<char*> args;
-    for (std::string& word : words)
-        args.push_back(word.data());
-    args.push_back(nullptr);
-    execv("/proc/self/exe", args.data());
-    say(std::string("cannot play the replay again: ") + std::strerror(errno));
 }
 
 }  // namespace
@@ -145,11 +147,5 @@ int main(int argc, char** argv) {
     }
     if (options.headless)
         return run_headless(session);
-    std::int64_t restart_ms = -1;
-    const int status = run_with_window(session, options, watch.get(), &restart_ms);
-    if (restart_ms >= 0 && watch) {
-        replay_again(argc, argv, restart_ms, *watch);
-        return 1;
-    }
-    return status;
+    return run_with_window(session, options, watch.get(), argc, argv);
 }

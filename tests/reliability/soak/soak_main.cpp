@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", describe(report).c_str());
     bool held = !report.result.timed_out && report.result.signal == 0 &&
                 report.result.status == 0 && report.complete && report.breaks == 0 &&
-                report.rss_last_kib <= report.rss_first_minute_kib + 64;
+                report.rss_last_kib <= report.rss_warm_kib + 64;
     if (report.breaks != 0)
         std::printf("first break: %s\n", report.first_break.c_str());
     if (!held)

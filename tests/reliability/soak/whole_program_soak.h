@@ -2,7 +2,7 @@
 // The soak: the whole program on the emulated goggles with virtual time,
 // played by the automatic player game after game for as long as asked, with
 // the game's invariants checked after every frame and the memory of the
-// process sampled every game minute.
+// process sampled every game minute (a third of a shorter soak) and at the end.
 #include <cstdint>
 #include <string>
 
@@ -20,7 +20,7 @@ struct SoakReport {
     long long rallies_let_go = 0;  // rallies that went on without scoring
     long long breaks = 0;          // invariant breaks
     std::string first_break;       // what broke first, and when
-    long long rss_first_minute_kib = 0;
+    long long rss_warm_kib = 0;
     long long rss_last_kib = 0;
     long long rss_most_kib = 0;
     long long seconds = 0;  // game time covered
