@@ -322,7 +322,6 @@ std::string describe(const SoakReport& report) {
                   "%lld KiB at most",
                   report.seconds, report.frames, report.games, report.levels_cleared,
                   report.capsules_caught, report.most_balls, report.best, report.rallies_let_go,
-                  report.breaks, report.rss_warm_kib, report.rss_last_kib,
-                  report.rss_most_kib);
+                  report.breaks, report.rss_warm_kib, report.rss_last_kib, report.rss_most_kib);
     return text;
 }
