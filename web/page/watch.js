@@ -107,8 +107,10 @@ function fromTheStart(target) {
 }
 
 export function step() {
-  if (watch.on && watch.paused && watch.seekMs === null)
-    pace({ step: true });
+  if (!watch.on || !watch.paused || watch.seekMs !== null)
+    return;
+  pace({ step: true });
+  show();
 }
 
 // The watcher's keys, before the game's (which do nothing in a replay):
