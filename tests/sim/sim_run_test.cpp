@@ -82,6 +82,18 @@ SimResult run_sim(const SimRun& run) {
     return result;
 }
 
+// A game the automatic player plays for seconds of virtual time, recorded
+// to replay (with more of the simulator's options); its exit status.
+int record_autoplay(const std::string& replay, int seconds,
+                    const std::vector<std::string>& more = {}) {
+    SimRun record;
+    record.args = {"--headless", "--virtual-time",        "--autoplay",
+                   "--seconds",  std::to_string(seconds), "--record",
+                   replay};
+    record.args.insert(record.args.end(), more.begin(), more.end());
+    return run_sim(record).status;
+}
+
 // The desktop's own libraries (D-Bus, the GL driver) keep some memory to
 // the end of the process, which the leak checker of a sanitizer build would
 // count against the simulator.
@@ -393,10 +405,7 @@ TEST(SimReplay, ScreenshotsOfAReplayAreTheRecordedRunsPictures) {
 TEST(SimReplay, AReplayAtASpeedShowsTheSameFrames) {
     const std::string dir = make_temp_dir();
     const std::string replay = dir + "/run.vmxr";
-    SimRun record;
-    record.args = {"--headless", "--virtual-time", "--autoplay", "--seconds",
-                   "6",          "--record",       replay};
-    ASSERT_EQ(run_sim(record).status, 0);
+    ASSERT_EQ(record_autoplay(replay, 6), 0);
     SimRun fast;
     fast.args = {"--headless", "--replay", replay, "--frame-log", dir + "/fast.txt"};
     ASSERT_EQ(run_sim(fast).status, 0);
@@ -416,10 +425,7 @@ TEST(SimReplay, AReplayAtASpeedShowsTheSameFrames) {
 TEST(SimReplay, ReplaysThatDoNotFitAreRefusedInOneLine) {
     const std::string dir = make_temp_dir();
     const std::string good = dir + "/good.vmxr";
-    SimRun record;
-    record.args = {"--headless", "--virtual-time", "--autoplay", "--seconds",
-                   "2",          "--record",       good};
-    ASSERT_EQ(run_sim(record).status, 0);
+    ASSERT_EQ(record_autoplay(good, 2), 0);
     const std::string bytes = read_file(good);
     ASSERT_GT(bytes.size(), 40u);
 
@@ -843,10 +849,7 @@ TEST(SimWindow, AReplaysKeysPauseSkipAndSpeedItUp) {
         GTEST_SKIP() << "needs Xvfb, xauth and the X helper";
     }
     const std::string dir = make_temp_dir();
-    SimRun record;
-    record.args = {"--headless", "--virtual-time",  "--autoplay",  "--seconds",          "20",
-                   "--record",   dir + "/run.vmxr", "--frame-log", dir + "/recorded.txt"};
-    ASSERT_EQ(run_sim(record).status, 0);
+    ASSERT_EQ(record_autoplay(dir + "/run.vmxr", 20, {"--frame-log", dir + "/recorded.txt"}), 0);
     const std::string script =
         write_text(dir, "window.sh",
                    "\"$1\" --replay \"$3/run.vmxr\" --mute --frame-log \"$3/played.txt\" "
