@@ -8,7 +8,9 @@
 // game and moves the paddle, no error, twenty loads in a row that all
 // start, and the canvas at the end of a run in virtual time, pixel for
 // pixel the simulator's last frame; a replay watched: paused, sent forward
-// and back, the canvas is the simulator's frame each time.
+// and back and a frame on, the canvas is the simulator's frame each time;
+// at 4× it plays four game seconds a second; as a link it plays in a fresh
+// browser with its host gone, and cut short it is refused.
 // An engine whose browser is not installed is skipped, saying so.
 //   VMX_SITE=build/web/site VMX_SIM=build/dev/sim/vmxbrikon-sim npm test
 import { test, describe, before, after } from 'node:test';
@@ -69,8 +71,13 @@ const END_RUN = '--virtual-time --autoplay --seconds 4';
 // A recorded game for the watch, served from the site; the moments it is
 // sent to (forward, then back) and the simulator's pictures there.
 const WATCHED = `test-engines-${process.pid}.vmxr`;
+const WATCHED_MS = 16000;
 const WATCH_MOMENTS = [7000, 2500];
+// Game time over which 4× is timed, from the last of those moments.
+const RATE_OVER_MS = 8000;
 const watchWanted = {};
+// The replay's frames, as the simulator's frame log fingerprints them.
+let watchLog;
 
 before(async () => {
   hosts.isolated = await serve();
@@ -86,11 +93,13 @@ before(async () => {
   const log = fs.readFileSync(path.join(native, 'frames.txt'), 'utf8').trim().split('\n');
   endWanted = log[log.length - 1].split(' ')[1];
   const run = path.join(site, WATCHED);
-  execFileSync(sim, ['--headless', '--virtual-time', '--autoplay', '--seconds', '10', '--record', run],
+  execFileSync(sim, ['--headless', '--virtual-time', '--autoplay', '--seconds', String(WATCHED_MS / 1000), '--record', run],
     { stdio: ['ignore', 'ignore', 'pipe'] });
-  execFileSync(sim, ['--headless', '--replay', run,
+  execFileSync(sim, ['--headless', '--replay', run, '--frame-log', path.join(native, 'watched.txt'),
     '--screenshot-at', [...WATCH_MOMENTS].sort((a, b) => a - b).join(','), '--out', native],
   { stdio: ['ignore', 'ignore', 'pipe'] });
+  watchLog = new Map(fs.readFileSync(path.join(native, 'watched.txt'), 'utf8').trim().split('\n')
+    .map((line) => line.split(' ')));
   for (const ms of WATCH_MOMENTS)
     watchWanted[ms] = PNG.sync.read(fs.readFileSync(path.join(native, `frame-${String(ms).padStart(6, '0')}.png`))).data;
   fs.rmSync(native, { recursive: true, force: true });
@@ -328,7 +337,7 @@ for (const engine of ENGINES) {
       });
     }
 
-    test('a replay watched: paused, sent forward and back, the canvas is the simulator\'s', { timeout: 120000 }, async () => {
+    test('a replay watched: paused, sent on, stepped, at 4×, as a link; the canvas is the simulator\'s', { timeout: 120000 }, async () => {
       const browser = await engine.open();
       try {
         await browser.goto(`${hosts.isolated}?replay=${WATCHED}`);
@@ -345,6 +354,74 @@ for (const engine of ENGINES) {
           await settled(`the seek to ${ms} ms`);
           assert.ok((await canvasPixels(browser)).equals(watchWanted[ms]),
             `after a seek to ${ms} ms the canvas is not the simulator's frame`);
+        }
+
+        // A step shows the next frame, the simulator's, and no more.
+        const before = await browser.run(() => vmx.glance.frames);
+        await browser.run(() => document.getElementById('watch-step').click());
+        await settled('the step');
+        const stepped = await browser.run(() => vmx.glance.frames);
+        assert.equal(stepped, before + 1);
+        assert.equal(frameHash(await canvasPixels(browser)), watchLog.get(String(stepped)),
+          'after a step the canvas is not the simulator\'s frame');
+
+        // From there, at 4×: four game seconds a second, read
+        // from the glances as they come.
+        await browser.run(() => {
+          document.getElementById('watch-speed').click();
+          document.getElementById('watch-speed').click();
+          document.getElementById('watch-pause').click();
+        });
+        assert.equal((await settled('4×, playing')).speed, 4);
+        await browser.run((over) => {
+          window.rateSeen = null;
+          let seen = vmx.glance;
+          let first = null;
+          const look = () => {
+            if (vmx.glance !== seen) {
+              seen = vmx.glance;
+              const at = performance.now();
+              if (first === null)
+                first = { at, ms: seen.elapsedMs };
+              else if (seen.elapsedMs - first.ms >= over)
+                return void (window.rateSeen = (seen.elapsedMs - first.ms) / (at - first.at));
+            }
+            setTimeout(look, 4);
+          };
+          look();
+        }, RATE_OVER_MS);
+        const rate = await until(browser, `${RATE_OVER_MS / 1000} game seconds at 4×`, () => window.rateSeen);
+        assert.ok(Math.abs(rate - 4) < 0.4, `4× played ${rate.toFixed(2)} game seconds a second`);
+
+        // The replay as a link, opened in a fresh browser that has had the
+        // page once, from another host, with that host gone.
+        await browser.run(() => document.getElementById('watch-link').click());
+        const link = await until(browser, 'the link', () => vmx.link);
+        assert.match(link, /#watch=[A-Za-z0-9_-]+$/);
+        const servers = [];
+        const host = (await serveSite(repo, site, servers)).replace(/\/?$/, '/');
+        const elsewhere = await engine.open();
+        try {
+          await elsewhere.goto(host);
+          await until(elsewhere, 'the page kept by its service worker',
+            () => !!(window.vmx && vmx.started && navigator.serviceWorker.controller), undefined, START_MS);
+          servers[0].kill();
+          await elsewhere.goto(host + link.slice(link.indexOf('#')));
+          await until(elsewhere, 'the linked replay to play, offline',
+            () => window.vmx && vmx.watch && vmx.watch.lengthMs > 0 && vmx.glance && vmx.glance.elapsedMs > 1000, undefined, 30000);
+          const length = await elsewhere.run(() => vmx.watch.lengthMs);
+          assert.ok(Math.abs(length - WATCHED_MS) < 100, `the linked replay lasts ${length} ms`);
+          // Cut short, it is refused in words, with the way back.
+          await elsewhere.goto('about:blank');
+          await elsewhere.goto(host + link.slice(link.indexOf('#'), link.length - 12));
+          await until(elsewhere, 'the refusal', () => window.vmx && vmx.notice !== '' && vmx.notice, undefined, 20000);
+          assert.match(await elsewhere.run(() => document.getElementById('notice').textContent), /damaged or cut short/);
+          assert.equal(await elsewhere.run(() => document.getElementById('again').textContent), 'Play a game');
+          await elsewhere.run(() => document.getElementById('again').click());
+          await until(elsewhere, 'a game of one\'s own', () => vmx.started && vmx.glance && vmx.glance.frames > 0 && vmx.watch === null);
+        } finally {
+          await elsewhere.close();
+          servers[0].kill();
         }
       } finally {
         await browser.close();

@@ -13,9 +13,17 @@ let canvas = document.getElementById('screen');
 canvas.width = AREA.width;
 canvas.height = AREA.height;
 
+// WebKit's own engine (Chromium's still names itself after it, with a
+// frozen AppleWebKit/537.36 and a Chrome/ of its own) now and then loses
+// its web process while a worker draws on a canvas handed to it: the
+// worker's or the compositor's thread stops on one of the engine's own
+// checks, one watched replay in ten or so. It draws here instead.
+const ua = navigator.userAgent;
+const webkitEngine = /AppleWebKit\//.test(ua) && !/AppleWebKit\/537\.36|Chrome\/|Chromium\//.test(ua);
 // ?draw=page keeps the drawing here, as a browser without a canvas for its
-// workers does.
-export const drawInWorker = params.get('draw') !== 'page' &&
+// workers does; ?draw=worker hands it to the worker wherever it can be.
+const asked = params.get('draw');
+export const drawInWorker = asked !== 'page' && (asked === 'worker' || !webkitEngine) &&
   typeof canvas.transferControlToOffscreen === 'function' &&
   typeof OffscreenCanvasRenderingContext2D === 'function';
 vmx.drawnBy = drawInWorker ? 'worker' : 'page';
@@ -70,8 +78,11 @@ export function showPicture(pixels) {
 let nextId = 1;
 const waiting = new Map();
 export function picture(worker) {
-  if (!drawInWorker)
+  if (!drawInWorker) {
+    // The newest picture, even before its animation frame has come.
+    draw();
     return Promise.resolve(context2d.getImageData(0, 0, AREA.width, AREA.height).data);
+  }
   const id = nextId++;
   return new Promise((resolve) => {
     waiting.set(id, (pixels) => resolve(new Uint8ClampedArray(pixels)));
