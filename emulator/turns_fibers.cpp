@@ -53,6 +53,8 @@ Fiber fibers[kMaxFibers];
 emscripten_fiber_t host_fiber;
 std::vector<char> host_chain;
 int current = -1;  // the fiber running now; -1 for the host
+// When the host last had the event loop's time.
+std::int64_t handed_back_ns = 0;
 
 // Gives the browser's event loop ms milliseconds. A message between the
 // timer and the return keeps the timers from nesting, which browsers would
@@ -127,7 +129,12 @@ void wait(std::unique_lock<std::mutex>& hold, Ready ready, const void* context) 
     Fiber& fiber = fibers[current];
     fiber.ready = ready;
     fiber.ready_context = context;
-    while (!ready(context)) {
+    // A fiber whose waits are all over at once (the clock let far ahead,
+    // as a seek in a replay does) still hands over now and then, so that
+    // the page hears from the worker, and the worker from the page.
+    bool host_due = host_now_ns() - handed_back_ns >= kMaxBusyNs;
+    while (host_due || !ready(context)) {
+        host_due = false;
         hold.unlock();
         emscripten_fiber_swap(&fiber.context, &host_fiber);
         hold.lock();
@@ -192,7 +199,7 @@ void run_turns(const TurnsHost& host) {
     host_chain.resize(kChainBytes);
     emscripten_fiber_init_from_current_context(&host_fiber, host_chain.data(), host_chain.size());
     const bool paced = host.present != nullptr;
-    std::int64_t handed_back_ns = host_now_ns();
+    handed_back_ns = host_now_ns();
     for (;;) {
         const int next = next_fiber();
         if (next >= 0 && host_now_ns() - handed_back_ns < kMaxBusyNs) {

@@ -291,15 +291,18 @@ void tell_page(bool now) {
 // Once every fiber sleeps: the newest picture to the canvas, the sound
 // ring's one top-up and its new samples to the output, and the glance.
 void between_turns() {
+    // A seek shows where it has got to in words only: the pictures and the
+    // sound of a game going by at full speed are not for watching.
+    const bool seeking = run->watched && run->watch.seek_ns >= 0;
     bool fresh = false;
-    const std::uint32_t* pixels = run->frames.take(&fresh);
+    const std::uint32_t* pixels = seeking ? nullptr : run->frames.take(&fresh);
     if (fresh && pixels != nullptr) {
         int index = 0;
         while (index < 2 && run->frames.buffer(index) != pixels)
             ++index;
         EM_ASM({ Module.vmxFrame($0, $1); }, pixels, &run->frames.changes(index));
     }
-    if (run->sound) {
+    if (run->sound && !seeking) {
         const std::uint32_t before = run->sound->written();
         run->sound->top_up(present_ns());
         const std::uint32_t after = run->sound->written();

@@ -827,7 +827,7 @@ test('phones: the buttons beside the playfield, the bar and the help within the 
       return { scroll: element.scrollWidth, client: element.clientWidth };
     });
     assert.ok(bar.scroll <= bar.client, `${name}: the bar overflows (${bar.scroll} > ${bar.client})`);
-    for (const control of await page.locator('#bar button, #bar a').all()) {
+    for (const control of await page.locator('#bar button:visible, #bar a:visible').all()) {
       const box = await control.boundingBox();
       assert.ok(box.x >= 0 && box.x + box.width <= viewport.width, `${name}: ${await control.textContent()} is cut off`);
     }
@@ -844,7 +844,7 @@ test('phones: the buttons beside the playfield, the bar and the help within the 
 
 test('the bar: one line, within the screen, at every width from 320 px', async () => {
   const page = await open('', { viewport: { width: 1280, height: 700 } });
-  // As once a game has ended: the longest best and the replay to save.
+  // As once a game has ended: the longest best and the replay to watch and save.
   await page.evaluate(async () => {
     const { showBest, offerReplay } = await import('./bar.js');
     localStorage.setItem('vmxbrikon.best', '999999999\n');
@@ -855,7 +855,8 @@ test('the bar: one line, within the screen, at every width from 320 px', async (
     await page.setViewportSize({ width, height: 700 });
     const bar = await page.evaluate(() => {
       const element = document.getElementById('bar');
-      const controls = [...element.querySelectorAll('button, a')].map((control) => {
+      const shown = [...element.querySelectorAll('button, a')].filter((control) => control.getClientRects().length > 0);
+      const controls = shown.map((control) => {
         const box = control.getBoundingClientRect();
         const style = getComputedStyle(control);
         return { text: control.textContent, left: box.left, right: box.right, height: box.height,
@@ -864,6 +865,7 @@ test('the bar: one line, within the screen, at every width from 320 px', async (
       return { scroll: element.scrollWidth, client: element.clientWidth, controls };
     });
     assert.ok(bar.scroll <= bar.client, `${width} px: the bar overflows (${bar.scroll} > ${bar.client})`);
+    assert.ok(bar.controls.some((control) => control.text === 'Watch'), `${width} px: no Watch`);
     const tallest = Math.max(...bar.controls.map((control) => control.height));
     for (const control of bar.controls) {
       assert.ok(control.left >= 0 && control.right <= width, `${width} px: ${control.text} is cut off`);
@@ -1051,8 +1053,8 @@ test('replays cross between the page and the simulator, frame for frame', async 
   assert.match(named.got, new RegExp(`^vmxbrikon-${named.day}-\\d{4}\\.vmxr$`));
   await page.context().close();
 
-  // A game that ends in the page is offered for download; its replay ends
-  // where the game did.
+  // A game that ends in the page is offered for download and to watch; its
+  // replay ends where the game did.
   const steps = ['1500 MIDDLE 150'];
   for (let ms = 2000; ms < 40000; ms += 2000)
     steps.push(`${ms} MIDDLE 150`, `${ms + 300} LEFT 700`, `${ms + 1100} RIGHT 700`);
@@ -1061,6 +1063,14 @@ test('replays cross between the page and the simulator, frame for frame', async 
   await page.waitForFunction(() => vmx.lastReplay !== undefined, null, { timeout: 60000 });
   assert.match(await page.getAttribute('#replay-save', 'download'), /^vmxbrikon-.*\.vmxr$/);
   const game = Buffer.from(await page.evaluate(() => Array.from(vmx.lastReplay)));
+  // Watch: the same game as a link, in a tab of its own; this one plays on.
+  await page.waitForSelector('#replay-watch[href*="#watch="]');
+  const watchLink = await page.getAttribute('#replay-watch', 'href');
+  assert.ok(zlib.gunzipSync(Buffer.from(watchLink.slice(watchLink.indexOf('#watch=') + 7), 'base64url')).equals(game),
+    'Watch does not link to the game just played');
+  const [tab] = await Promise.all([page.context().waitForEvent('page'), page.click('#replay-watch')]);
+  await tab.waitForFunction(() => window.vmx && vmx.watch && vmx.watch.lengthMs > 0, null, { timeout: 30000 });
+  await tab.close();
   await page.waitForFunction(() => vmx.ended !== null, null, { timeout: 60000 });
   const allFrames = (await pageFiles(page, '/rec'))['frames.txt'].toString();
   await page.context().close();
@@ -1214,6 +1224,28 @@ test('a replay watched in the page seeks, pauses, steps and speeds up', async ()
     assert.doesNotMatch(page.url(), /replay=/);
     assert.equal(await page.isHidden('#watch'), true);
     await page.context().close();
+
+    // A seek that takes a while (to the end of a 30-minute game, a couple
+    // of seconds) says where it is going and how far it has come, and says
+    // no more once it is there.
+    execFileSync(sim, ['--headless', '--virtual-time', '--autoplay', '--seconds', '1800', '--record', run],
+      { stdio: ['ignore', 'ignore', 'pipe'] });
+    fs.copyFileSync(run, path.join(site, served));
+    const long = await open(`?replay=${served}`);
+    await long.waitForFunction(() => vmx.watch && vmx.watch.lengthMs > 0, null, { timeout: 60000 });
+    const end = await long.evaluate(() => vmx.watch.lengthMs);
+    await seekTo(long, end);
+    await long.waitForFunction(() => !document.getElementById('watch-progress').hidden, null, { timeout: 30000 });
+    const said = await long.textContent('#watch-progress');
+    const to = `${Math.floor(end / 60000)}:${String(Math.floor(end / 1000) % 60).padStart(2, '0')}`;
+    assert.match(said, new RegExp(`^Going to ${to}: \\d+:\\d\\d$`));
+    await long.waitForFunction((first) => vmx.watch.settled ||
+      document.getElementById('watch-progress').textContent !== first, said, { timeout: 30000 });
+    assert.equal(await long.evaluate(() => vmx.watch.settled), false, 'the seek said nothing of how far it had come');
+    await settled(long);
+    assert.equal(await long.isHidden('#watch-progress'), true);
+    assert.match(await long.textContent('#watch-where'), new RegExp(`^${to} / ${to} `));
+    await long.context().close();
   } finally {
     fs.rmSync(path.join(site, served), { force: true });
     fs.rmSync(dir, { recursive: true, force: true });

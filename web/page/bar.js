@@ -1,9 +1,10 @@
 // The bar under the picture and the notices over it: the best score, the
-// Demo, Sound, Full screen and Help buttons, the last game's replay link,
+// Demo, Sound, Full screen and Help buttons, the last game's replay links,
 // and what the page has to say (a live region that screen readers
 // announce), with the way back to a game where there is one.
 import { keptBest, storageUsable } from './storage.js';
 import { isMuted, setMuted } from './sound.js';
+import { linkFor } from './share.js';
 import { vmx } from './vmx.js';
 
 const notice = document.getElementById('notice');
@@ -94,21 +95,33 @@ export function wireBar({ onDemo, onAgain, away, toggleFullScreen }) {
   });
 }
 
-// A link to the last game's replay, in the bar.
-export function offerReplay(bytes, fileName) {
-  let link = document.getElementById('replay-save');
+function barLink(id, html, title) {
+  let link = document.getElementById(id);
   if (link === null) {
     link = document.createElement('a');
-    link.id = 'replay-save';
+    link.id = id;
     link.className = 'bar-link';
-    // A narrow bar shows the short word, as it does for Full screen.
-    link.innerHTML = '<span class="wide">Save replay</span><span class="narrow">Replay</span>';
-    link.title = 'The game you just played, to watch again or to send';
+    link.innerHTML = html;
+    link.title = title;
     document.getElementById('bar').appendChild(link);
-  } else {
-    URL.revokeObjectURL(link.href);
   }
-  link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
-  link.download = fileName;
   return link;
+}
+
+// The last game's replay, in the bar: to save as a file, and to watch in a
+// tab of its own (the game here goes on), where it can be sent as a link.
+// The watch link is the replay's own link, so it can be copied from here.
+export async function offerReplay(bytes, fileName) {
+  // A narrow bar shows the short word, as it does for Full screen.
+  const save = barLink('replay-save', '<span class="wide">Save replay</span><span class="narrow">Replay</span>',
+    'The game you just played, as a file');
+  if (save.href)
+    URL.revokeObjectURL(save.href);
+  save.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
+  save.download = fileName;
+  const watch = barLink('replay-watch', 'Watch', 'The game you just played, again, in a new tab: ' +
+    'pause it, seek in it, send it as a link');
+  watch.target = '_blank';
+  watch.rel = 'noopener';
+  watch.href = await linkFor(bytes);
 }
