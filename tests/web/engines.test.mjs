@@ -23,7 +23,7 @@ import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import puppeteer from 'puppeteer-core';
 import { PNG } from 'pngjs';
-import { frameHash, serve as serveSite } from './support.mjs';
+import { frameHash, gameRate, serve as serveSite } from './support.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -373,23 +373,7 @@ for (const engine of ENGINES) {
           document.getElementById('watch-pause').click();
         });
         assert.equal((await settled('4×, playing')).speed, 4);
-        await browser.run((over) => {
-          window.rateSeen = null;
-          let seen = vmx.glance;
-          let first = null;
-          const look = () => {
-            if (vmx.glance !== seen) {
-              seen = vmx.glance;
-              const at = performance.now();
-              if (first === null)
-                first = { at, ms: seen.elapsedMs };
-              else if (seen.elapsedMs - first.ms >= over)
-                return void (window.rateSeen = (seen.elapsedMs - first.ms) / (at - first.at));
-            }
-            setTimeout(look, 4);
-          };
-          look();
-        }, RATE_OVER_MS);
+        await browser.run(gameRate, RATE_OVER_MS);
         const rate = await until(browser, `${RATE_OVER_MS / 1000} game seconds at 4×`, () => window.rateSeen);
         assert.ok(Math.abs(rate - 4) < 0.4, `4× played ${rate.toFixed(2)} game seconds a second`);
 

@@ -1,5 +1,6 @@
 // What both browser test files need: the site served as scripts/web serves
-// it, and a picture's fingerprint as the game's frame log writes it.
+// it, a picture's fingerprint as the game's frame log writes it, and the
+// pace of a replay as the page sees it.
 import { spawn } from 'node:child_process';
 import path from 'node:path';
 
@@ -29,4 +30,30 @@ export function frameHash(rgba) {
     hash = ((hash ^ BigInt(word)) * prime) & mask;
   }
   return hash.toString(16).padStart(16, '0');
+}
+
+// Run inside the page: game seconds a second, from the glances as they
+// come, over overMs of the game's time. Answers a promise of the rate, and
+// leaves it in window.rateSeen for a driver that cannot wait on one.
+export function gameRate(overMs) {
+  window.rateSeen = null;
+  return new Promise((resolve) => {
+    let seen = vmx.glance;
+    let first = null;
+    const look = () => {
+      if (vmx.glance !== seen) {
+        seen = vmx.glance;
+        const at = performance.now();
+        if (first === null) {
+          first = { at, ms: seen.elapsedMs };
+        } else if (seen.elapsedMs - first.ms >= overMs) {
+          window.rateSeen = (seen.elapsedMs - first.ms) / (at - first.at);
+          resolve(window.rateSeen);
+          return;
+        }
+      }
+      setTimeout(look, 4);
+    };
+    look();
+  });
 }

@@ -12,7 +12,7 @@ import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 import { PNG } from 'pngjs';
-import { frameHash, serve as serveSite } from './support.mjs';
+import { frameHash, gameRate, serve as serveSite } from './support.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -1176,22 +1176,7 @@ test('a replay watched in the page seeks, pauses, steps and speeds up', async ()
     await page.keyboard.press('Space');
     await settled(page);
     assert.equal(await page.textContent('#watch-speed'), '4×');
-    const rate = await page.evaluate(() => new Promise((resolve) => {
-      let seen = vmx.glance;
-      let first = null;
-      const look = () => {
-        if (vmx.glance !== seen) {
-          seen = vmx.glance;
-          const at = performance.now();
-          if (first === null)
-            first = { at, ms: seen.elapsedMs };
-          else if (seen.elapsedMs - first.ms >= 12000)
-            return resolve((seen.elapsedMs - first.ms) / (at - first.at));
-        }
-        setTimeout(look, 4);
-      };
-      look();
-    }));
+    const rate = await page.evaluate(gameRate, 12000);
     assert.ok(Math.abs(rate - 4) < 0.4, `4× played ${rate.toFixed(2)} game seconds a second`);
     // Playing, the game is ahead of the last glance the page has: the
     // moment of that glance, which the page takes to be ahead, is one the
